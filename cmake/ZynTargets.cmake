@@ -1,0 +1,48 @@
+# Build conventions shared by every folder.
+
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+    set(ZYN_WINDOWS ON)
+else()
+    set(ZYN_WINDOWS OFF)
+endif()
+
+set(ZYN_SANITIZER "" CACHE STRING "Sanitizer for the simulated build: address, thread or empty")
+
+set(ZYN_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+
+if(NOT ZYN_WINDOWS)
+    add_compile_options(-Wall -Wextra -fno-strict-aliasing)
+    if(ZYN_SANITIZER STREQUAL "address")
+        add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                            -fno-sanitize-recover=undefined)
+        add_link_options(-fsanitize=address,undefined)
+    elseif(ZYN_SANITIZER STREQUAL "thread")
+        add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+        add_link_options(-fsanitize=thread)
+    elseif(NOT ZYN_SANITIZER STREQUAL "")
+        message(FATAL_ERROR "Unknown ZYN_SANITIZER '${ZYN_SANITIZER}'")
+    endif()
+endif()
+
+# Kernel code: no exceptions, no RTTI, the platform headers through driver/wdk.h.
+function(zyn_kernel_flags target)
+    target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+    target_include_directories(${target} PUBLIC ${ZYN_ROOT} ${ZYN_ROOT}/include)
+    if(NOT ZYN_WINDOWS)
+        target_link_libraries(${target} PUBLIC zyn_sim_wdk)
+    endif()
+endfunction()
+
+# A GoogleTest program registered with CTest. LABELS marks groups (for example 'tsan'
+# for the tests that scripts/test also runs under ThreadSanitizer).
+function(zyn_add_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} zyn_test_support GTest::gtest)
+    target_include_directories(${name} PRIVATE ${ZYN_ROOT} ${ZYN_ROOT}/include)
+    set(props "")
+    if(T_LABELS)
+        set(props PROPERTIES LABELS "${T_LABELS}")
+    endif()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 ${props})
+endfunction()

@@ -1,0 +1,23 @@
+// The one platform header of the driver sources: the real kernel, kernel streaming and USB
+// headers in the Windows build, the simulated platform in the simulated build.
+#pragma once
+
+#if defined(ZYN_SIMULATED)
+
+#include "sim/wdk/sim_wdk.h"
+
+#else
+
+extern "C" {
+#include <ntddk.h>
+}
+typedef WCHAR TCHAR; // ksmedia.h wants it; kernel code is wide throughout
+#include <windef.h>
+#include <ks.h>
+#include <ksmedia.h>
+extern "C" {
+#include <usb.h>
+#include <usbdlib.h>
+}
+
+#endif

@@ -1,0 +1,56 @@
+// The Interlocked family on 32-bit and pointer-sized values, sequentially consistent like the
+// platform's full-barrier forms.
+#pragma once
+
+#include "sim/wdk/wdk_types.h"
+
+inline LONG InterlockedIncrement(LONG volatile* target) {
+    return __atomic_add_fetch(target, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedDecrement(LONG volatile* target) {
+    return __atomic_sub_fetch(target, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchange(LONG volatile* target, LONG value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchangeAdd(LONG volatile* target, LONG value) {
+    return __atomic_fetch_add(target, value, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedAdd(LONG volatile* target, LONG value) {
+    return __atomic_add_fetch(target, value, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedCompareExchange(LONG volatile* target, LONG exchange, LONG comparand) {
+    __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return comparand;
+}
+inline LONG InterlockedOr(LONG volatile* target, LONG value) {
+    return __atomic_fetch_or(target, value, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedAnd(LONG volatile* target, LONG value) {
+    return __atomic_fetch_and(target, value, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedXor(LONG volatile* target, LONG value) {
+    return __atomic_fetch_xor(target, value, __ATOMIC_SEQ_CST);
+}
+inline LONG64 InterlockedIncrement64(LONG64 volatile* target) {
+    return __atomic_add_fetch(target, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG64 InterlockedExchange64(LONG64 volatile* target, LONG64 value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+inline LONG64 InterlockedCompareExchange64(LONG64 volatile* target, LONG64 exchange,
+                                           LONG64 comparand) {
+    __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return comparand;
+}
+inline PVOID InterlockedExchangePointer(PVOID volatile* target, PVOID value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+inline PVOID InterlockedCompareExchangePointer(PVOID volatile* target, PVOID exchange,
+                                               PVOID comparand) {
+    __atomic_compare_exchange_n(target, &comparand, exchange, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return comparand;
+}

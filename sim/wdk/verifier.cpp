@@ -1,0 +1,33 @@
+#include "sim/wdk/verifier.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace sim {
+namespace {
+
+void AbortingHandler(const char* message) {
+    std::fprintf(stderr, "verifier: %s\n", message);
+    std::abort();
+}
+
+std::atomic<VerifierHandler> g_handler{&AbortingHandler};
+
+} // namespace
+
+VerifierHandler SetVerifierHandler(VerifierHandler handler) {
+    return g_handler.exchange(handler ? handler : &AbortingHandler);
+}
+
+void VerifierFail(const char* format, ...) {
+    char message[1024];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message, sizeof message, format, args);
+    va_end(args);
+    g_handler.load()(message);
+}
+
+} // namespace sim

@@ -1,0 +1,16 @@
+// The simulated platform's verifier: every check that a real driver verifier would make
+// reports here. By default a failure prints and aborts; the test support library routes
+// failures into the running test instead.
+#pragma once
+
+namespace sim {
+
+using VerifierHandler = void (*)(const char* message);
+
+// Installs a handler and returns the previous one. Thread-safe.
+VerifierHandler SetVerifierHandler(VerifierHandler handler);
+
+// Reports a verifier failure: a driver broke a rule of the platform.
+void VerifierFail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+} // namespace sim

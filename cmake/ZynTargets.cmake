@@ -46,3 +46,6 @@ function(zyn_add_test name)
     endif()
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 ${props})
 endfunction()
+
+# Test pictures kept in the repository.
+set(ZYN_TESTDATA ${ZYN_ROOT}/testdata CACHE PATH "Folder of the test pictures")

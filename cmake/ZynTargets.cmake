@@ -28,8 +28,29 @@ endif()
 function(zyn_kernel_flags target)
     target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
     target_include_directories(${target} PUBLIC ${ZYN_ROOT} ${ZYN_ROOT}/include)
-    if(NOT ZYN_WINDOWS)
+    if(ZYN_WINDOWS)
+        # mingw-w64's WDK headers in C++: these intrinsics clash unless marked as defined.
+        target_compile_definitions(${target} PUBLIC
+            __INTRINSIC_DEFINED_InterlockedBitTestAndSet
+            __INTRINSIC_DEFINED_InterlockedBitTestAndReset
+            _KERNEL_MODE=1 NTDDI_VERSION=0x06010000 _WIN32_WINNT=0x0601)
+        target_include_directories(${target} SYSTEM PUBLIC
+            ${CMAKE_FIND_ROOT_PATH}/include/ddk)
+        target_compile_options(${target} PRIVATE
+            -ffreestanding -fno-asynchronous-unwind-tables -fno-stack-protector
+            -fno-math-errno -fno-threadsafe-statics -mno-stack-arg-probe)
+    else()
         target_link_libraries(${target} PUBLIC zyn_sim_wdk)
+    endif()
+endfunction()
+
+# A static library of driver code, built in both the simulated and the Windows builds.
+function(zyn_driver_library name)
+    cmake_parse_arguments(D "" "" "SOURCES;LIBS" ${ARGN})
+    add_library(${name} STATIC ${D_SOURCES})
+    zyn_kernel_flags(${name})
+    if(D_LIBS)
+        target_link_libraries(${name} PUBLIC ${D_LIBS})
     endif()
 endfunction()
 

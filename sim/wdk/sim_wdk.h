@@ -8,3 +8,4 @@
 #include "sim/wdk/pool.h"
 #include "sim/wdk/critical_region.h"
 #include "sim/wdk/float_state.h"
+#include "sim/wdk/fast_mutex.h"

@@ -114,16 +114,16 @@ ZYN_VECTOR_INLINE __m128i Shl(__m128i a) {
 // Green at a red or blue site.
 ZYN_VECTOR_INLINE __m128i GreenAtRedOrBlue(const Neighbourhood& p) {
     const __m128i cross = Add(Add(p.n, p.s), Add(p.w, p.e));
-    const __m128i far = Add(Add(p.n2, p.s2), Add(p.w2, p.e2));
-    return Finish<4, 3>(Sub(Add(Shl<2>(p.c), Shl<1>(cross)), far));
+    const __m128i distant = Add(Add(p.n2, p.s2), Add(p.w2, p.e2));
+    return Finish<4, 3>(Sub(Add(Shl<2>(p.c), Shl<1>(cross)), distant));
 }
 
 // Red at a blue site, blue at a red site.
 ZYN_VECTOR_INLINE __m128i Diagonal(const Neighbourhood& p) {
     const __m128i diagonal = Add(Add(p.nw, p.ne), Add(p.sw, p.se));
-    const __m128i far = Add(Add(p.n2, p.s2), Add(p.w2, p.e2));
+    const __m128i distant = Add(Add(p.n2, p.s2), Add(p.w2, p.e2));
     const __m128i twelve = Add(Shl<3>(p.c), Shl<2>(p.c));
-    return Finish<8, 4>(Sub(Add(twelve, Shl<2>(diagonal)), Add(Shl<1>(far), far)));
+    return Finish<8, 4>(Sub(Add(twelve, Shl<2>(diagonal)), Add(Shl<1>(distant), distant)));
 }
 
 // At a green site: the colour of its left and right neighbours (horizontal) and of its upper

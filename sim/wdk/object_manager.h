@@ -44,5 +44,8 @@ void Dereference(Object* object);
 // References taken and dropped by the platform itself.
 void ReferenceInternal(Object* object);
 void DereferenceInternal(Object* object);
+// Signals a waitable object and drops a reference of the platform's in one step: whoever the
+// signal releases finds that reference gone.
+void SignalAndDereferenceInternal(Object* object);
 
 } // namespace sim::objects

@@ -121,10 +121,13 @@ void ReferenceInternal(Object* object) {
 }
 
 namespace {
-void Release(Object* object, bool internal) {
+void Release(Object* object, bool internal, bool signal = false) {
     Table& table = TheTable();
     {
         std::lock_guard<std::mutex> lock(table.mutex);
+        if (signal) {
+            sim::dispatcher::SetSignalState(&object->header, 1);
+        }
         if (table.live.count(object) == 0) {
             VerifierFail("ObDereferenceObject of %p, which is no live object (released too often?)",
                          static_cast<void*>(object));
@@ -144,6 +147,7 @@ void Release(Object* object, bool internal) {
 
 void Dereference(Object* object) { Release(object, false); }
 void DereferenceInternal(Object* object) { Release(object, true); }
+void SignalAndDereferenceInternal(Object* object) { Release(object, true, true); }
 
 uint64_t Mark() {
     Table& table = TheTable();

@@ -86,9 +86,8 @@ void RunThread(_KTHREAD* thread, PKSTART_ROUTINE routine, PVOID context) {
     CheckThreadExit(thread);
     g_runningThreads.fetch_sub(1);
     thread->object.running.store(false);
-    sim::dispatcher::SetSignalState(&thread->object.header, 1);
     t_current = nullptr;
-    sim::objects::DereferenceInternal(&thread->object);
+    sim::objects::SignalAndDereferenceInternal(&thread->object);
 }
 
 } // namespace

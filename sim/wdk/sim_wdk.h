@@ -20,3 +20,4 @@
 #include "sim/wdk/device_object.h"
 #include "sim/wdk/irp.h"
 #include "sim/wdk/mdl.h"
+#include "sim/wdk/usb.h"

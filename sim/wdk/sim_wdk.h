@@ -21,3 +21,4 @@
 #include "sim/wdk/irp.h"
 #include "sim/wdk/mdl.h"
 #include "sim/wdk/usb.h"
+#include "sim/wdk/fast_mutex.h"

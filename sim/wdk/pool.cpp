@@ -2,10 +2,12 @@
 
 #include <cstdlib>
 #include <mutex>
+#include <map>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
+#include "sim/wdk/irql.h"
 #include "sim/wdk/verifier.h"
 
 namespace sim::pool {
@@ -26,7 +28,7 @@ struct Block {
 
 struct Pool {
     std::mutex mutex;
-    std::unordered_map<void*, Block> live;
+    std::map<void*, Block> live; // ordered, to find the block holding an address
     std::unordered_set<void*> freed; // addresses freed and not handed out again
     std::unordered_map<ULONG, TagCounters> counters;
     uint64_t nextSerial = 1;
@@ -49,7 +51,12 @@ const char* BaseName(const char* path) {
     return name;
 }
 
-PVOID Allocate(SIZE_T bytes, ULONG tag, const char* file, int line) {
+PVOID Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, const char* file, int line) {
+    if (KeGetCurrentIrql() > ((type & 1) ? APC_LEVEL : DISPATCH_LEVEL)) {
+        VerifierFail("%s pool allocation of %zu bytes with tag '%s' at %s:%d at %s",
+                     (type & 1) ? "paged" : "non-paged", static_cast<size_t>(bytes),
+                     TagText(tag).c_str(), BaseName(file), line, IrqlName(KeGetCurrentIrql()));
+    }
     Pool& pool = ThePool();
     uint64_t serial;
     {
@@ -83,6 +90,10 @@ PVOID Allocate(SIZE_T bytes, ULONG tag, const char* file, int line) {
 }
 
 void Free(PVOID address, bool checkTag, ULONG tag, const char* file, int line) {
+    if (KeGetCurrentIrql() > DISPATCH_LEVEL) {
+        VerifierFail("pool block %p freed at %s:%d at %s", address, BaseName(file), line,
+                     IrqlName(KeGetCurrentIrql()));
+    }
     Pool& pool = ThePool();
     Block block;
     {
@@ -149,6 +160,19 @@ uint64_t LiveBlocks() {
     return pool.live.size();
 }
 
+bool ContainsRange(const void* address, size_t bytes) {
+    Pool& pool = ThePool();
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    auto it = pool.live.upper_bound(const_cast<void*>(address));
+    if (it == pool.live.begin()) {
+        return false;
+    }
+    --it;
+    const auto start = reinterpret_cast<uintptr_t>(it->first);
+    const auto begin = reinterpret_cast<uintptr_t>(address);
+    return begin >= start && begin + bytes <= start + it->second.size;
+}
+
 uint64_t Mark() {
     Pool& pool = ThePool();
     std::lock_guard<std::mutex> lock(pool.mutex);
@@ -196,12 +220,12 @@ void ClearInjectedFailures() {
 
 } // namespace sim::pool
 
-PVOID ExAllocatePoolWithTag(POOL_TYPE, SIZE_T bytes, ULONG tag, const char* file, int line) {
-    return sim::pool::Allocate(bytes, tag, file, line);
+PVOID ExAllocatePoolWithTag(POOL_TYPE type, SIZE_T bytes, ULONG tag, const char* file, int line) {
+    return sim::pool::Allocate(type, bytes, tag, file, line);
 }
 
-PVOID ExAllocatePool(POOL_TYPE, SIZE_T bytes, const char* file, int line) {
-    return sim::pool::Allocate(bytes, sim::pool::kUntaggedTag, file, line);
+PVOID ExAllocatePool(POOL_TYPE type, SIZE_T bytes, const char* file, int line) {
+    return sim::pool::Allocate(type, bytes, sim::pool::kUntaggedTag, file, line);
 }
 
 VOID ExFreePoolWithTag(PVOID block, ULONG tag, const char* file, int line) {

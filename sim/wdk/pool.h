@@ -62,6 +62,9 @@ uint64_t Mark();
 // tag, size and allocation site; returns how many there were.
 size_t ReportLeaksSince(uint64_t mark, const char* context);
 
+// Whether [address, address + bytes) lies inside one live block.
+bool ContainsRange(const void* address, size_t bytes);
+
 // Low-resources simulation. The Nth allocation from now fails (1 = the next one).
 void FailNthAllocation(uint64_t n);
 // Every allocation with this tag fails until the failures are cleared.

@@ -18,9 +18,12 @@
 typedef void VOID;
 typedef void* PVOID;
 typedef char CHAR;
+typedef CHAR* PCHAR;
+typedef CHAR CCHAR;
 typedef unsigned char UCHAR;
 typedef UCHAR* PUCHAR;
 typedef int16_t SHORT;
+typedef SHORT CSHORT;
 typedef uint16_t USHORT;
 typedef USHORT* PUSHORT;
 typedef int32_t LONG;
@@ -57,6 +60,22 @@ typedef LONG NTSTATUS;
 typedef UCHAR KIRQL;
 typedef KIRQL* PKIRQL;
 typedef ULONG ACCESS_MASK;
+typedef ACCESS_MASK* PACCESS_MASK;
+typedef PVOID* PPVOID;
+typedef ULONG_PTR PFN_NUMBER;
+typedef PFN_NUMBER* PPFN_NUMBER;
+typedef ULONG LOGICAL;
+typedef LONGLONG* PLONGLONG;
+typedef ULONGLONG* PULONGLONG;
+typedef SIZE_T* PSIZE_T;
+
+typedef CCHAR KPROCESSOR_MODE;
+typedef enum _MODE { KernelMode, UserMode, MaximumMode } MODE;
+
+// Platform layouts align some ULONG members to pointer size.
+#define POINTER_ALIGNMENT __attribute__((aligned(sizeof(void*))))
+#define DECLSPEC_ALIGN(n) alignas(n)
+#define C_ASSERT(e) static_assert(e, #e)
 typedef ULONG_PTR KSPIN_LOCK;
 typedef KSPIN_LOCK* PKSPIN_LOCK;
 

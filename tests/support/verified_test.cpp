@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "sim/wdk/objects.h"
 #include "sim/wdk/pool.h"
 #include "sim/wdk/verifier.h"
 
@@ -25,11 +26,15 @@ void ReportToTest(const char* message) {
 
 } // namespace
 
-void VerifiedTest::SetUp() { poolMark_ = sim::pool::Mark(); }
+void VerifiedTest::SetUp() {
+    poolMark_ = sim::pool::Mark();
+    objectMark_ = sim::objects::Mark();
+}
 
 void VerifiedTest::TearDown() {
     const std::string context =
         std::string("test ") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    sim::objects::ReportLeaksSince(objectMark_, context.c_str());
     sim::pool::ReportLeaksSince(poolMark_, context.c_str());
 }
 

@@ -11,7 +11,8 @@
 namespace sim::testing {
 
 // Fixture base: any pool block allocated during the test and still live at its end is a
-// failure.
+// failure, and so is a kernel handle left open, an object reference never dropped or a system
+// thread still running.
 class VerifiedTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -19,6 +20,7 @@ protected:
 
 private:
     uint64_t poolMark_ = 0;
+    uint64_t objectMark_ = 0;
 };
 
 // While alive, verifier failures are collected here instead of failing the test.

@@ -1,0 +1,81 @@
+#include "driver/pipeline/floating_point_guard.h"
+#include "driver/pipeline/interlocked_value.h"
+#include "driver/pipeline/pipeline_routines.h"
+
+namespace zyn {
+
+VOID PadWorkingBuffer(const FrameSnapshot& frame, const UCHAR* firstSample, ULONG pitch) {
+    const SIZE_T workPitch = frame.workPitch;
+    const ULONG width = frame.width;
+    const ULONG height = frame.height;
+    PUCHAR origin = frame.imageOrigin;
+    for (ULONG y = 0; y < height; ++y) {
+        RtlCopyMemory(origin + y * workPitch, firstSample + static_cast<SIZE_T>(y) * pitch, width);
+    }
+    if (width < 8 || height < 8) {
+        return;
+    }
+    // Border rows copy rows of the same Bayer parity: two above, two below (four rows up).
+    auto row = [&](LONG y) { return origin + static_cast<LONG_PTR>(y) * static_cast<LONG_PTR>(workPitch); };
+    const LONG h = static_cast<LONG>(height);
+    RtlCopyMemory(row(-2), row(2), width);
+    RtlCopyMemory(row(-1), row(1), width);
+    RtlCopyMemory(row(h), row(h - 4), width);
+    RtlCopyMemory(row(h + 1), row(h - 3), width);
+    // Then the border columns of every row, the border rows included, so the corners too.
+    for (LONG y = -2; y < h + 2; ++y) {
+        PUCHAR p = row(y);
+        p[-1] = p[1];
+        p[-2] = p[2];
+        p[width] = p[width - 2];
+        p[width + 1] = p[width - 3];
+    }
+}
+
+VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG pitch) {
+    if (state == nullptr || raw == nullptr || state->outputBuffer_ == nullptr ||
+        state->workBuffer_ == nullptr) {
+        return;
+    }
+    // On 32-bit x86 the vector code below needs the floating-point state saved like any
+    // floating-point code; without it the frame is left as it is.
+    FloatingPointGuard floatingPoint(state->saveFloatingPoint_);
+    if (!floatingPoint.Saved()) {
+        return;
+    }
+    FrameSnapshot& frame = state->snapshot_;
+    PadWorkingBuffer(frame, raw + startOffset, pitch);
+
+    frame.output = state->outputBuffer_;
+    frame.redGain = ReadInterlocked(&state->redGain_);
+    frame.greenGain = ReadInterlocked(&state->greenGain_);
+    frame.blueGain = ReadInterlocked(&state->blueGain_);
+    const LONG phase = ReadInterlocked(&state->bayerPhase_);
+
+    if (ReadInterlocked(&state->whiteBalance_) != 0) {
+        GatherWhiteBalance(frame, phase);
+        // The gains found become the ones getters report and that stay when balancing stops.
+        InterlockedExchange(&state->redGain_, frame.redGain);
+        InterlockedExchange(&state->greenGain_, frame.greenGain);
+        InterlockedExchange(&state->blueGain_, frame.blueGain);
+    }
+
+    state->CopyFixedMatrix(frame.matrix);
+    for (int k = 0; k < kFixedMatrixEntries; ++k) {
+        frame.signFlags[k] = frame.matrix[k] > 0 ? 1 : 0;
+    }
+
+    // After the statistics, so they see the dots; the border keeps them too.
+    const LONG dotThreshold = ReadInterlocked(&state->dotThreshold_);
+    if (dotThreshold > 0) {
+        DotFilter(frame, dotThreshold);
+    }
+
+    if (ReadInterlocked(&state->colorEnable_) != 0) {
+        ConvertColor(frame, phase);
+    } else {
+        ConvertMono(frame, phase);
+    }
+}
+
+} // namespace zyn

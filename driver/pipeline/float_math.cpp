@@ -1,0 +1,91 @@
+#include "driver/pipeline/float_math.h"
+
+#if defined(ZYN_SIMULATED)
+#include <cmath>
+#endif
+
+namespace zyn {
+namespace {
+
+constexpr double kTwoOverPi = 6.36619772367581382433e-01;
+// pi/2 in two parts: the first has 33 significant bits, so that n times it is exact for every
+// quadrant count n a hue angle can give.
+constexpr double kHalfPiHigh = 1.57079632673412561417e+00;
+constexpr double kHalfPiLow = 6.07710050650619224932e-11;
+// Beyond this the reduction would lose every bit of the angle; no setting comes near it.
+constexpr double kLargestAngle = 1.0e15;
+
+// Taylor series on [-pi/4, pi/4]; the first omitted terms are below 1e-19.
+double SinePolynomial(double r) {
+    const double r2 = r * r;
+    return r * (1.0 + r2 * (-1.0 / 6 + r2 * (1.0 / 120 + r2 * (-1.0 / 5040 +
+           r2 * (1.0 / 362880 + r2 * (-1.0 / 39916800 + r2 * (1.0 / 6227020800.0 +
+           r2 * (-1.0 / 1307674368000.0 + r2 * (1.0 / 355687428096000.0)))))))));
+}
+
+double CosinePolynomial(double r) {
+    const double r2 = r * r;
+    return 1.0 + r2 * (-1.0 / 2 + r2 * (1.0 / 24 + r2 * (-1.0 / 720 + r2 * (1.0 / 40320 +
+           r2 * (-1.0 / 3628800 + r2 * (1.0 / 479001600.0 + r2 * (-1.0 / 87178291200.0 +
+           r2 * (1.0 / 20922789888000.0))))))));
+}
+
+// Reduces the angle to r in [-pi/4, pi/4] and the quadrant (0 to 3) it lies in.
+bool Reduce(float angle, double& r, unsigned& quadrant) {
+    const double x = angle;
+    if (!(x > -kLargestAngle && x < kLargestAngle)) {
+        return false; // NaN, infinite or meaningless
+    }
+    const double q = x * kTwoOverPi;
+    const long long n = static_cast<long long>(q < 0 ? q - 0.5 : q + 0.5);
+    r = (x - static_cast<double>(n) * kHalfPiHigh) - static_cast<double>(n) * kHalfPiLow;
+    quadrant = static_cast<unsigned>(n) & 3u;
+    return true;
+}
+
+} // namespace
+
+float KernelSineF(float angle) {
+    double r;
+    unsigned quadrant;
+    if (!Reduce(angle, r, quadrant)) {
+        return 0.0f;
+    }
+    switch (quadrant) {
+    case 0: return static_cast<float>(SinePolynomial(r));
+    case 1: return static_cast<float>(CosinePolynomial(r));
+    case 2: return static_cast<float>(-SinePolynomial(r));
+    default: return static_cast<float>(-CosinePolynomial(r));
+    }
+}
+
+float KernelCosineF(float angle) {
+    double r;
+    unsigned quadrant;
+    if (!Reduce(angle, r, quadrant)) {
+        return 1.0f;
+    }
+    switch (quadrant) {
+    case 0: return static_cast<float>(CosinePolynomial(r));
+    case 1: return static_cast<float>(-SinePolynomial(r));
+    case 2: return static_cast<float>(-CosinePolynomial(r));
+    default: return static_cast<float>(SinePolynomial(r));
+    }
+}
+
+#if defined(ZYN_SIMULATED)
+
+float SquareRootF(float value) { return std::sqrt(value); }
+float SineF(float angle) { return std::sin(angle); }
+float CosineF(float angle) { return std::cos(angle); }
+
+#else
+
+// With -fno-math-errno this is the processor's square root instruction, no library call.
+float SquareRootF(float value) { return __builtin_sqrtf(value); }
+float SineF(float angle) { return KernelSineF(angle); }
+float CosineF(float angle) { return KernelCosineF(angle); }
+
+#endif
+
+} // namespace zyn

@@ -1,0 +1,42 @@
+#include "sim/camera/frame_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace sim::camera {
+
+FrameStream::FrameStream(std::vector<uint8_t> picture, uint64_t frameBytes, size_t packetSize)
+    : picture_(std::move(picture)), total_(frameBytes), packetSize_(packetSize) {
+    if (picture_.size() > total_) {
+        picture_.resize(static_cast<size_t>(total_));
+    }
+}
+
+void FrameStream::Clear() {
+    picture_.clear();
+    picture_.shrink_to_fit();
+    total_ = sent_ = 0;
+}
+
+usb::DeviceModel::InResult FrameStream::Read(uint8_t* data, size_t length) {
+    usb::DeviceModel::InResult result;
+    const uint64_t count = std::min<uint64_t>(length, Remaining());
+    if (count == 0) {
+        return result;
+    }
+    const uint64_t stored = picture_.size();
+    const uint64_t fromPicture = sent_ < stored ? std::min(count, stored - sent_) : 0;
+    if (fromPicture != 0) {
+        std::memcpy(data, picture_.data() + sent_, static_cast<size_t>(fromPicture));
+    }
+    std::memset(data + fromPicture, 0, static_cast<size_t>(count - fromPicture));
+    sent_ += count;
+    result.bytes = static_cast<size_t>(count);
+    result.shortPacket = sent_ == total_ && total_ % packetSize_ != 0;
+    if (sent_ == total_) {
+        Clear();
+    }
+    return result;
+}
+
+} // namespace sim::camera

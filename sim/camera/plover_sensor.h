@@ -1,0 +1,29 @@
+// Plover: 256 registers of 8 bits. The window origin and size sit in registers 22 to 27 (11
+// bits each, split over nibbles) and the line length in 126 and 127; the window is read
+// top-down, left to right, RGGB from its first pixel wherever it starts. A line has the
+// window's width in samples, but only line length − 328 of them can be exposed: any further
+// samples read black.
+#pragma once
+
+#include <vector>
+
+#include "sim/camera/sensor.h"
+
+namespace sim::camera {
+
+class PloverSensor final : public Sensor {
+public:
+    static constexpr int kLineBlanking = 328;
+
+    PloverSensor();
+
+    void Write(uint32_t address, uint32_t value) override;
+    uint32_t Register(uint32_t address) const override;
+    bool Streaming() const override { return true; }
+    FrameGeometry Geometry() const override;
+
+private:
+    std::vector<uint8_t> registers_;
+};
+
+} // namespace sim::camera

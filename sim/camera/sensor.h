@@ -1,0 +1,49 @@
+// The image sensor behind the camera board: its register file, how a CMD_SENSOR_WRITE packet
+// addresses it in each model's encoding, and the read-out its registers program.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "sim/camera/camera_model.h"
+#include "sim/camera/frame_geometry.h"
+
+namespace sim::camera {
+
+struct SensorWrite {
+    uint32_t address = 0;
+    uint32_t value = 0; // as the sensor takes it, cut to the register's data width
+    uint8_t bits = 0;   // Tern: the bit count of the serial word (packet byte 1); else 0
+};
+
+// Decodes a CMD_SENSOR_WRITE packet (64 bytes) in the model's encoding. False when the
+// sensor would not take it: a Tern word too short to carry an index, or a Plover packet whose
+// byte 1 is not 2.
+bool DecodeSensorWrite(Model model, const uint8_t* packet, SensorWrite& write);
+
+class Sensor {
+public:
+    virtual ~Sensor() = default;
+
+    // A decoded write arriving over the serial interface.
+    virtual void Write(uint32_t address, uint32_t value) = 0;
+    // The register's value; 0 for an address the sensor does not decode.
+    virtual uint32_t Register(uint32_t address) const = 0;
+    // CMD_SENSOR_CONTROL: the board's control lines to the sensor. Ignored where the model has
+    // none.
+    virtual void Control(uint8_t selector, uint8_t value) {
+        (void)selector;
+        (void)value;
+    }
+    // Tern: the board's sensor reset line (board register 6, bit 0).
+    virtual void HoldInReset(bool held) { (void)held; }
+
+    // Whether the sensor is powered, out of reset and streaming, so the board can send frames.
+    virtual bool Streaming() const = 0;
+    // The read-out as programmed (frameBytes is the board's, left 0 here).
+    virtual FrameGeometry Geometry() const = 0;
+};
+
+std::unique_ptr<Sensor> MakeSensor(Model model);
+
+} // namespace sim::camera

@@ -139,12 +139,13 @@ TEST_F(ConvertToolTest, RawFrameWithOffsetAndPitchConvertsAsTheDriverDoes) {
     s.hue = 40;
     s.contrast = 14;
     const ToolRun run = Convert("--width 37 --height 21 --pitch 45 --offset 13 --phase 3 "
-                            "--gains 200,100,300 --hue 40 --contrast 14 --print-gains " +
-                            Path("frame.raw") + " " + Path("out.bgra"));
+                                "--gains 200,100,300 --hue 40 --contrast 14 --print-gains " +
+                                Path("frame.raw") + " " + Path("out.bgra"));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.out, "gains 200 100 300\n");
     LONG gains[3];
-    const std::vector<uint8_t> expected = LibraryConvert(raw, width, height, offset, pitch, s, gains);
+    const std::vector<uint8_t> expected =
+        LibraryConvert(raw, width, height, offset, pitch, s, gains);
     const std::string written = Read(Path("out.bgra"));
     ASSERT_EQ(written.size(), expected.size());
     EXPECT_TRUE(std::equal(expected.begin(), expected.end(),
@@ -153,9 +154,9 @@ TEST_F(ConvertToolTest, RawFrameWithOffsetAndPitchConvertsAsTheDriverDoes) {
     // White balance: the gains printed are the ones found and used.
     s.awb = true;
     const ToolRun balanced = Convert("--width 37 --height 21 --pitch 45 --offset 13 --phase 3 "
-                                 "--gains 200,100,300 --hue 40 --contrast 14 --awb "
-                                 "--print-gains " +
-                                 Path("frame.raw") + " " + Path("awb.bgra"));
+                                     "--gains 200,100,300 --hue 40 --contrast 14 --awb "
+                                     "--print-gains " +
+                                     Path("frame.raw") + " " + Path("awb.bgra"));
     ASSERT_EQ(balanced.exitCode, 0) << balanced.err;
     const std::vector<uint8_t> expectedBalanced =
         LibraryConvert(raw, width, height, offset, pitch, s, gains);
@@ -180,8 +181,8 @@ TEST_F(ConvertToolTest, PgmAndMosaicInputsGivePngPictures) {
     s.phase = 1;
     s.mono = true;
     LONG gains[3];
-    const imaging::RgbImage expected = imaging::FromBgra(
-        LibraryConvert(mosaic, 48, 30, 0, 48, s, gains).data(), 48, 30, 48 * 4);
+    const imaging::RgbImage expected =
+        imaging::FromBgra(LibraryConvert(mosaic, 48, 30, 0, 48, s, gains).data(), 48, 30, 48 * 4);
     for (const std::string& args :
          {"--phase 1 --mono " + Path("frame.pgm") + " " + Path("pgm.png"),
           "--phase 1 --mono --mosaic " + Path("scene.png") + " " + Path("mosaic.png")}) {

@@ -74,9 +74,9 @@ bool ReadRawFile(const std::string& path, RawFile& file, std::string& error) {
     }
     const size_t needed = static_cast<size_t>(header[0] * header[1]);
     if (file.bytes.size() - samples < needed) {
-        error = path + ": the PGM picture is truncated: " +
-                std::to_string(file.bytes.size() - samples) + " of " + std::to_string(needed) +
-                " samples";
+        error = path +
+                ": the PGM picture is truncated: " + std::to_string(file.bytes.size() - samples) +
+                " of " + std::to_string(needed) + " samples";
         return false;
     }
     file.isPgm = true;

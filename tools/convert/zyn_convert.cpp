@@ -88,8 +88,7 @@ Frame LoadFrame(const Options& o) {
         }
         if ((o.width && *o.width != picture.width) || (o.height && *o.height != picture.height)) {
             throw Failure{"--width and --height must match the picture's size " +
-                              std::to_string(picture.width) + "x" +
-                              std::to_string(picture.height),
+                              std::to_string(picture.width) + "x" + std::to_string(picture.height),
                           2};
         }
         frame.width = picture.width;
@@ -128,9 +127,9 @@ void CheckGeometry(const Frame& f, const std::string& input) {
     }
     const long long limit = zyn::ColorState::kMaxFrameSide;
     if (f.width > limit || f.height > limit) {
-        throw Failure{"the frame size " + std::to_string(f.width) + "x" +
-                          std::to_string(f.height) + " exceeds the pipeline's limit of " +
-                          std::to_string(limit) + " pixels a side",
+        throw Failure{"the frame size " + std::to_string(f.width) + "x" + std::to_string(f.height) +
+                          " exceeds the pipeline's limit of " + std::to_string(limit) +
+                          " pixels a side",
                       2};
     }
     if (f.pitch < f.width) {
@@ -200,7 +199,8 @@ void WriteOutput(const std::string& path, const std::vector<uint8_t>& bgra, cons
     if (!out) {
         throw Failure{"cannot write " + path + ": " + std::strerror(errno)};
     }
-    out.write(reinterpret_cast<const char*>(bgra.data()), static_cast<std::streamsize>(bgra.size()));
+    out.write(reinterpret_cast<const char*>(bgra.data()),
+              static_cast<std::streamsize>(bgra.size()));
     out.close();
     if (!out) {
         throw Failure{"cannot write " + path + ": write failed"};

@@ -14,7 +14,8 @@ int main(int argc, char** argv) {
     std::string output;
     CLI::App app{"Writes a built-in test scene as an RGB PNG.", "zyn-scene"};
     app.add_option("--width", width, "Width in pixels (default 1360)")->check(CLI::Range(2, 16384));
-    app.add_option("--height", height, "Height in pixels (default 1024)")->check(CLI::Range(2, 16384));
+    app.add_option("--height", height, "Height in pixels (default 1024)")
+        ->check(CLI::Range(2, 16384));
     app.add_option("--scene", scene, "bars, gradient, or both: bars above a gradient (default)")
         ->check(CLI::IsMember({"bars", "gradient", "both"}));
     app.add_option("OUTPUT", output, "The PNG to write")->required();

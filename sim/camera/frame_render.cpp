@@ -78,21 +78,48 @@ std::vector<uint8_t> RenderPicture(const imaging::RgbImage& scene, const FrameGe
     if (!Renderable(geometry)) {
         return {};
     }
-    const uint64_t total = geometry.PictureBytes();
+    const FrameGeometry& g = geometry;
+    const uint64_t total = g.PictureBytes();
     std::vector<uint8_t> out(static_cast<size_t>(total), 0);
-    const Readout readout(scene, geometry);
-    const uint64_t pitch = static_cast<uint64_t>(geometry.pitch);
-    for (int j = 0; j < geometry.lines; ++j) {
-        const uint64_t lineStart = static_cast<uint64_t>(j) * pitch;
+    const Readout readout(scene, g);
+    const int s = g.subSample;
+    const int litColumns = g.windowWidth / s;
+    const int litLines = g.windowHeight / s;
+    const size_t stride = static_cast<size_t>(scene.width) * 3;
+    for (int j = 0; j < g.lines; ++j) {
+        const uint64_t lineStart = static_cast<uint64_t>(j) * static_cast<uint64_t>(g.pitch);
         if (lineStart >= total) {
             break;
         }
-        const int samples = static_cast<int>(std::min<uint64_t>(geometry.width, total - lineStart));
+        const int v = g.flipped ? g.lines - 1 - j : j;
+        const int y0 = g.windowY + v * s;
+        if (v >= litLines || y0 + s <= 0 || y0 >= scene.height) {
+            continue; // a dark line
+        }
+        const int samples = static_cast<int>(std::min<uint64_t>(g.width, total - lineStart));
+        const int channel[2] = {static_cast<int>(imaging::BayerChannel(g.phase, 0, j)),
+                                static_cast<int>(imaging::BayerChannel(g.phase, 1, j))};
+        const bool rowsInside = y0 >= 0 && y0 + s <= scene.height;
+        const uint8_t* row0 = rowsInside ? scene.At(0, y0) : nullptr;
         uint8_t* line = out.data() + lineStart;
         for (int i = 0; i < samples; ++i) {
-            uint8_t rgb[3];
-            readout.Pixel(i, j, rgb);
-            line[i] = rgb[static_cast<int>(imaging::BayerChannel(geometry.phase, i, j))];
+            const int u = g.mirrored ? g.width - 1 - i : i;
+            if (u >= litColumns) {
+                continue;
+            }
+            const int x0 = g.windowX + u * s;
+            const int c = channel[i & 1];
+            if (!rowsInside || x0 < 0 || x0 + s > scene.width) {
+                uint8_t rgb[3];
+                readout.Pixel(i, j, rgb); // partly outside the scene
+                line[i] = rgb[c];
+            } else if (s == 1) {
+                line[i] = row0[static_cast<size_t>(x0) * 3 + c];
+            } else {
+                const uint8_t* p = row0 + static_cast<size_t>(x0) * 3 + c;
+                const unsigned sum = p[0] + p[3] + p[stride] + p[stride + 3];
+                line[i] = static_cast<uint8_t>((sum + 2) / 4);
+            }
         }
     }
     return out;

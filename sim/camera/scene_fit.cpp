@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "sim/imaging/png_file.h"
+#include "sim/imaging/scenes.h"
+
 namespace sim::camera {
 namespace {
 
@@ -70,6 +73,25 @@ imaging::RgbImage FitToSensor(const imaging::RgbImage& picture, int width, int h
         }
     }
     return out;
+}
+
+bool SceneFromSource(const std::string& source, int width, int height, imaging::RgbImage& scene,
+                     std::string& error) {
+    if (source == "bars") {
+        scene = imaging::ColorBars(width, height);
+        return true;
+    }
+    if (source == "gradient") {
+        scene = imaging::Gradient(width, height);
+        return true;
+    }
+    imaging::RgbImage picture;
+    if (!imaging::ReadPng(source, picture, error)) {
+        error = "scene '" + source + "' is neither bars, gradient nor a readable PNG file: " + error;
+        return false;
+    }
+    scene = FitToSensor(picture, width, height);
+    return true;
 }
 
 } // namespace sim::camera

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "sim/wdk/irql.h"
 #include "sim/wdk/verifier.h"
 
 namespace {
@@ -42,6 +43,7 @@ VOID ExInitializeFastMutex(PFAST_MUTEX mutex) {
 }
 
 VOID ExAcquireFastMutex(PFAST_MUTEX mutex) {
+    sim::CheckIrqlAtMost(APC_LEVEL, "ExAcquireFastMutex");
     const PVOID self = CurrentThread();
     if (__atomic_load_n(&mutex->Owner, __ATOMIC_RELAXED) == self) {
         sim::VerifierFail("ExAcquireFastMutex of %p: the calling thread already owns it "
@@ -56,6 +58,9 @@ VOID ExAcquireFastMutex(PFAST_MUTEX mutex) {
         slot.wake.wait(lock, [mutex] { return TryTake(mutex); });
     }
     __atomic_store_n(&mutex->Owner, self, __ATOMIC_RELAXED);
+    KIRQL old;
+    KeRaiseIrql(APC_LEVEL, &old);
+    mutex->OldIrql = old;
 }
 
 VOID ExReleaseFastMutex(PFAST_MUTEX mutex) {
@@ -64,6 +69,8 @@ VOID ExReleaseFastMutex(PFAST_MUTEX mutex) {
                           static_cast<void*>(mutex));
         return;
     }
+    sim::CheckIrqlIs(APC_LEVEL, "ExReleaseFastMutex");
+    const auto old = static_cast<KIRQL>(mutex->OldIrql);
     __atomic_store_n(&mutex->Owner, nullptr, __ATOMIC_RELAXED);
     ParkingSlot& slot = SlotFor(mutex);
     {
@@ -73,4 +80,5 @@ VOID ExReleaseFastMutex(PFAST_MUTEX mutex) {
         __atomic_store_n(&mutex->Count, 1, __ATOMIC_RELEASE);
     }
     slot.wake.notify_all();
+    KeLowerIrql(old);
 }

@@ -1,6 +1,8 @@
-// Fast mutexes: non-recursive kernel locks for code at or below APC_LEVEL. Acquiring one that
-// the calling thread already owns, or releasing one that it does not own, is a verifier
-// failure (the call then does nothing instead of deadlocking or corrupting the lock).
+// Fast mutexes: non-recursive kernel locks for code at or below APC_LEVEL. The owner runs at
+// APC_LEVEL until it releases the mutex, as on the platform, so calls that need PASSIVE_LEVEL
+// fail while one is held. Acquiring one that the calling thread already owns, acquiring above
+// APC_LEVEL, or releasing one that it does not own, is a verifier failure (the call then does
+// nothing instead of deadlocking or corrupting the lock).
 #pragma once
 
 #include "sim/wdk/wdk_types.h"

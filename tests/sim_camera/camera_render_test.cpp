@@ -287,15 +287,20 @@ TEST(SceneFit, CoversTheSensorFromTheCentre) {
 }
 
 TEST(SceneFit, KodakPictureFillsEachSensor) {
+    const std::string path = std::string(ZYN_TESTDATA) + "/kodak/kodim23.png";
     imaging::RgbImage picture;
     std::string error;
-    ASSERT_TRUE(imaging::ReadPng(std::string(ZYN_TESTDATA) + "/kodak/kodim23.png", picture, error))
-        << error;
+    ASSERT_TRUE(imaging::ReadPng(path, picture, error)) << error;
     Camera camera(Model::Heron, Unpaced());
     camera.SetScene(picture);
     const auto scene = camera.Scene();
     EXPECT_EQ(scene->width, 2448);
     EXPECT_EQ(scene->height, 2048);
+    imaging::RgbImage named;
+    ASSERT_TRUE(SceneFromSource(path, 2448, 2048, named, error)) << error;
+    EXPECT_EQ(named.pixels, scene->pixels);
+    EXPECT_FALSE(SceneFromSource("bar", 2448, 2048, named, error));
+    EXPECT_NE(error.find("'bar'"), std::string::npos);
     // 768 × 512 covers 2448 × 2048 by height: the centre 612 columns, 4 times enlarged.
     const uint8_t* source = picture.At(384, 256);
     const uint8_t* centre = scene->At(1224, 1024);

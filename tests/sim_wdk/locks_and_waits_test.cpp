@@ -168,4 +168,30 @@ TEST_F(LocksTest, MutexIsRecursiveDisablesApcsAndChecksItsOwner) {
     EXPECT_EQ(KeReadStateMutex(&mutex), 1);
 }
 
+TEST_F(LocksTest, FastMutexHolderRunsAtApcLevel) {
+    FAST_MUTEX mutex;
+    ExInitializeFastMutex(&mutex);
+    ExAcquireFastMutex(&mutex);
+    EXPECT_EQ(KeGetCurrentIrql(), APC_LEVEL);
+    {
+        VerifierCapture capture;
+        HANDLE handle;
+        PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, nullptr,
+                             nullptr);
+        EXPECT_TRUE(capture.Saw("PsCreateSystemThread called at APC_LEVEL"));
+    }
+    ExReleaseFastMutex(&mutex);
+    EXPECT_EQ(KeGetCurrentIrql(), PASSIVE_LEVEL);
+
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    {
+        VerifierCapture capture;
+        ExAcquireFastMutex(&mutex);
+        EXPECT_TRUE(capture.Saw("ExAcquireFastMutex called at DISPATCH_LEVEL"));
+        ExReleaseFastMutex(&mutex);
+    }
+    KeLowerIrql(old);
+}
+
 } // namespace

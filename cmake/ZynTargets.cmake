@@ -70,3 +70,22 @@ endfunction()
 
 # Test pictures kept in the repository.
 set(ZYN_TESTDATA ${ZYN_ROOT}/testdata CACHE PATH "Folder of the test pictures")
+
+# A kernel-mode driver image (.sys), Windows builds only: native subsystem, entered at
+# DriverEntry, linked against the kernel, kernel streaming and USB import libraries and nothing
+# else (no C or C++ runtime).
+function(zyn_kernel_image name)
+    cmake_parse_arguments(K "" "" "SOURCES;LIBS" ${ARGN})
+    add_library(${name} SHARED ${K_SOURCES})
+    zyn_kernel_flags(${name})
+    set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".sys")
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(entry _DriverEntry@8)
+    else()
+        set(entry DriverEntry)
+    endif()
+    target_link_options(${name} PRIVATE -nostdlib -nostartfiles -Wl,--subsystem,native
+                        -Wl,--entry,${entry})
+    # libgcc supplies compiler helpers only (64-bit division on x86), no runtime.
+    target_link_libraries(${name} PRIVATE ${K_LIBS} ks ntoskrnl hal usbd gcc)
+endfunction()

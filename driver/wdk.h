@@ -18,6 +18,7 @@ typedef WCHAR TCHAR; // ksmedia.h wants it; kernel code is wide throughout
 extern "C" {
 #include <usb.h>
 #include <usbdlib.h>
+#include <usbioctl.h>
 }
 
 #endif

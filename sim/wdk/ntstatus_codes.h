@@ -31,6 +31,7 @@
     X(STATUS_OBJECT_NAME_NOT_FOUND, 0xC0000034)                                                    \
     X(STATUS_OBJECT_NAME_COLLISION, 0xC0000035)                                                    \
     X(STATUS_OBJECT_PATH_NOT_FOUND, 0xC000003A)                                                    \
+    X(STATUS_OBJECT_PATH_SYNTAX_BAD, 0xC000003B)                                                   \
     X(STATUS_SHARING_VIOLATION, 0xC0000043)                                                        \
     X(STATUS_DEVICE_NOT_READY, 0xC00000A3)                                                         \
     X(STATUS_INSUFFICIENT_RESOURCES, 0xC000009A)                                                   \
@@ -41,6 +42,7 @@
     X(STATUS_INTERNAL_ERROR, 0xC00000E5)                                                           \
     X(STATUS_CANCELLED, 0xC0000120)                                                                \
     X(STATUS_ILLEGAL_FLOAT_CONTEXT, 0xC000014A)                                                    \
+    X(STATUS_KEY_DELETED, 0xC000017C)                                                              \
     X(STATUS_INVALID_DEVICE_STATE, 0xC0000184)                                                     \
     X(STATUS_INVALID_BUFFER_SIZE, 0xC0000206)                                                      \
     X(STATUS_NOT_FOUND, 0xC0000225)                                                                \

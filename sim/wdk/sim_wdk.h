@@ -21,4 +21,5 @@
 #include "sim/wdk/irp.h"
 #include "sim/wdk/mdl.h"
 #include "sim/wdk/usb.h"
+#include "sim/wdk/registry.h"
 #include "sim/wdk/fast_mutex.h"

@@ -1,0 +1,61 @@
+// The device's command channel: builds each register and control command in the device's
+// command packet area and sends it on the command pipe; for commands that answer, reads the
+// two answer packets from the response pipe into the same area and takes byte 0 of the second.
+//
+// One lock per device serialises a command with its answers, so that concurrent property
+// requests and the camera start never mix their packets or take each other's answers. The lock
+// is a kernel mutex, not a fast mutex: commands are synchronous USB requests, which must be
+// sent at PASSIVE_LEVEL (a fast mutex raises to APC_LEVEL). It is recursive for its owner, so a
+// CommandSequence can hold it across a whole sequence of commands. The frame read does not take
+// it: it has packet areas of its own and waits up to a frame's timeout.
+#pragma once
+
+#include "driver/control/command_packet.h"
+#include "driver/wdk.h"
+
+namespace zyn {
+
+class UsbTransport;
+
+class CommandChannel {
+public:
+    explicit CommandChannel(UsbTransport& transport);
+    CommandChannel(const CommandChannel&) = delete;
+    CommandChannel& operator=(const CommandChannel&) = delete;
+
+    // True when all 64 bytes went out.
+    BOOLEAN Send(const CommandPacket& packet);
+    // Sends the command and reads its two answers; `result` receives byte 0 of the second
+    // and is left alone when any of the three transfers fails. With `settleMs` the channel
+    // waits that long after the command and again after the answers (sensors that need time
+    // to answer).
+    BOOLEAN Query(const CommandPacket& packet, PUCHAR result, ULONG settleMs = 0);
+
+    VOID Lock();
+    VOID Unlock();
+
+private:
+    BOOLEAN TransferLocked(ULONG pipe);
+
+    UsbTransport& transport_;
+    KMUTEX lock_;
+    CommandPacket packet_;
+};
+
+// Holds the channel for a sequence of commands whose packets must not interleave with other
+// commands (a mode switch, a read-modify-write of a register, the sensor initialisation).
+class CommandSequence {
+public:
+    explicit CommandSequence(CommandChannel& channel) : channel_(channel) { channel_.Lock(); }
+    ~CommandSequence() { channel_.Unlock(); }
+    CommandSequence(const CommandSequence&) = delete;
+    CommandSequence& operator=(const CommandSequence&) = delete;
+
+private:
+    CommandChannel& channel_;
+};
+
+// Waits at PASSIVE_LEVEL.
+VOID DelayMilliseconds(ULONG milliseconds);
+
+} // namespace zyn

@@ -1,0 +1,92 @@
+#include "driver/core/camera_device.h"
+
+#include "driver/control/command_codes.h"
+
+namespace zyn {
+
+CameraDevice::CameraDevice(struct _KSDEVICE* device, const CameraModelTraits& traits,
+                           DriverGlobals& globals)
+    : device_(device),
+      commands_(transport_),
+      baseBayerPhase_(traits.baseBayerPhase),
+      traits_(traits),
+      globals_(globals) {
+    settings_.SetCreationValues(traits.limits);
+    bayerPhase_ = baseBayerPhase_;
+    transport_.SetKeepChunkRecords(traits.keepChunkRecords);
+}
+
+CameraDevice::~CameraDevice() = default;
+
+VOID CameraDevice::NotifyFrame() {
+    // No pin is open before the capture pin registers itself; a frame then has no taker.
+}
+
+NTSTATUS CameraDevice::StartCapture(ColorState*, ULONG, ULONG) { return STATUS_NOT_SUPPORTED; }
+
+VOID CameraDevice::InitSensor() { InitializationDone(); }
+
+BOOLEAN CameraDevice::writeSensorRegister(ULONG, ULONG) { return FALSE; }
+BOOLEAN CameraDevice::setExposure(LONG) { return FALSE; }
+BOOLEAN CameraDevice::setGain(LONG) { return FALSE; }
+BOOLEAN CameraDevice::setExternalTrigger(LONG) { return FALSE; }
+
+BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
+    const ULONG size = rawFrameSize_;
+    if (buffer == nullptr || size == 0) {
+        return FALSE;
+    }
+    // Whether the request went out shows in the read: without it no frame comes.
+    framePacket_ = packets::FrameRequest();
+    ULONG transferred = 0;
+    (VOID) transport_.PipeTransfer(kCommandPipe, kCommandPacketSize, &framePacket_, &transferred);
+    return NT_SUCCESS(transport_.SplitBulkRead(kDataPipe, size, buffer, globals_.Timeout()));
+}
+
+NTSTATUS CameraDevice::AbortPipes() { return transport_.AbortPipes(); }
+
+VOID CameraDevice::CancelReads() { transport_.CancelReads(); }
+
+VOID CameraDevice::SetRawFrameGeometry(ULONG offset, ULONG pitch, ULONG size) {
+    rawFrameOffset_ = offset;
+    rawFramePitch_ = pitch;
+    rawFrameSize_ = size;
+}
+
+BOOLEAN CameraDevice::writeBoardRegister(UCHAR reg, UCHAR value) {
+    return commands_.Send(packets::BoardWrite(reg, value));
+}
+
+BOOLEAN CameraDevice::readBoardRegister(UCHAR reg, PUCHAR value) {
+    return commands_.Query(packets::BoardRead(reg), value);
+}
+
+BOOLEAN CameraDevice::sendRawCommand(LONG length, const UCHAR* bytes) {
+    return commands_.Send(packets::Raw(length, bytes));
+}
+
+BOOLEAN CameraDevice::readMemoryByte(USHORT address, PUCHAR value) {
+    return commands_.Query(packets::MemoryRead(address), value);
+}
+
+BOOLEAN CameraDevice::readClock(PLONG clock) {
+    UCHAR index = 0;
+    if (!readBoardRegister(board::kClockIndex, &index)) {
+        return FALSE;
+    }
+    settings_.Clock = index == 3 ? 2 : index;
+    *clock = settings_.Clock;
+    return TRUE;
+}
+
+BOOLEAN CameraDevice::writeFrameByteCount(ULONG bytes) {
+    CommandSequence sequence(commands_);
+    BOOLEAN ok = TRUE;
+    for (UCHAR i = 0; i < 4; ++i) {
+        ok = writeBoardRegister(static_cast<UCHAR>(board::kFrameBytes0 + i),
+                                static_cast<UCHAR>(bytes >> (8 * i))) && ok;
+    }
+    return ok;
+}
+
+} // namespace zyn

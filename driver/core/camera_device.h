@@ -1,0 +1,128 @@
+// The device context of one camera: its USB transport, its settings record, the raw frame
+// geometry, the register shadow, the exclusive claim of the capture pin and the acquisition.
+// Each model derives from it and supplies its sensor programming through the virtual
+// operations; everything the models share (board registers, raw commands, memory and clock
+// reads, the frame read) is here.
+//
+// Commands go through the device's command channel, one at a time. The frame read uses packet
+// areas of its own and does not wait for the channel.
+#pragma once
+
+#include "driver/control/camera_settings.h"
+#include "driver/control/command_channel.h"
+#include "driver/core/camera_model_traits.h"
+#include "driver/core/driver_globals.h"
+#include "driver/core/usb_transport.h"
+#include "driver/pool_object.h"
+#include "driver/pool_tags.h"
+#include "driver/wdk.h"
+
+struct _KSDEVICE;
+
+namespace zyn {
+
+class Acquisition;
+class CapturePin;
+class ColorState;
+
+class CameraDevice : public PoolObject<kTagContext> {
+public:
+    // A new context with the settings at their creation values, the model's Bayer phase and
+    // the initialisation still to come. The transport is attached to the device stack
+    // separately (Transport().Attach).
+    CameraDevice(struct _KSDEVICE* device, const CameraModelTraits& traits,
+                 DriverGlobals& globals);
+    virtual ~CameraDevice();
+    CameraDevice(const CameraDevice&) = delete;
+    CameraDevice& operator=(const CameraDevice&) = delete;
+
+    // Operations the acquisition and the capture pin call, in the model's table.
+
+    // A raw frame is ready: asks the open pin to process.
+    virtual VOID NotifyFrame();
+    // Programs the camera for streaming and sets the raw frame geometry. Sensor writes are
+    // not checked; the result reports whether the frame size and the start command reached
+    // the camera.
+    virtual NTSTATUS StartCapture(ColorState* colorState, ULONG width, ULONG height);
+    // Reads one raw frame of GetRawFrameSize bytes into `buffer` (non-paged pool).
+    virtual BOOLEAN ReadRawFrame(PUCHAR buffer);
+    virtual ULONG GetRawFrameSize() const { return rawFrameSize_; }
+    virtual ULONG GetRawFrameOffset() const { return rawFrameOffset_; }
+    virtual ULONG GetRawFramePitch() const { return rawFramePitch_; }
+    virtual NTSTATUS AbortPipes();
+    virtual VOID CancelReads();
+    virtual ULONG GetRoiX() const { return static_cast<ULONG>(settings_.RoiX); }
+    virtual ULONG GetRoiY() const { return static_cast<ULONG>(settings_.RoiY); }
+    // The model's sensor initialisation.
+    virtual VOID InitSensor();
+
+    // The model's sensor programming. Each reports whether the camera took the command(s)
+    // that decide it, and updates the settings record as the model does.
+    virtual BOOLEAN writeSensorRegister(ULONG index, ULONG value);
+    virtual BOOLEAN setExposure(LONG value);
+    virtual BOOLEAN setGain(LONG value);
+    virtual BOOLEAN setExternalTrigger(LONG flag);
+
+    // Commands every model sends the same way.
+    BOOLEAN writeBoardRegister(UCHAR reg, UCHAR value);
+    BOOLEAN readBoardRegister(UCHAR reg, PUCHAR value);
+    BOOLEAN sendRawCommand(LONG length, const UCHAR* bytes);
+    BOOLEAN readMemoryByte(USHORT address, PUCHAR value);
+    // The clock index from board register 15 (3 reads as 2), also stored in Clock. On failure
+    // the stored Clock is left as it was.
+    BOOLEAN readClock(PLONG clock);
+    // The raw frame byte count into board registers 0 to 3, least significant byte first.
+    BOOLEAN writeFrameByteCount(ULONG bytes);
+
+    struct _KSDEVICE* KsDevice() const { return device_; }
+    UsbTransport& Transport() { return transport_; }
+    CameraSettings& Settings() { return settings_; }
+    const CameraSettings& Settings() const { return settings_; }
+    const CameraModelTraits& Traits() const { return traits_; }
+    DriverGlobals& Globals() { return globals_; }
+    CommandChannel& Commands() { return commands_; }
+
+    LONG BayerPhase() const { return bayerPhase_; }
+    VOID SetBayerPhase(LONG phase) { bayerPhase_ = phase; }
+    LONG BaseBayerPhase() const { return baseBayerPhase_; }
+    BOOLEAN Initializing() const { return initializing_; }
+    BOOLEAN SplitRead() const { return splitRead_; }
+
+    // 1 while a capture pin is between acquire and stop.
+    volatile LONG* ExclusiveClaim() { return &exclusiveClaim_; }
+    Acquisition* GetAcquisition() const { return acquisition_; }
+    VOID SetAcquisition(Acquisition* acquisition) { acquisition_ = acquisition; }
+    ColorState* GetColorState() const { return colorState_; }
+    VOID SetColorState(ColorState* colorState) { colorState_ = colorState; }
+    CapturePin* OpenPin() const { return openPin_; }
+    VOID SetOpenPin(CapturePin* pin) { openPin_ = pin; }
+    PVOID ConnectionFormat() const { return connectionFormat_; }
+    VOID SetConnectionFormat(PVOID format) { connectionFormat_ = format; }
+
+protected:
+    VOID SetRawFrameGeometry(ULONG offset, ULONG pitch, ULONG size);
+    VOID InitializationDone() { initializing_ = FALSE; }
+
+private:
+    struct _KSDEVICE* const device_;
+    UsbTransport transport_;
+    CameraSettings settings_;
+    LONG bayerPhase_ = 0;
+    CommandChannel commands_;   // the register and control command area and its lock
+    CommandPacket framePacket_; // the per-frame frame request
+    volatile LONG exclusiveClaim_ = 0;
+    Acquisition* acquisition_ = nullptr;
+    ColorState* colorState_ = nullptr;
+    CapturePin* openPin_ = nullptr;
+    PVOID connectionFormat_ = nullptr;
+    ULONG rawFrameOffset_ = 0;
+    ULONG rawFramePitch_ = 0;
+    ULONG rawFrameSize_ = 0;
+    BOOLEAN splitRead_ = TRUE; // frames are read with the split bulk read; never cleared
+    LONG baseBayerPhase_;
+    BOOLEAN initializing_ = TRUE; // until the first sensor initialisation has finished
+    const CameraModelTraits& traits_;
+    DriverGlobals& globals_;
+};
+
+} // namespace zyn

@@ -1,0 +1,19 @@
+// What distinguishes one camera model in the code shared by all: its limits, and the few
+// behaviours that are data rather than sensor programming.
+#pragma once
+
+#include "driver/control/camera_settings.h"
+#include "driver/wdk.h"
+
+namespace zyn {
+
+struct CameraModelTraits {
+    SettingsLimits limits;
+    LONG baseBayerPhase;   // 0 GRBG, 1 BGGR, 2 RGGB, 3 GBRG
+    UCHAR triggerOnValue;  // board register 11 with the external trigger on
+    // The frame read keeps its chunk record array between frames instead of allocating one
+    // for each frame.
+    BOOLEAN keepChunkRecords;
+};
+
+} // namespace zyn

@@ -1,0 +1,270 @@
+// The frame read: one request per 64 KiB chunk of the frame buffer, all outstanding at once, so
+// the host controller streams the whole frame without gaps between requests. The chunks are
+// partial MDLs of one MDL over the whole (non-paged) buffer, so nothing is copied on the way.
+#include "driver/core/usb_transport.h"
+
+#include "driver/pool_tags.h"
+
+namespace zyn {
+
+namespace {
+
+LONG ReadLong(volatile LONG* value) { return InterlockedCompareExchange(value, 0, 0); }
+
+class SpinLockGuard {
+public:
+    explicit SpinLockGuard(PKSPIN_LOCK lock) : lock_(lock) { KeAcquireSpinLock(lock_, &irql_); }
+    ~SpinLockGuard() { KeReleaseSpinLock(lock_, irql_); }
+    SpinLockGuard(const SpinLockGuard&) = delete;
+    SpinLockGuard& operator=(const SpinLockGuard&) = delete;
+
+private:
+    PKSPIN_LOCK lock_;
+    KIRQL irql_ = PASSIVE_LEVEL;
+};
+
+} // namespace
+
+NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer,
+                                     ULONG timeoutMs) {
+    PUSBD_PIPE_INFORMATION pipe = nullptr;
+    NTSTATUS status = CheckPipe(pipeIndex, &pipe);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    if (length == 0 || buffer == nullptr) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    const ULONG count = BulkChunkCount(length);
+
+    {
+        SpinLockGuard guard(&submitLock_);
+        status = PrepareRead(count, length, buffer);
+    }
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+
+    SendReadCommand(packets::FrameRequest());
+
+    // Every request handed to the next driver is counted, also one whose IoCallDriver returned
+    // an error: the lower driver completed it through the completion routine all the same, and
+    // its IRP must not be freed before that has happened.
+    ULONG submitted = 0;
+    BOOLEAN submissionFailed = FALSE;
+    {
+        SpinLockGuard guard(&submitLock_);
+        ULONG offset = 0;
+        for (ULONG index = 0; index < count; ++index, offset += kBulkChunkBytes) {
+            const ULONG rest = length - offset;
+            const ULONG chunk = rest < kBulkChunkBytes ? rest : kBulkChunkBytes;
+            BOOLEAN passedDown = FALSE;
+            const NTSTATUS chunkStatus =
+                SubmitChunk(index, offset, chunk, buffer, *pipe, &passedDown);
+            if (passedDown) {
+                ++submitted;
+            }
+            if (!NT_SUCCESS(chunkStatus)) {
+                status = STATUS_INSUFFICIENT_RESOURCES;
+                submissionFailed = passedDown;
+                break;
+            }
+        }
+        InterlockedExchange(&inFlight_, static_cast<LONG>(submitted));
+        if (ReadLong(&completed_) >= static_cast<LONG>(submitted)) {
+            KeSetEvent(&readCompleted_, IO_NO_INCREMENT, FALSE);
+        }
+        if (submitted > 0) {
+            MarkPipeForAbort(pipeIndex);
+        }
+    }
+
+    SendReadCommand(packets::ReadsQueued());
+    if (submissionFailed && !NT_SUCCESS(ResetPipe(pipeIndex))) {
+        RecoverPort();
+    }
+
+    LARGE_INTEGER wait;
+    wait.QuadPart = -static_cast<LONGLONG>(timeoutMs) * 10000;
+    if (KeWaitForSingleObject(&readCompleted_, Executive, KernelMode, FALSE, &wait) ==
+        STATUS_TIMEOUT) {
+        {
+            SpinLockGuard guard(&submitLock_);
+            CancelUndoneLocked();
+        }
+        // Cancelled requests complete through the routine like any other; only then may
+        // their IRPs be freed.
+        KeWaitForSingleObject(&readCompleted_, Executive, KernelMode, FALSE, nullptr);
+        status = STATUS_TIMEOUT;
+    } else if (NT_SUCCESS(status)) {
+        status = ChunkOutcome(submitted, length);
+    }
+
+    ReleaseRead(submitted);
+    return status;
+}
+
+NTSTATUS UsbTransport::PrepareRead(ULONG count, ULONG length, PVOID buffer) {
+    const SIZE_T arrayBytes = (static_cast<SIZE_T>(count) + 1) * sizeof(BulkChunkRecord);
+    if (records_ == nullptr || recordCapacity_ != count) {
+        if (records_ != nullptr) {
+            ExFreePoolWithTag(records_, kTagOther);
+            records_ = nullptr;
+            recordCapacity_ = 0;
+        }
+        records_ = static_cast<BulkChunkRecord*>(
+            ExAllocatePoolWithTag(NonPagedPool, arrayBytes, kTagOther));
+        if (records_ == nullptr) {
+            return STATUS_INSUFFICIENT_RESOURCES;
+        }
+        recordCapacity_ = count;
+    }
+    RtlZeroMemory(records_, arrayBytes);
+
+    wholeBufferMdl_ = IoAllocateMdl(buffer, length, FALSE, FALSE, nullptr);
+    if (wholeBufferMdl_ == nullptr) {
+        if (!keepRecords_) {
+            ExFreePoolWithTag(records_, kTagOther);
+            records_ = nullptr;
+            recordCapacity_ = 0;
+        }
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    MmBuildMdlForNonPagedPool(wholeBufferMdl_);
+
+    InterlockedExchange(&completed_, 0);
+    InterlockedExchange(&inFlight_, static_cast<LONG>(count));
+    KeClearEvent(&readCompleted_);
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS UsbTransport::SubmitChunk(ULONG index, ULONG offset, ULONG chunkLength, PVOID buffer,
+                                   const USBD_PIPE_INFORMATION& pipe, PBOOLEAN passedDown) {
+    *passedDown = FALSE;
+    PIRP irp = IoAllocateIrp(static_cast<CCHAR>(next_->StackSize + 1), FALSE);
+    if (irp == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    PVOID chunkStart = static_cast<PUCHAR>(buffer) + offset;
+    PMDL mdl = IoAllocateMdl(chunkStart, chunkLength, FALSE, FALSE, nullptr);
+    if (mdl == nullptr) {
+        IoFreeIrp(irp);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    IoBuildPartialMdl(wholeBufferMdl_, mdl, chunkStart, chunkLength);
+    const USHORT size = sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER);
+    auto urb = static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPool, size, kTagOther));
+    if (urb == nullptr) {
+        IoFreeMdl(mdl);
+        IoFreeIrp(irp);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    RtlZeroMemory(urb, size);
+    ULONG flags = USBD_SHORT_TRANSFER_OK;
+    if (USB_ENDPOINT_DIRECTION_IN(pipe.EndpointAddress)) {
+        flags |= USBD_TRANSFER_DIRECTION_IN;
+    }
+    UsbBuildInterruptOrBulkTransferRequest(urb, size, pipe.PipeHandle, nullptr, mdl, chunkLength,
+                                           flags, nullptr);
+
+    BulkChunkRecord& record = records_[index];
+    record.owner = this;
+    record.urb = urb;
+    record.irp = irp;
+    record.mdl = mdl;
+    record.done = 0;
+
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+    next->Parameters.Others.Argument1 = urb;
+    IoSetCompletionRoutine(irp, &UsbTransport::ChunkCompleted, &record, TRUE, TRUE, TRUE);
+    *passedDown = TRUE;
+    const NTSTATUS status = IoCallDriver(next_, irp);
+    return NT_SUCCESS(status) ? STATUS_SUCCESS : status;
+}
+
+NTSTATUS NTAPI UsbTransport::ChunkCompleted(PDEVICE_OBJECT, PIRP irp, PVOID context) {
+    auto record = static_cast<BulkChunkRecord*>(context);
+    UsbTransport* owner = record->owner;
+    if (owner != nullptr && record->irp == irp) {
+        // The record is marked before the request is counted: once the count is complete the
+        // reading thread frees the records, and no routine may still be about to touch one.
+        InterlockedIncrement(&record->done);
+        const LONG completed = InterlockedIncrement(&owner->completed_);
+        if (completed == ReadLong(&owner->inFlight_)) {
+            KeSetEvent(&owner->readCompleted_, IO_NO_INCREMENT, FALSE);
+        }
+    }
+    // The reading thread frees the IRP.
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+ULONG UsbTransport::CancelUndoneLocked() {
+    if (records_ == nullptr) {
+        return 0;
+    }
+    ULONG cancelled = 0;
+    for (BulkChunkRecord* record = records_; record->owner != nullptr; ++record) {
+        if (ReadLong(&record->done) == 0) {
+            IoCancelIrp(record->irp);
+            ++cancelled;
+        }
+    }
+    return cancelled;
+}
+
+VOID UsbTransport::CancelReads() {
+    ULONG cancelled;
+    {
+        SpinLockGuard guard(&submitLock_);
+        cancelled = CancelUndoneLocked();
+    }
+    if (cancelled > 0) {
+        KeWaitForSingleObject(&readCompleted_, Executive, KernelMode, FALSE, nullptr);
+    }
+}
+
+NTSTATUS UsbTransport::ChunkOutcome(ULONG submitted, ULONG length) const {
+    // A chunk that failed, or a frame that came in short, is not a frame.
+    ULONGLONG received = 0;
+    for (ULONG index = 0; index < submitted; ++index) {
+        const BulkChunkRecord& record = records_[index];
+        if (!NT_SUCCESS(record.irp->IoStatus.Status)) {
+            return record.irp->IoStatus.Status;
+        }
+        if (USBD_ERROR(record.urb->UrbHeader.Status)) {
+            return STATUS_UNSUCCESSFUL;
+        }
+        received += record.urb->UrbBulkOrInterruptTransfer.TransferBufferLength;
+    }
+    return received == length ? STATUS_SUCCESS : STATUS_DEVICE_DATA_ERROR;
+}
+
+VOID UsbTransport::ReleaseRead(ULONG submitted) {
+    SpinLockGuard guard(&submitLock_);
+    for (ULONG index = 0; index < submitted; ++index) {
+        BulkChunkRecord& record = records_[index];
+        IoFreeIrp(record.irp);
+        IoFreeMdl(record.mdl);
+        ExFreePoolWithTag(record.urb, kTagOther);
+    }
+    if (keepRecords_) {
+        RtlZeroMemory(records_, (static_cast<SIZE_T>(recordCapacity_) + 1) * sizeof(BulkChunkRecord));
+    } else {
+        ExFreePoolWithTag(records_, kTagOther);
+        records_ = nullptr;
+        recordCapacity_ = 0;
+    }
+    IoFreeMdl(wholeBufferMdl_);
+    wholeBufferMdl_ = nullptr;
+}
+
+VOID UsbTransport::SendReadCommand(const CommandPacket& packet) {
+    // The frame read goes on whatever these commands do: a lost one shows as a timeout.
+    readPacket_ = packet;
+    ULONG transferred = 0;
+    (VOID) PipeTransfer(kCommandPipe, kCommandPacketSize, &readPacket_, &transferred);
+}
+
+} // namespace zyn

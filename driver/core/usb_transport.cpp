@@ -1,0 +1,352 @@
+#include "driver/core/usb_transport.h"
+
+#include "driver/pool_tags.h"
+
+namespace zyn {
+
+namespace {
+
+PVOID AllocateZeroed(SIZE_T bytes) {
+    PVOID block = ExAllocatePoolWithTag(NonPagedPool, bytes, kTagOther);
+    if (block != nullptr) {
+        RtlZeroMemory(block, bytes);
+    }
+    return block;
+}
+
+template <typename T>
+VOID FreeAndClear(T*& block) {
+    if (block != nullptr) {
+        ExFreePoolWithTag(const_cast<void*>(static_cast<const volatile void*>(block)), kTagOther);
+        block = nullptr;
+    }
+}
+
+// Configuration 0 is the camera's only one; interface numbers are looked up to this bound.
+constexpr LONG kInterfaceNumberLimit = 256;
+
+} // namespace
+
+UsbTransport::UsbTransport() {
+    KeInitializeSpinLock(&submitLock_);
+    KeInitializeEvent(&readCompleted_, NotificationEvent, FALSE);
+}
+
+UsbTransport::~UsbTransport() {
+    FreeConfiguration();
+    FreeAndClear(records_);
+}
+
+VOID UsbTransport::Attach(PDEVICE_OBJECT physical, PDEVICE_OBJECT next,
+                          PDEVICE_OBJECT functional) {
+    physical_ = physical;
+    next_ = next;
+    functional_ = functional;
+}
+
+NTSTATUS UsbTransport::SendIoctl(ULONG code, PVOID argument) {
+    if (next_ == nullptr) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK ioStatus;
+    ioStatus.Status = STATUS_UNSUCCESSFUL;
+    ioStatus.Information = 0;
+    PIRP irp = IoBuildDeviceIoControlRequest(code, next_, nullptr, 0, nullptr, 0, TRUE, &event,
+                                             &ioStatus);
+    if (irp == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = argument;
+    NTSTATUS status = IoCallDriver(next_, irp);
+    if (status == STATUS_PENDING) {
+        KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+        status = ioStatus.Status;
+    }
+    return status;
+}
+
+NTSTATUS UsbTransport::SubmitUrb(PURB urb) {
+    return SendIoctl(IOCTL_INTERNAL_USB_SUBMIT_URB, urb);
+}
+
+NTSTATUS UsbTransport::CheckPipe(ULONG pipe, PUSBD_PIPE_INFORMATION* info) const {
+    if (interface_ == nullptr) {
+        return STATUS_UNSUCCESSFUL;
+    }
+    if (interface_->NumberOfPipes == 0 || pipe >= interface_->NumberOfPipes) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    PUSBD_PIPE_INFORMATION candidate = &interface_->Pipes[pipe];
+    if (candidate->PipeType != UsbdPipeTypeBulk && candidate->PipeType != UsbdPipeTypeInterrupt) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    if (candidate->PipeHandle == nullptr) {
+        return STATUS_UNSUCCESSFUL;
+    }
+    *info = candidate;
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS UsbTransport::PipeTransfer(ULONG pipe, ULONG length, PVOID buffer,
+                                    PULONG transferred) {
+    *transferred = 0;
+    PUSBD_PIPE_INFORMATION info = nullptr;
+    NTSTATUS status = CheckPipe(pipe, &info);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    if (length > info->MaximumTransferSize) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    const USHORT size = sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER);
+    auto urb = static_cast<PURB>(AllocateZeroed(size));
+    if (urb == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    ULONG flags = USBD_SHORT_TRANSFER_OK;
+    if (USB_ENDPOINT_DIRECTION_IN(info->EndpointAddress)) {
+        flags |= USBD_TRANSFER_DIRECTION_IN;
+    }
+    UsbBuildInterruptOrBulkTransferRequest(urb, size, info->PipeHandle, buffer, nullptr, length,
+                                           flags, nullptr);
+    status = SubmitUrb(urb);
+    if (NT_SUCCESS(status)) {
+        if (USBD_ERROR(urb->UrbHeader.Status)) {
+            status = STATUS_UNSUCCESSFUL;
+        } else {
+            *transferred = urb->UrbBulkOrInterruptTransfer.TransferBufferLength;
+        }
+    }
+    ExFreePoolWithTag(urb, kTagOther);
+    return status;
+}
+
+NTSTATUS UsbTransport::PipeRequest(USHORT function, USBD_PIPE_HANDLE handle) {
+    const USHORT size = sizeof(struct _URB_PIPE_REQUEST);
+    auto urb = static_cast<PURB>(AllocateZeroed(size));
+    if (urb == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    urb->UrbHeader.Length = size;
+    urb->UrbHeader.Function = function;
+    urb->UrbPipeRequest.PipeHandle = handle;
+    const NTSTATUS status = SubmitUrb(urb);
+    ExFreePoolWithTag(urb, kTagOther);
+    return status;
+}
+
+NTSTATUS UsbTransport::ResetPipe(ULONG pipe) {
+    if (interface_ == nullptr) {
+        return STATUS_UNSUCCESSFUL;
+    }
+    if (pipe >= interface_->NumberOfPipes) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    const USBD_PIPE_HANDLE handle = interface_->Pipes[pipe].PipeHandle;
+    if (handle == nullptr) {
+        return STATUS_UNSUCCESSFUL;
+    }
+    const NTSTATUS status = PipeRequest(URB_FUNCTION_SYNC_RESET_PIPE_AND_CLEAR_STALL, handle);
+    return NT_SUCCESS(status) ? STATUS_SUCCESS : status;
+}
+
+VOID UsbTransport::MarkPipeForAbort(ULONG pipe) {
+    if (abortMarks_ != nullptr && interface_ != nullptr && pipe < interface_->NumberOfPipes) {
+        InterlockedExchange(&abortMarks_[pipe], 1);
+    }
+}
+
+NTSTATUS UsbTransport::AbortPipes() {
+    if (interface_ == nullptr || abortMarks_ == nullptr) {
+        return STATUS_SUCCESS;
+    }
+    for (ULONG pipe = 0; pipe < interface_->NumberOfPipes; ++pipe) {
+        if (InterlockedCompareExchange(&abortMarks_[pipe], 0, 0) == 0) {
+            continue;
+        }
+        const NTSTATUS status = PipeRequest(URB_FUNCTION_ABORT_PIPE, interface_->Pipes[pipe].PipeHandle);
+        if (status == STATUS_INSUFFICIENT_RESOURCES) {
+            return status;
+        }
+        if (NT_SUCCESS(status)) {
+            InterlockedExchange(&abortMarks_[pipe], 0);
+        }
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS UsbTransport::GetPortStatus(PULONG portStatus) {
+    ULONG word = 0;
+    const NTSTATUS status = SendIoctl(IOCTL_INTERNAL_USB_GET_PORT_STATUS, &word);
+    *portStatus = word;
+    return status;
+}
+
+NTSTATUS UsbTransport::ResetPort() { return SendIoctl(IOCTL_INTERNAL_USB_RESET_PORT, nullptr); }
+
+VOID UsbTransport::RecoverPort() {
+    ULONG portStatus = 0;
+    if (NT_SUCCESS(GetPortStatus(&portStatus)) && (portStatus & USBD_PORT_CONNECTED) != 0 &&
+        (portStatus & USBD_PORT_ENABLED) == 0) {
+        // Nothing more can be done here when the reset fails; the next read tries again.
+        (VOID) ResetPort();
+    }
+}
+
+NTSTATUS UsbTransport::ReadDescriptor(PURB urb, UCHAR type, PVOID buffer, ULONG length,
+                                      PULONG received) {
+    const USHORT size = sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST);
+    RtlZeroMemory(urb, size);
+    UsbBuildGetDescriptorRequest(urb, size, type, 0, 0, buffer, nullptr, length, nullptr);
+    NTSTATUS status = SubmitUrb(urb);
+    if (NT_SUCCESS(status) && USBD_ERROR(urb->UrbHeader.Status)) {
+        status = STATUS_UNSUCCESSFUL;
+    }
+    *received = NT_SUCCESS(status) ? urb->UrbControlDescriptorRequest.TransferBufferLength : 0;
+    return status;
+}
+
+VOID UsbTransport::FreeConfiguration() {
+    FreeAndClear(configuration_);
+    FreeAndClear(interface_);
+    FreeAndClear(abortMarks_);
+}
+
+NTSTATUS UsbTransport::Configure() {
+    // A configuration left from an earlier start is replaced, not leaked.
+    FreeConfiguration();
+
+    auto urb = static_cast<PURB>(AllocateZeroed(sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST)));
+    if (urb == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    NTSTATUS status = STATUS_SUCCESS;
+    ULONG received = 0;
+
+    // The device descriptor is read only to see the device answer.
+    auto device = static_cast<PUSB_DEVICE_DESCRIPTOR>(AllocateZeroed(sizeof(USB_DEVICE_DESCRIPTOR)));
+    if (device == nullptr) {
+        status = STATUS_INSUFFICIENT_RESOURCES;
+    } else {
+        status = ReadDescriptor(urb, USB_DEVICE_DESCRIPTOR_TYPE, device,
+                                sizeof(USB_DEVICE_DESCRIPTOR), &received);
+        ExFreePoolWithTag(device, kTagOther);
+    }
+
+    // The configuration's header gives the size of the whole set of descriptors.
+    PUSB_CONFIGURATION_DESCRIPTOR configuration = nullptr;
+    if (NT_SUCCESS(status)) {
+        auto header = static_cast<PUSB_CONFIGURATION_DESCRIPTOR>(
+            AllocateZeroed(sizeof(USB_CONFIGURATION_DESCRIPTOR)));
+        if (header == nullptr) {
+            status = STATUS_INSUFFICIENT_RESOURCES;
+        } else {
+            status = ReadDescriptor(urb, USB_CONFIGURATION_DESCRIPTOR_TYPE, header,
+                                    sizeof(USB_CONFIGURATION_DESCRIPTOR), &received);
+            const ULONG total = header->wTotalLength;
+            ExFreePoolWithTag(header, kTagOther);
+            if (NT_SUCCESS(status) &&
+                (received < sizeof(USB_CONFIGURATION_DESCRIPTOR) ||
+                 total < sizeof(USB_CONFIGURATION_DESCRIPTOR))) {
+                status = STATUS_DEVICE_DATA_ERROR;
+            }
+            if (NT_SUCCESS(status)) {
+                configuration = static_cast<PUSB_CONFIGURATION_DESCRIPTOR>(AllocateZeroed(total));
+                if (configuration == nullptr) {
+                    status = STATUS_INSUFFICIENT_RESOURCES;
+                } else {
+                    status = ReadDescriptor(urb, USB_CONFIGURATION_DESCRIPTOR_TYPE, configuration,
+                                            total, &received);
+                    // Parsing reads up to wTotalLength: a device that sent less (or changed
+                    // its mind about the length) is not believed.
+                    if (NT_SUCCESS(status) &&
+                        (received != total || configuration->wTotalLength != total)) {
+                        status = STATUS_DEVICE_DATA_ERROR;
+                    }
+                }
+            }
+        }
+    }
+    ExFreePoolWithTag(urb, kTagOther);
+
+    if (NT_SUCCESS(status)) {
+        status = SelectConfiguration(configuration);
+    }
+    if (NT_SUCCESS(status)) {
+        configuration_ = configuration;
+    } else {
+        FreeAndClear(configuration);
+    }
+    return status;
+}
+
+NTSTATUS UsbTransport::SelectConfiguration(PUSB_CONFIGURATION_DESCRIPTOR configuration) {
+    const ULONG interfaces = configuration->bNumInterfaces;
+    if (interfaces == 0) {
+        return STATUS_DEVICE_DATA_ERROR;
+    }
+    auto list = static_cast<PUSBD_INTERFACE_LIST_ENTRY>(
+        AllocateZeroed((interfaces + 1) * sizeof(USBD_INTERFACE_LIST_ENTRY)));
+    if (list == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    ULONG found = 0;
+    for (LONG number = 0; number < kInterfaceNumberLimit && found < interfaces; ++number) {
+        PUSB_INTERFACE_DESCRIPTOR descriptor = USBD_ParseConfigurationDescriptorEx(
+            configuration, configuration, number, 0, -1, -1, -1);
+        if (descriptor != nullptr) {
+            list[found++].InterfaceDescriptor = descriptor;
+        }
+    }
+    if (found == 0) {
+        ExFreePoolWithTag(list, kTagOther);
+        return STATUS_DEVICE_DATA_ERROR;
+    }
+
+    NTSTATUS status = STATUS_SUCCESS;
+    PURB select = USBD_CreateConfigurationRequestEx(configuration, list);
+    if (select == nullptr) {
+        status = STATUS_INSUFFICIENT_RESOURCES;
+    } else {
+        PUSBD_INTERFACE_INFORMATION selected = list[0].Interface;
+        for (ULONG pipe = 0; pipe < selected->NumberOfPipes; ++pipe) {
+            selected->Pipes[pipe].MaximumTransferSize = USBD_DEFAULT_MAXIMUM_TRANSFER_SIZE;
+        }
+        status = SubmitUrb(select);
+        if (NT_SUCCESS(status)) {
+            auto copy = static_cast<PUSBD_INTERFACE_INFORMATION>(AllocateZeroed(selected->Length));
+            const ULONG marks = selected->NumberOfPipes > 0 ? selected->NumberOfPipes : 1;
+            auto abortMarks = static_cast<volatile LONG*>(AllocateZeroed(marks * sizeof(LONG)));
+            if (copy == nullptr || abortMarks == nullptr) {
+                FreeAndClear(copy);
+                FreeAndClear(abortMarks);
+                status = STATUS_INSUFFICIENT_RESOURCES;
+            } else {
+                RtlCopyMemory(copy, selected, selected->Length);
+                interface_ = copy;
+                abortMarks_ = abortMarks;
+            }
+        }
+        // The USB stack's library allocated it, untagged.
+        ExFreePool(select);
+    }
+    ExFreePoolWithTag(list, kTagOther);
+    return status;
+}
+
+NTSTATUS UsbTransport::Unconfigure() {
+    FreeConfiguration();
+    const USHORT size = sizeof(struct _URB_SELECT_CONFIGURATION);
+    auto urb = static_cast<PURB>(AllocateZeroed(size));
+    if (urb == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    UsbBuildSelectConfigurationRequest(urb, size, nullptr);
+    const NTSTATUS status = SubmitUrb(urb);
+    ExFreePoolWithTag(urb, kTagOther);
+    return status;
+}
+
+} // namespace zyn

@@ -1,0 +1,111 @@
+// The camera's USB transport: the device's configuration and pipes, synchronous requests to
+// the USB stack below the driver, and the split bulk read that brings in a whole frame with
+// one outstanding request per 64 KiB.
+//
+// Pipes are the selected interface's, by index; a transfer's direction follows bit 7 of the
+// pipe's endpoint address. Everything except the completion routine runs at PASSIVE_LEVEL.
+// The synchronous operations take no lock: callers serialise what must not interleave (the
+// command channel holds a lock per device around a command and its answers).
+#pragma once
+
+#include "driver/control/command_packet.h"
+#include "driver/core/bulk_chunk_record.h"
+#include "driver/wdk.h"
+
+namespace zyn {
+
+class UsbTransport {
+public:
+    UsbTransport();
+    // Frees what a configuration left allocated, and a record array kept between frames.
+    ~UsbTransport();
+    UsbTransport(const UsbTransport&) = delete;
+    UsbTransport& operator=(const UsbTransport&) = delete;
+
+    // The device stack: `next` receives every request; `physical` opens the device's registry
+    // key; `functional` is the driver's own device object.
+    VOID Attach(PDEVICE_OBJECT physical, PDEVICE_OBJECT next, PDEVICE_OBJECT functional);
+    // Keep the record array from frame to frame (reallocated only when the chunk count
+    // changes) instead of allocating one for each frame.
+    VOID SetKeepChunkRecords(BOOLEAN keep) { keepRecords_ = keep; }
+
+    PDEVICE_OBJECT PhysicalDeviceObject() const { return physical_; }
+    PDEVICE_OBJECT NextDeviceObject() const { return next_; }
+    PDEVICE_OBJECT FunctionalDeviceObject() const { return functional_; }
+    BOOLEAN IsConfigured() const { return interface_ != nullptr; }
+    const USBD_INTERFACE_INFORMATION* InterfaceInformation() const { return interface_; }
+    const USB_CONFIGURATION_DESCRIPTOR* ConfigurationDescriptor() const { return configuration_; }
+
+    // The request's final status; waits without a timeout.
+    NTSTATUS SubmitUrb(PURB urb);
+    // A bulk or interrupt transfer of `length` bytes from or into `buffer`; `transferred`
+    // receives the bytes moved (a short IN transfer reports its short count).
+    NTSTATUS PipeTransfer(ULONG pipe, ULONG length, PVOID buffer, PULONG transferred);
+    // Clears a stall; any non-negative status is reported as STATUS_SUCCESS.
+    NTSTATUS ResetPipe(ULONG pipe);
+    // Aborts every pipe marked for it and clears the mark of each pipe aborted. Succeeds unless
+    // an allocation fails.
+    NTSTATUS AbortPipes();
+    VOID MarkPipeForAbort(ULONG pipe);
+    NTSTATUS GetPortStatus(PULONG portStatus);
+    NTSTATUS ResetPort();
+    // Resets the port when the hub reports it connected but disabled.
+    VOID RecoverPort();
+
+    // Reads the descriptors, selects configuration 0 with its interfaces and records the first
+    // interface's pipes.
+    NTSTATUS Configure();
+    // Frees the descriptors and pipe information, then puts the device in the unconfigured
+    // state; the status is that of the request.
+    NTSTATUS Unconfigure();
+
+    // Reads `length` bytes from `pipe` into `buffer` (non-paged pool) as one burst of
+    // outstanding requests of 64 KiB, bracketed by the frame request and reads-queued commands
+    // on the command pipe. STATUS_TIMEOUT when the requests did not all complete within
+    // `timeoutMs`; the undone ones are cancelled and waited for first.
+    NTSTATUS SplitBulkRead(ULONG pipe, ULONG length, PVOID buffer, ULONG timeoutMs);
+    // From another thread: cancels the requests of a read in progress that have not completed
+    // and waits until they have.
+    VOID CancelReads();
+
+private:
+    NTSTATUS SendIoctl(ULONG code, PVOID argument);
+    NTSTATUS CheckPipe(ULONG pipe, PUSBD_PIPE_INFORMATION* info) const;
+    NTSTATUS PipeRequest(USHORT function, USBD_PIPE_HANDLE handle);
+    NTSTATUS ReadDescriptor(PURB urb, UCHAR type, PVOID buffer, ULONG length, PULONG received);
+    NTSTATUS SelectConfiguration(PUSB_CONFIGURATION_DESCRIPTOR configuration);
+    VOID FreeConfiguration();
+
+    // The split read's steps.
+    NTSTATUS PrepareRead(ULONG count, ULONG length, PVOID buffer);
+    NTSTATUS SubmitChunk(ULONG index, ULONG offset, ULONG chunkLength, PVOID buffer,
+                         const USBD_PIPE_INFORMATION& pipe, PBOOLEAN passedDown);
+    ULONG CancelUndoneLocked();
+    NTSTATUS ChunkOutcome(ULONG submitted, ULONG length) const;
+    VOID ReleaseRead(ULONG submitted);
+    VOID SendReadCommand(const CommandPacket& packet);
+    static NTSTATUS NTAPI ChunkCompleted(PDEVICE_OBJECT device, PIRP irp, PVOID context);
+
+    PDEVICE_OBJECT physical_ = nullptr;
+    PDEVICE_OBJECT next_ = nullptr;
+    PDEVICE_OBJECT functional_ = nullptr;
+    PUSB_CONFIGURATION_DESCRIPTOR configuration_ = nullptr;
+    PUSBD_INTERFACE_INFORMATION interface_ = nullptr;
+    // One mark per pipe, written from the reading thread and cleared by AbortPipes on another.
+    volatile LONG* abortMarks_ = nullptr;
+
+    // The split read. The spin lock guards the record array and the submission and
+    // cancellation of its requests; the counters and done marks are interlocked because the
+    // completion routine takes no lock.
+    KEVENT readCompleted_;
+    BulkChunkRecord* records_ = nullptr;
+    ULONG recordCapacity_ = 0; // chunk records the array holds, not counting its end record
+    volatile LONG completed_ = 0;
+    volatile LONG inFlight_ = 0;
+    KSPIN_LOCK submitLock_ = 0;
+    PMDL wholeBufferMdl_ = nullptr;
+    CommandPacket readPacket_; // the split read's own command packet area
+    BOOLEAN keepRecords_ = FALSE;
+};
+
+} // namespace zyn

@@ -97,17 +97,19 @@ ZYN_VECTOR_INLINE void Gather(const UCHAR* centre, SIZE_T pitch, Neighbourhood& 
 }
 
 // A negative sum becomes 0, then the sum is rounded, scaled down and limited to 255.
-template <int Round, int Shift>
-ZYN_VECTOR_INLINE __m128i Finish(__m128i sum) {
+template <int Round, int Shift> ZYN_VECTOR_INLINE __m128i Finish(__m128i sum) {
     sum = _mm_max_epi16(sum, _mm_setzero_si128());
     sum = _mm_srli_epi16(_mm_add_epi16(sum, _mm_set1_epi16(Round)), Shift);
     return _mm_min_epi16(sum, _mm_set1_epi16(255));
 }
 
-ZYN_VECTOR_INLINE __m128i Add(__m128i a, __m128i b) { return _mm_add_epi16(a, b); }
-ZYN_VECTOR_INLINE __m128i Sub(__m128i a, __m128i b) { return _mm_sub_epi16(a, b); }
-template <int Bits>
-ZYN_VECTOR_INLINE __m128i Shl(__m128i a) {
+ZYN_VECTOR_INLINE __m128i Add(__m128i a, __m128i b) {
+    return _mm_add_epi16(a, b);
+}
+ZYN_VECTOR_INLINE __m128i Sub(__m128i a, __m128i b) {
+    return _mm_sub_epi16(a, b);
+}
+template <int Bits> ZYN_VECTOR_INLINE __m128i Shl(__m128i a) {
     return _mm_slli_epi16(a, Bits);
 }
 
@@ -140,8 +142,7 @@ ZYN_VECTOR_INLINE void GreenSiteColours(const Neighbourhood& p, __m128i& horizon
         Finish<8, 4>(Add(Sub(Add(common, Shl<3>(Add(p.n, p.s))), Shl<1>(columnFar)), rowFar));
 }
 
-template <Site S>
-ZYN_VECTOR_INLINE Rgb Demosaic(const Neighbourhood& p) {
+template <Site S> ZYN_VECTOR_INLINE Rgb Demosaic(const Neighbourhood& p) {
     if constexpr (S == Site::Red) {
         return {p.c, GreenAtRedOrBlue(p), Diagonal(p)};
     } else if constexpr (S == Site::Blue) {
@@ -198,26 +199,33 @@ void ConvertRows(const FrameSnapshot& frame, Operation& operation) {
 template <class Operation>
 void ConvertRowsForPhase(LONG phase, const FrameSnapshot& frame, Operation& operation) {
     switch (phase & 3) {
-    case 0: ConvertRows<0>(frame, operation); break;
-    case 1: ConvertRows<1>(frame, operation); break;
-    case 2: ConvertRows<2>(frame, operation); break;
-    default: ConvertRows<3>(frame, operation); break;
+    case 0:
+        ConvertRows<0>(frame, operation);
+        break;
+    case 1:
+        ConvertRows<1>(frame, operation);
+        break;
+    case 2:
+        ConvertRows<2>(frame, operation);
+        break;
+    default:
+        ConvertRows<3>(frame, operation);
+        break;
     }
 }
 
-// Gains: min(255, v x gain / 128), the gain an unsigned 16-bit number.
-ZYN_VECTOR_INLINE __m128i ApplyGain(__m128i value, __m128i gain) {
-    const __m128i low = _mm_mullo_epi16(value, gain);
-    const __m128i high = _mm_mulhi_epu16(value, gain);
-    const __m128i limit = _mm_set1_epi16(255);
-    const __m128i scaled = _mm_min_epi16(_mm_srli_epi16(low, 7), limit);
-    // A product of 65536 or more is over 255 whatever its low half says.
-    return _mm_or_si128(scaled, _mm_and_si128(_mm_cmpgt_epi16(high, _mm_setzero_si128()), limit));
+// The per-frame form of a gain (128 = 1.0) for ApplyGain: twice the gain, limited to 32767
+// first. From 32767 up every non-zero value comes out as 255 anyway, so a gain of 65536 or
+// more gives 255 rather than what is left of it modulo 65536, and a negative one gives 0.
+inline USHORT GainForConversion(LONG gain) {
+    const LONG limited = gain <= 0 ? 0 : gain > 32767 ? 32767 : gain;
+    return static_cast<USHORT>(limited * 2);
 }
 
-// The 16-bit form of a gain: 0 to 65535, larger gains limited rather than wrapped.
-inline USHORT GainForConversion(LONG gain) {
-    return gain <= 0 ? 0 : gain >= 0xFFFF ? 0xFFFF : static_cast<USHORT>(gain);
+// min(255, floor(v x gain / 128)) for values 0 to 255: (v x 256) x (2 x gain) / 65536.
+ZYN_VECTOR_INLINE __m128i ApplyGain(__m128i value, __m128i doubledGain) {
+    const __m128i scaled = _mm_mulhi_epu16(_mm_slli_epi16(value, 8), doubledGain);
+    return _mm_sub_epi16(scaled, _mm_subs_epu16(scaled, _mm_set1_epi16(255)));
 }
 
 // Even and odd lanes (values 0 to 255 and beyond, limited to 255) as 16 bytes in pixel order.

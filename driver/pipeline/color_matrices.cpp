@@ -21,7 +21,9 @@ constexpr LONG kRangedMaximum = 20;
 constexpr LONG kBrightnessMaximum = 510;
 constexpr LONG kBrightnessNeutral = 255;
 
-LONG AtMost(LONG value, LONG limit) { return value > limit ? limit : value; }
+LONG AtMost(LONG value, LONG limit) {
+    return value > limit ? limit : value;
+}
 
 // 0 gives 0.0, 10 gives 1.0, 20 gives 2.0; computed in single precision.
 double RangedScale(LONG value) {

@@ -41,15 +41,31 @@ ColorState::ColorState(const ColorStateTraits& traits)
     RebuildLocked();
 }
 
-ColorState::~ColorState() { FreeWorkBuffer(); }
+ColorState::~ColorState() {
+    FreeWorkBuffer();
+}
 
-VOID ColorState::SetBayerPhase(LONG phase) { InterlockedExchange(&bayerPhase_, phase); }
-VOID ColorState::SetColorEnable(LONG enable) { InterlockedExchange(&colorEnable_, enable); }
-VOID ColorState::SetWhiteBalance(LONG enable) { InterlockedExchange(&whiteBalance_, enable); }
-VOID ColorState::SetRedGain(LONG gain) { InterlockedExchange(&redGain_, gain); }
-VOID ColorState::SetGreenGain(LONG gain) { InterlockedExchange(&greenGain_, gain); }
-VOID ColorState::SetBlueGain(LONG gain) { InterlockedExchange(&blueGain_, gain); }
-VOID ColorState::SetDotThreshold(LONG threshold) { InterlockedExchange(&dotThreshold_, threshold); }
+VOID ColorState::SetBayerPhase(LONG phase) {
+    InterlockedExchange(&bayerPhase_, phase);
+}
+VOID ColorState::SetColorEnable(LONG enable) {
+    InterlockedExchange(&colorEnable_, enable);
+}
+VOID ColorState::SetWhiteBalance(LONG enable) {
+    InterlockedExchange(&whiteBalance_, enable);
+}
+VOID ColorState::SetRedGain(LONG gain) {
+    InterlockedExchange(&redGain_, gain);
+}
+VOID ColorState::SetGreenGain(LONG gain) {
+    InterlockedExchange(&greenGain_, gain);
+}
+VOID ColorState::SetBlueGain(LONG gain) {
+    InterlockedExchange(&blueGain_, gain);
+}
+VOID ColorState::SetDotThreshold(LONG threshold) {
+    InterlockedExchange(&dotThreshold_, threshold);
+}
 
 VOID ColorState::SetColorCorrection(LONG enable) {
     SetMatrixSetting(&colorCorrection_, enable, kCorrectionBit);
@@ -57,24 +73,52 @@ VOID ColorState::SetColorCorrection(LONG enable) {
 VOID ColorState::SetBrightness(LONG brightness) {
     SetMatrixSetting(&brightness_, brightness, kBrightnessBit);
 }
-VOID ColorState::SetContrast(LONG contrast) { SetMatrixSetting(&contrast_, contrast, kContrastBit); }
+VOID ColorState::SetContrast(LONG contrast) {
+    SetMatrixSetting(&contrast_, contrast, kContrastBit);
+}
 VOID ColorState::SetSaturation(LONG saturation) {
     SetMatrixSetting(&saturation_, saturation, kSaturationBit);
 }
-VOID ColorState::SetHue(LONG hue) { SetMatrixSetting(&hue_, hue, kHueBit); }
+VOID ColorState::SetHue(LONG hue) {
+    SetMatrixSetting(&hue_, hue, kHueBit);
+}
 
-LONG ColorState::GetBayerPhase() const { return ReadInterlocked(&bayerPhase_); }
-LONG ColorState::GetColorEnable() const { return ReadInterlocked(&colorEnable_); }
-LONG ColorState::GetWhiteBalance() const { return ReadInterlocked(&whiteBalance_); }
-LONG ColorState::GetRedGain() const { return ReadInterlocked(&redGain_); }
-LONG ColorState::GetGreenGain() const { return ReadInterlocked(&greenGain_); }
-LONG ColorState::GetBlueGain() const { return ReadInterlocked(&blueGain_); }
-LONG ColorState::GetDotThreshold() const { return ReadInterlocked(&dotThreshold_); }
-LONG ColorState::GetColorCorrection() const { return ReadInterlocked(&colorCorrection_); }
-LONG ColorState::GetBrightness() const { return ReadInterlocked(&brightness_); }
-LONG ColorState::GetContrast() const { return ReadInterlocked(&contrast_); }
-LONG ColorState::GetSaturation() const { return ReadInterlocked(&saturation_); }
-LONG ColorState::GetHue() const { return ReadInterlocked(&hue_); }
+LONG ColorState::GetBayerPhase() const {
+    return ReadInterlocked(&bayerPhase_);
+}
+LONG ColorState::GetColorEnable() const {
+    return ReadInterlocked(&colorEnable_);
+}
+LONG ColorState::GetWhiteBalance() const {
+    return ReadInterlocked(&whiteBalance_);
+}
+LONG ColorState::GetRedGain() const {
+    return ReadInterlocked(&redGain_);
+}
+LONG ColorState::GetGreenGain() const {
+    return ReadInterlocked(&greenGain_);
+}
+LONG ColorState::GetBlueGain() const {
+    return ReadInterlocked(&blueGain_);
+}
+LONG ColorState::GetDotThreshold() const {
+    return ReadInterlocked(&dotThreshold_);
+}
+LONG ColorState::GetColorCorrection() const {
+    return ReadInterlocked(&colorCorrection_);
+}
+LONG ColorState::GetBrightness() const {
+    return ReadInterlocked(&brightness_);
+}
+LONG ColorState::GetContrast() const {
+    return ReadInterlocked(&contrast_);
+}
+LONG ColorState::GetSaturation() const {
+    return ReadInterlocked(&saturation_);
+}
+LONG ColorState::GetHue() const {
+    return ReadInterlocked(&hue_);
+}
 
 VOID ColorState::SetMatrixSetting(volatile LONG* field, LONG value, ULONG matrixBit) {
     FastMutexLock lock(&matrixLock_);
@@ -175,7 +219,8 @@ NTSTATUS ColorState::AllocateWorkBuffer() {
         if (workingSize_ == 0) {
             return STATUS_INVALID_PARAMETER;
         }
-        workBuffer_ = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, workingSize_, kTagFrame));
+        workBuffer_ =
+            static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, workingSize_, kTagFrame));
         if (workBuffer_ == nullptr) {
             return STATUS_INSUFFICIENT_RESOURCES;
         }
@@ -199,6 +244,8 @@ VOID ColorState::FreeWorkBuffer() {
     snapshot_.imageOrigin = nullptr;
 }
 
-VOID ColorState::SetOutputBuffer(PUCHAR buffer) { outputBuffer_ = buffer; }
+VOID ColorState::SetOutputBuffer(PUCHAR buffer) {
+    outputBuffer_ = buffer;
+}
 
 } // namespace zyn

@@ -35,7 +35,7 @@ struct FrameSnapshot {
     LONG blueGain = 0;
     ULONG width = 0;
     ULONG height = 0;
-    LONG matrix[kFixedMatrixEntries] = {}; // 64 = 1.0
+    LONG matrix[kFixedMatrixEntries] = {};     // 64 = 1.0
     UCHAR signFlags[kFixedMatrixEntries] = {}; // 1 where the matrix entry is above 0
 };
 
@@ -105,8 +105,7 @@ public:
     bool SavesFloatingPoint() const { return saveFloatingPoint_; }
 
 private:
-    friend VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset,
-                             ULONG pitch);
+    friend VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG pitch);
 
     enum MatrixBit : ULONG {
         kBaseBit = 1,

@@ -13,8 +13,8 @@ using bayer::Rgb;
 // push them past 65535 for bright pixels; such frames use 32-bit sums, since a wrapped sum turns
 // the brightest pixels dark and a saturated one tints them (white would lose half its blue).
 struct MatrixCoefficients {
-    __m128i positive[3][3]; // [input][output]: |entry| where the entry is above 0, else 0
-    __m128i negative[3][3]; // |entry| where the entry is 0 or below, else 0
+    __m128i positive[3][3];   // [input][output]: |entry| where the entry is above 0, else 0
+    __m128i negative[3][3];   // |entry| where the entry is 0 or below, else 0
     __m128i positiveStart[3]; // the constant row, in 16-bit lanes
     __m128i negativeStart[3];
     __m128i positiveStartWide[3]; // the same in 32-bit lanes
@@ -36,8 +36,7 @@ ZYN_VECTOR_INLINE void AddWideProduct(__m128i value, __m128i coefficient, __m128
     high = _mm_add_epi32(high, _mm_unpackhi_epi16(productLow, productHigh));
 }
 
-template <bool WideSums>
-class ColorOperation {
+template <bool WideSums> class ColorOperation {
 public:
     ColorOperation(const FrameSnapshot& frame, const MatrixCoefficients& coefficients)
         : writer_(frame), k_(coefficients) {}
@@ -68,36 +67,43 @@ private:
 
     // Gains, then the matrix; results limited to 255 when packed.
     ZYN_VECTOR_INLINE Rgb Transform(const Rgb& in) const {
-        const __m128i value[3] = {bayer::ApplyGain(in.red, k_.gain[0]),
-                                  bayer::ApplyGain(in.green, k_.gain[1]),
-                                  bayer::ApplyGain(in.blue, k_.gain[2])};
-        __m128i out[3];
-        for (int j = 0; j < 3; ++j) {
-            if constexpr (WideSums) {
-                __m128i positiveLow = k_.positiveStartWide[j];
-                __m128i positiveHigh = positiveLow;
-                __m128i negativeLow = k_.negativeStartWide[j];
-                __m128i negativeHigh = negativeLow;
-                for (int i = 0; i < 3; ++i) {
-                    AddWideProduct(value[i], k_.positive[i][j], positiveLow, positiveHigh);
-                    AddWideProduct(value[i], k_.negative[i][j], negativeLow, negativeHigh);
-                }
-                const __m128i low = _mm_sub_epi32(_mm_srli_epi32(positiveLow, 6),
-                                                  _mm_srli_epi32(negativeLow, 6));
-                const __m128i high = _mm_sub_epi32(_mm_srli_epi32(positiveHigh, 6),
-                                                   _mm_srli_epi32(negativeHigh, 6));
-                out[j] = _mm_max_epi16(_mm_packs_epi32(low, high), _mm_setzero_si128());
-            } else {
-                __m128i positive = k_.positiveStart[j];
-                __m128i negative = k_.negativeStart[j];
-                for (int i = 0; i < 3; ++i) {
-                    positive = _mm_add_epi16(positive, _mm_mullo_epi16(value[i], k_.positive[i][j]));
-                    negative = _mm_add_epi16(negative, _mm_mullo_epi16(value[i], k_.negative[i][j]));
-                }
-                out[j] = _mm_subs_epu16(_mm_srli_epi16(positive, 6), _mm_srli_epi16(negative, 6));
-            }
+        const __m128i red = bayer::ApplyGain(in.red, k_.gain[0]);
+        const __m128i green = bayer::ApplyGain(in.green, k_.gain[1]);
+        const __m128i blue = bayer::ApplyGain(in.blue, k_.gain[2]);
+        return {Output<0>(red, green, blue), Output<1>(red, green, blue),
+                Output<2>(red, green, blue)};
+    }
+
+    // Output channel J (0 red, 1 green, 2 blue), written out so that nothing is left to a loop.
+    template <int J>
+    ZYN_VECTOR_INLINE __m128i Output(__m128i red, __m128i green, __m128i blue) const {
+        if constexpr (WideSums) {
+            __m128i positiveLow = k_.positiveStartWide[J];
+            __m128i positiveHigh = positiveLow;
+            __m128i negativeLow = k_.negativeStartWide[J];
+            __m128i negativeHigh = negativeLow;
+            AddWideProduct(red, k_.positive[0][J], positiveLow, positiveHigh);
+            AddWideProduct(green, k_.positive[1][J], positiveLow, positiveHigh);
+            AddWideProduct(blue, k_.positive[2][J], positiveLow, positiveHigh);
+            AddWideProduct(red, k_.negative[0][J], negativeLow, negativeHigh);
+            AddWideProduct(green, k_.negative[1][J], negativeLow, negativeHigh);
+            AddWideProduct(blue, k_.negative[2][J], negativeLow, negativeHigh);
+            const __m128i low =
+                _mm_sub_epi32(_mm_srli_epi32(positiveLow, 6), _mm_srli_epi32(negativeLow, 6));
+            const __m128i high =
+                _mm_sub_epi32(_mm_srli_epi32(positiveHigh, 6), _mm_srli_epi32(negativeHigh, 6));
+            return _mm_max_epi16(_mm_packs_epi32(low, high), _mm_setzero_si128());
+        } else {
+            const __m128i positive = _mm_add_epi16(
+                _mm_add_epi16(k_.positiveStart[J], _mm_mullo_epi16(red, k_.positive[0][J])),
+                _mm_add_epi16(_mm_mullo_epi16(green, k_.positive[1][J]),
+                              _mm_mullo_epi16(blue, k_.positive[2][J])));
+            const __m128i negative = _mm_add_epi16(
+                _mm_add_epi16(k_.negativeStart[J], _mm_mullo_epi16(red, k_.negative[0][J])),
+                _mm_add_epi16(_mm_mullo_epi16(green, k_.negative[1][J]),
+                              _mm_mullo_epi16(blue, k_.negative[2][J])));
+            return _mm_subs_epu16(_mm_srli_epi16(positive, 6), _mm_srli_epi16(negative, 6));
         }
-        return {out[0], out[1], out[2]};
     }
 
     bayer::PixelWriter writer_;

@@ -16,7 +16,9 @@ VOID PadWorkingBuffer(const FrameSnapshot& frame, const UCHAR* firstSample, ULON
         return;
     }
     // Border rows copy rows of the same Bayer parity: two above, two below (four rows up).
-    auto row = [&](LONG y) { return origin + static_cast<LONG_PTR>(y) * static_cast<LONG_PTR>(workPitch); };
+    auto row = [&](LONG y) {
+        return origin + static_cast<LONG_PTR>(y) * static_cast<LONG_PTR>(workPitch);
+    };
     const LONG h = static_cast<LONG>(height);
     RtlCopyMemory(row(-2), row(2), width);
     RtlCopyMemory(row(-1), row(1), width);

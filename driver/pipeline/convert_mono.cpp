@@ -11,10 +11,8 @@ public:
     explicit MonoOperation(const FrameSnapshot& frame)
         : writer_(frame),
           redGain_(_mm_set1_epi16(static_cast<short>(bayer::GainForConversion(frame.redGain)))),
-          greenGain_(
-              _mm_set1_epi16(static_cast<short>(bayer::GainForConversion(frame.greenGain)))),
-          blueGain_(_mm_set1_epi16(static_cast<short>(bayer::GainForConversion(frame.blueGain)))) {
-    }
+          greenGain_(_mm_set1_epi16(static_cast<short>(bayer::GainForConversion(frame.greenGain)))),
+          blueGain_(_mm_set1_epi16(static_cast<short>(bayer::GainForConversion(frame.blueGain)))) {}
 
     ZYN_VECTOR_INLINE void BeginRow(ULONG y) { writer_.BeginRow(y); }
 

@@ -13,7 +13,8 @@ VOID DotFilter(const FrameSnapshot& frame, LONG threshold) {
         PUCHAR row = frame.imageOrigin + y * pitch;
         for (ULONG x = 2; x + 2 < frame.width; ++x) {
             PUCHAR p = row + x;
-            const LONG mean = (p[-2] + p[2] + p[-2 * static_cast<LONG_PTR>(pitch)] + p[2 * pitch]) >> 2;
+            const LONG mean =
+                (p[-2] + p[2] + p[-2 * static_cast<LONG_PTR>(pitch)] + p[2 * pitch]) >> 2;
             const LONG difference = p[0] > mean ? p[0] - mean : mean - p[0];
             if (difference >= threshold) {
                 p[0] = static_cast<UCHAR>(mean);

@@ -15,19 +15,35 @@ constexpr double kHalfPiLow = 6.07710050650619224932e-11;
 // Beyond this the reduction would lose every bit of the angle; no setting comes near it.
 constexpr double kLargestAngle = 1.0e15;
 
-// Taylor series on [-pi/4, pi/4]; the first omitted terms are below 1e-19.
-double SinePolynomial(double r) {
-    const double r2 = r * r;
-    return r * (1.0 + r2 * (-1.0 / 6 + r2 * (1.0 / 120 + r2 * (-1.0 / 5040 +
-           r2 * (1.0 / 362880 + r2 * (-1.0 / 39916800 + r2 * (1.0 / 6227020800.0 +
-           r2 * (-1.0 / 1307674368000.0 + r2 * (1.0 / 355687428096000.0)))))))));
+// Taylor coefficients of sin(r) / r and cos(r) in r squared, from the r^2 term on; on
+// [-pi/4, pi/4] the first omitted terms are below 1e-19.
+constexpr double kSineTerms[] = {-1.0 / 6,
+                                 1.0 / 120,
+                                 -1.0 / 5040,
+                                 1.0 / 362880,
+                                 -1.0 / 39916800,
+                                 1.0 / 6227020800.0,
+                                 -1.0 / 1307674368000.0,
+                                 1.0 / 355687428096000.0};
+constexpr double kCosineTerms[] = {
+    -1.0 / 2,       1.0 / 24,          -1.0 / 720,           1.0 / 40320,
+    -1.0 / 3628800, 1.0 / 479001600.0, -1.0 / 87178291200.0, 1.0 / 20922789888000.0};
+constexpr int kTerms = sizeof kSineTerms / sizeof kSineTerms[0];
+
+// 1 + t[0] x + t[1] x^2 + ..., by Horner's rule.
+double Series(const double* terms, double x) {
+    double sum = terms[kTerms - 1];
+    for (int k = kTerms - 2; k >= 0; --k) {
+        sum = terms[k] + x * sum;
+    }
+    return 1.0 + x * sum;
 }
 
+double SinePolynomial(double r) {
+    return r * Series(kSineTerms, r * r);
+}
 double CosinePolynomial(double r) {
-    const double r2 = r * r;
-    return 1.0 + r2 * (-1.0 / 2 + r2 * (1.0 / 24 + r2 * (-1.0 / 720 + r2 * (1.0 / 40320 +
-           r2 * (-1.0 / 3628800 + r2 * (1.0 / 479001600.0 + r2 * (-1.0 / 87178291200.0 +
-           r2 * (1.0 / 20922789888000.0))))))));
+    return Series(kCosineTerms, r * r);
 }
 
 // Reduces the angle to r in [-pi/4, pi/4] and the quadrant (0 to 3) it lies in.
@@ -52,10 +68,14 @@ float KernelSineF(float angle) {
         return 0.0f;
     }
     switch (quadrant) {
-    case 0: return static_cast<float>(SinePolynomial(r));
-    case 1: return static_cast<float>(CosinePolynomial(r));
-    case 2: return static_cast<float>(-SinePolynomial(r));
-    default: return static_cast<float>(-CosinePolynomial(r));
+    case 0:
+        return static_cast<float>(SinePolynomial(r));
+    case 1:
+        return static_cast<float>(CosinePolynomial(r));
+    case 2:
+        return static_cast<float>(-SinePolynomial(r));
+    default:
+        return static_cast<float>(-CosinePolynomial(r));
     }
 }
 
@@ -66,25 +86,41 @@ float KernelCosineF(float angle) {
         return 1.0f;
     }
     switch (quadrant) {
-    case 0: return static_cast<float>(CosinePolynomial(r));
-    case 1: return static_cast<float>(-SinePolynomial(r));
-    case 2: return static_cast<float>(-CosinePolynomial(r));
-    default: return static_cast<float>(SinePolynomial(r));
+    case 0:
+        return static_cast<float>(CosinePolynomial(r));
+    case 1:
+        return static_cast<float>(-SinePolynomial(r));
+    case 2:
+        return static_cast<float>(-CosinePolynomial(r));
+    default:
+        return static_cast<float>(SinePolynomial(r));
     }
 }
 
 #if defined(ZYN_SIMULATED)
 
-float SquareRootF(float value) { return std::sqrt(value); }
-float SineF(float angle) { return std::sin(angle); }
-float CosineF(float angle) { return std::cos(angle); }
+float SquareRootF(float value) {
+    return std::sqrt(value);
+}
+float SineF(float angle) {
+    return std::sin(angle);
+}
+float CosineF(float angle) {
+    return std::cos(angle);
+}
 
 #else
 
 // With -fno-math-errno this is the processor's square root instruction, no library call.
-float SquareRootF(float value) { return __builtin_sqrtf(value); }
-float SineF(float angle) { return KernelSineF(angle); }
-float CosineF(float angle) { return KernelCosineF(angle); }
+float SquareRootF(float value) {
+    return __builtin_sqrtf(value);
+}
+float SineF(float angle) {
+    return KernelSineF(angle);
+}
+float CosineF(float angle) {
+    return KernelCosineF(angle);
+}
 
 #endif
 

@@ -38,7 +38,9 @@ public:
     FloatingPointGuard(const FloatingPointGuard&) = delete;
     FloatingPointGuard& operator=(const FloatingPointGuard&) = delete;
 
-    bool Saved() const { return saved_; }
+    bool Saved() const {
+        return saved_;
+    }
 
 private:
     bool saved_ = true;

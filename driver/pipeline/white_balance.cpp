@@ -69,8 +69,8 @@ LONG TruncateGain(double gain) {
 
 } // namespace
 
-bool WhiteBalanceGains(ULONG redSum, ULONG greenSum, ULONG blueSum, LONG* redGain,
-                       LONG* greenGain, LONG* blueGain) {
+bool WhiteBalanceGains(ULONG redSum, ULONG greenSum, ULONG blueSum, LONG* redGain, LONG* greenGain,
+                       LONG* blueGain) {
     if (redSum == 0 || greenSum == 0 || blueSum == 0) {
         return false;
     }

@@ -10,7 +10,7 @@ namespace zyn {
 // red := trunc(((S / red) / 3 x 128) / ((S / green) / 3)) with S the sum of the three sums,
 // likewise blue, and green := 128. Gains beyond the LONG range are limited to it. Returns
 // false, changing nothing, when a sum is zero (a black frame, or one without red or blue).
-bool WhiteBalanceGains(ULONG redSum, ULONG greenSum, ULONG blueSum, LONG* redGain,
-                       LONG* greenGain, LONG* blueGain);
+bool WhiteBalanceGains(ULONG redSum, ULONG greenSum, ULONG blueSum, LONG* redGain, LONG* greenGain,
+                       LONG* blueGain);
 
 } // namespace zyn

@@ -8,8 +8,8 @@
 #include "sim/wdk/wdk_types.h"
 
 typedef struct _FAST_MUTEX {
-    volatile LONG Count;    // 1 free, 0 owned
-    volatile PVOID Owner;   // the owning thread, null when free
+    volatile LONG Count;  // 1 free, 0 owned
+    volatile PVOID Owner; // the owning thread, null when free
     volatile ULONG Contention;
     ULONG OldIrql;
 } FAST_MUTEX, *PFAST_MUTEX;

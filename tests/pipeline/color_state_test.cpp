@@ -126,16 +126,16 @@ TEST_F(ColorStateTest, SettingsTogetherCombineInTheDefinedOrder) {
     std::uniform_int_distribution<int> brightness(0, 600), ranged(0, 25), hue(0, 359), bit(0, 1);
     zyn::ColorState* state = new (NonPagedPool) zyn::ColorState();
     for (int i = 0; i < 300; ++i) {
-        const long c = bit(random), b = brightness(random), k = ranged(random),
-                   s = ranged(random), h = hue(random);
+        const long c = bit(random), b = brightness(random), k = ranged(random), s = ranged(random),
+                   h = hue(random);
         state->SetColorCorrection(c);
         state->SetBrightness(b);
         state->SetContrast(k);
         state->SetSaturation(s);
         state->SetHue(h);
         ASSERT_EQ(Published(*state), reference::FixedMatrix(c, b, k, s, h))
-            << "correction " << c << " brightness " << b << " contrast " << k << " saturation "
-            << s << " hue " << h;
+            << "correction " << c << " brightness " << b << " contrast " << k << " saturation " << s
+            << " hue " << h;
     }
     delete state;
 }
@@ -162,13 +162,12 @@ TEST(KernelSineCosine, GiveTheSameMatricesAsTheLibrary) {
         for (const Others& o : others) {
             auto fixed = [&](float s, float c) {
                 LONG matrix[16];
-                zyn::ToFixedPoint(zyn::CombineColorMatrices(
-                                      zyn::IdentityMatrix(), zyn::CorrectionMatrix(o.correction),
-                                      zyn::BrightnessMatrix(o.brightness),
-                                      zyn::ContrastMatrix(o.contrast),
-                                      zyn::SaturationMatrix(o.saturation),
-                                      zyn::HueRotationMatrix(s, c)),
-                                  matrix);
+                zyn::ToFixedPoint(
+                    zyn::CombineColorMatrices(
+                        zyn::IdentityMatrix(), zyn::CorrectionMatrix(o.correction),
+                        zyn::BrightnessMatrix(o.brightness), zyn::ContrastMatrix(o.contrast),
+                        zyn::SaturationMatrix(o.saturation), zyn::HueRotationMatrix(s, c)),
+                    matrix);
                 return std::vector<LONG>(matrix, matrix + 16);
             };
             ASSERT_EQ(fixed(sine, cosine), fixed(sinf(angle), cosf(angle))) << "hue " << hue;
@@ -253,8 +252,7 @@ TEST_F(ColorStateTest, CreationWithoutFloatingPointUsesTheIdentityUntilARebuildC
     traits.saveFloatingPoint = true;
     sim::SetFloatingPointSaveFails(true);
     zyn::ColorState* state = new (NonPagedPool) zyn::ColorState(traits);
-    EXPECT_EQ(Published(*state),
-              Rows({64, 0, 0, 0}, {0, 64, 0, 0}, {0, 0, 64, 0}, {0, 0, 0, 64}));
+    EXPECT_EQ(Published(*state), Rows({64, 0, 0, 0}, {0, 64, 0, 0}, {0, 0, 64, 0}, {0, 0, 0, 64}));
     state->SetHue(90);
     sim::SetFloatingPointSaveFails(false);
     state->SetHue(90); // same value, but the matrices are still owed

@@ -55,7 +55,8 @@ TEST_F(ConvertFrameTest, MatchesTheReferenceBitForBit) {
                 state.SetBayerPhase(phase);
                 state.SetColorEnable(round == 0 ? 1 : bit(random));
                 state.SetWhiteBalance(third(random) == 0);
-                const std::initializer_list<long> gains = {0, 1, 128, 255, 256, 512, 65535, 65536, 70000, 1L << 24};
+                const std::initializer_list<long> gains = {0,   1,     128,   255,   256,
+                                                           512, 65535, 65536, 70000, 1L << 24};
                 state.SetRedGain(Pick(random, gains, 0, 600));
                 state.SetGreenGain(Pick(random, gains, 0, 600));
                 state.SetBlueGain(Pick(random, gains, 0, 600));
@@ -67,8 +68,8 @@ TEST_F(ConvertFrameTest, MatchesTheReferenceBitForBit) {
                 state.SetDotThreshold(third(random) == 0 ? Pick(random, {1, 255}, 1, 60) : 0);
 
                 const size_t pitch = g.width + g.extraPitch;
-                const std::vector<uint8_t> raw = pipeline_test::RandomBytes(
-                    g.offset + (g.height - 1) * pitch + g.width, random);
+                const std::vector<uint8_t> raw =
+                    pipeline_test::RandomBytes(g.offset + (g.height - 1) * pitch + g.width, random);
                 const reference::Settings settings = setup.ReferenceSettings();
                 setup.Convert(raw, g.offset, pitch);
                 const reference::Result expected =

@@ -83,8 +83,8 @@ private:
 };
 
 // A Bayer frame of a picture whose colours are the same everywhere.
-inline std::vector<uint8_t> UniformColourFrame(int width, int height, int phase, int red,
-                                               int green, int blue) {
+inline std::vector<uint8_t> UniformColourFrame(int width, int height, int phase, int red, int green,
+                                               int blue) {
     // Colour of (x, y) per phase: GRBG, BGGR, RGGB, GBRG as red/green/blue indices.
     static const int kCells[4][4] = {{1, 0, 2, 1}, {2, 1, 1, 0}, {0, 1, 1, 2}, {1, 2, 0, 1}};
     const int values[3] = {red, green, blue};

@@ -87,17 +87,19 @@ std::array<int, 3> Demosaic(Padded& f, int phase, int x, int y) {
     const int xd = Kernel(12 * c + 4 * (p(-1, -1) + p(1, -1) + p(-1, 1) + p(1, 1)) -
                               3 * (p(0, -2) + p(0, 2) + p(-2, 0) + p(2, 0)),
                           8, 4);
-    const int xh = Kernel(10 * c + 8 * (p(-1, 0) + p(1, 0)) -
-                              2 * (p(-1, -1) + p(1, -1) + p(-1, 1) + p(1, 1)) -
-                              2 * (p(-2, 0) + p(2, 0)) + (p(0, -2) + p(0, 2)),
-                          8, 4);
-    const int xv = Kernel(10 * c + 8 * (p(0, -1) + p(0, 1)) -
-                              2 * (p(-1, -1) + p(1, -1) + p(-1, 1) + p(1, 1)) -
-                              2 * (p(0, -2) + p(0, 2)) + (p(-2, 0) + p(2, 0)),
-                          8, 4);
+    const int xh =
+        Kernel(10 * c + 8 * (p(-1, 0) + p(1, 0)) - 2 * (p(-1, -1) + p(1, -1) + p(-1, 1) + p(1, 1)) -
+                   2 * (p(-2, 0) + p(2, 0)) + (p(0, -2) + p(0, 2)),
+               8, 4);
+    const int xv =
+        Kernel(10 * c + 8 * (p(0, -1) + p(0, 1)) - 2 * (p(-1, -1) + p(1, -1) + p(-1, 1) + p(1, 1)) -
+                   2 * (p(0, -2) + p(0, 2)) + (p(-2, 0) + p(2, 0)),
+               8, 4);
     switch (ColourAt(phase, x, y)) {
-    case kRed: return {c, gx, xd};
-    case kBlue: return {xd, gx, c};
+    case kRed:
+        return {c, gx, xd};
+    case kBlue:
+        return {xd, gx, c};
     default:
         // A green sample: is red left and right of it, or above and below?
         if (ColourAt(phase, x + 1, y) == kRed) {
@@ -165,7 +167,8 @@ Result Convert(const uint8_t* raw, size_t offset, size_t pitch, int width, int h
                     for (int i = 0; i < 3; ++i) {
                         add(s.matrix[4 * i + j], v[i]);
                     }
-                    out[j] = static_cast<int>(std::clamp<long>((positive >> 6) - (negative >> 6), 0, 255));
+                    out[j] = static_cast<int>(
+                        std::clamp<long>((positive >> 6) - (negative >> 6), 0, 255));
                 }
             } else {
                 const int grey = (77 * v[0]) / 256 + (150 * v[1]) / 256 + (29 * v[2]) / 256;
@@ -212,12 +215,12 @@ double Scale(long value) {
 
 } // namespace
 
-std::array<long, 16> FixedMatrix(long correction, long brightness, long contrast,
-                                 long saturation, long hue) {
+std::array<long, 16> FixedMatrix(long correction, long brightness, long contrast, long saturation,
+                                 long hue) {
     M corr = Identity();
     if (correction) {
-        const float k[3][3] = {{1.36f, -0.25f, -0.10f}, {-0.22f, 1.40f, -0.32f},
-                               {-0.14f, -0.15f, 1.42f}};
+        const float k[3][3] = {
+            {1.36f, -0.25f, -0.10f}, {-0.22f, 1.40f, -0.32f}, {-0.14f, -0.15f, 1.42f}};
         for (int i = 0; i < 3; ++i) {
             for (int j = 0; j < 3; ++j) {
                 corr[i][j] = k[i][j];
@@ -244,10 +247,36 @@ std::array<long, 16> FixedMatrix(long correction, long brightness, long contrast
         }
     }
 
-    auto rotX = [](double s, double c) { M r = Identity(); r[1][1] = c; r[1][2] = s; r[2][1] = -s; r[2][2] = c; return r; };
-    auto rotY = [](double s, double c) { M r = Identity(); r[0][0] = c; r[0][2] = -s; r[2][0] = s; r[2][2] = c; return r; };
-    auto rotZ = [](double s, double c) { M r = Identity(); r[0][0] = c; r[0][1] = s; r[1][0] = -s; r[1][1] = c; return r; };
-    auto shear = [](double dx, double dy) { M r = Identity(); r[0][2] = dx; r[1][2] = dy; return r; };
+    auto rotX = [](double s, double c) {
+        M r = Identity();
+        r[1][1] = c;
+        r[1][2] = s;
+        r[2][1] = -s;
+        r[2][2] = c;
+        return r;
+    };
+    auto rotY = [](double s, double c) {
+        M r = Identity();
+        r[0][0] = c;
+        r[0][2] = -s;
+        r[2][0] = s;
+        r[2][2] = c;
+        return r;
+    };
+    auto rotZ = [](double s, double c) {
+        M r = Identity();
+        r[0][0] = c;
+        r[0][1] = s;
+        r[1][0] = -s;
+        r[1][1] = c;
+        return r;
+    };
+    auto shear = [](double dx, double dy) {
+        M r = Identity();
+        r[0][2] = dx;
+        r[1][2] = dy;
+        return r;
+    };
     const double r2 = sqrtf(2.0f), r3 = sqrtf(3.0f);
     M h = Product(Identity(), rotX(1 / r2, 1 / r2));
     h = Product(h, rotY(-1 / r3, r2 / r3));

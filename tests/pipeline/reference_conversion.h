@@ -21,7 +21,7 @@ struct Settings {
 };
 
 struct Result {
-    std::vector<uint8_t> bgra; // width x height x 4
+    std::vector<uint8_t> bgra;                     // width x height x 4
     long redGain = 0, greenGain = 0, blueGain = 0; // the gains the frame was converted with
 };
 
@@ -31,7 +31,7 @@ Result Convert(const uint8_t* raw, size_t offset, size_t pitch, int width, int h
                const Settings& settings);
 
 // The fixed-point matrix for the given colour settings, built from scratch.
-std::array<long, 16> FixedMatrix(long correction, long brightness, long contrast,
-                                 long saturation, long hue);
+std::array<long, 16> FixedMatrix(long correction, long brightness, long contrast, long saturation,
+                                 long hue);
 
 } // namespace reference

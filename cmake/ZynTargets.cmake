@@ -40,7 +40,7 @@ function(zyn_kernel_flags target)
             -ffreestanding -fno-asynchronous-unwind-tables -fno-stack-protector
             -fno-math-errno -fno-threadsafe-statics -mno-stack-arg-probe)
     else()
-        target_link_libraries(${target} PUBLIC zyn_sim_wdk)
+        target_link_libraries(${target} PUBLIC zyn_sim_wdk zyn_sim_ks)
     endif()
 endfunction()
 

@@ -322,10 +322,23 @@ PKSPIN Pin::ks() { return pin_->ks(); }
 PVOID Pin::context() { return pin_->ks()->Context; }
 KSSTATE Pin::State() { return pin_->State(); }
 
+// One request per state on the way, as the kernel streaming proxy sends them.
 NTSTATUS Pin::SetState(KSSTATE state) {
-    return Property(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE, KSPROPERTY_TYPE_SET,
-                    &state, sizeof state)
-        .status;
+    if (state < KSSTATE_STOP || state > KSSTATE_RUN) {
+        return Property(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE, KSPROPERTY_TYPE_SET,
+                        &state, sizeof state)
+            .status;
+    }
+    while (State() != state) {
+        KSSTATE next = static_cast<KSSTATE>(State() + (state > State() ? 1 : -1));
+        const NTSTATUS status = Property(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE,
+                                         KSPROPERTY_TYPE_SET, &next, sizeof next)
+                                    .status;
+        if (!NT_SUCCESS(status)) {
+            return status;
+        }
+    }
+    return STATUS_SUCCESS;
 }
 
 NTSTATUS Pin::SetFormat(const std::vector<uint8_t>& format) {

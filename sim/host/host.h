@@ -181,7 +181,8 @@ public:
     Pin(const Pin&) = delete;
     Pin& operator=(const Pin&) = delete;
 
-    // KSPROPERTY_CONNECTION_STATE: the class driver steps through the states in between.
+    // KSPROPERTY_CONNECTION_STATE, one request for each state on the way (STOP, ACQUIRE,
+    // PAUSE, RUN); stops at the first refused and returns its status.
     NTSTATUS SetState(KSSTATE state);
     KSSTATE State();
     // KSPROPERTY_CONNECTION_DATAFORMAT with a new format.

@@ -567,6 +567,8 @@ bool Pin::CheckEdit(PVOID* pointerToPointer, PVOID item, ULONG oldSize) {
 
 using sim::ks::Pin;
 
+// Synchronous and asynchronous requests alike run Process on the pin's class-driver thread,
+// never on the caller's.
 void KsPinAttemptProcessing(PKSPIN Pin, BOOLEAN) {
     sim::CheckIrqlAtMost(DISPATCH_LEVEL, "KsPinAttemptProcessing");
     if (auto* pin = Pin::FromKs(Pin, "KsPinAttemptProcessing")) {

@@ -108,6 +108,21 @@ TEST_F(PinTest, StatesMoveOneStepAtATimeAndStopWhereTheDriverRefuses) {
     ASSERT_EQ(pin->SetState(KSSTATE_STOP), STATUS_SUCCESS);
     EXPECT_EQ(pin->SetFormat(format_), STATUS_SUCCESS);
     EXPECT_TRUE(Logged("SetDataFormat change"));
+
+    // One request for a distant state: the class driver takes every step itself.
+    ClearLog();
+    KSSTATE state = KSSTATE_RUN;
+    EXPECT_EQ(pin->Property(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE,
+                            KSPROPERTY_TYPE_SET, &state, sizeof state)
+                  .status,
+              STATUS_SUCCESS);
+    EXPECT_EQ(StateLog(), (Strings{"0>1", "1>2", "2>3"}));
+    state = KSSTATE_STOP;
+    EXPECT_EQ(pin->Property(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE,
+                            KSPROPERTY_TYPE_GET, &state, sizeof state)
+                  .bytes,
+              sizeof state);
+    EXPECT_EQ(state, KSSTATE_RUN);
 }
 
 TEST_F(PinTest, FramesComeBackWithTheHeadersTheDriverWrote) {

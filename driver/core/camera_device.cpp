@@ -40,7 +40,8 @@ BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
     framePacket_ = packets::FrameRequest();
     ULONG transferred = 0;
     (VOID) transport_.PipeTransfer(kCommandPipe, kCommandPacketSize, &framePacket_, &transferred);
-    return NT_SUCCESS(transport_.SplitBulkRead(kDataPipe, size, buffer, globals_.Timeout()));
+    // STATUS_TIMEOUT counts as a success status; only a whole frame is one.
+    return transport_.SplitBulkRead(kDataPipe, size, buffer, globals_.Timeout()) == STATUS_SUCCESS;
 }
 
 NTSTATUS CameraDevice::AbortPipes() { return transport_.AbortPipes(); }

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 
 #include "driver/control/command_codes.h"
 #include "driver/models/common/window_region_rule.h"
 #include "driver/models/heron/heron_camera_device.h"
+#include "sim/camera/usb_descriptors.h"
 #include "tests/models/model_rig.h"
 
 namespace model_test {
@@ -256,8 +258,12 @@ TEST_F(HeronTest, TheTriggerInputGatesTheFrames) {
     EXPECT_EQ(Rig().camera.BoardRegister(zyn::board::kTrigger), 17);
     EXPECT_EQ(Rig().camera.SensorRegister(0x20B), 1u);
     EXPECT_TRUE(Rig().ReadFrame().empty()) << "no frame without a trigger";
+    // A pulse while a read waits brings the frame.
+    globals.SetTimeout(10000);
+    auto reading = std::async(std::launch::async, [this] { return Rig().ReadFrame(); });
+    ASSERT_TRUE(Rig().bus.WaitForPendingTransfers(sim::camera::kDataEndpoint, 1, 10s));
     ASSERT_TRUE(Rig().camera.FireTrigger());
-    EXPECT_FALSE(Rig().ReadFrame().empty());
+    EXPECT_FALSE(reading.get().empty());
 
     ASSERT_TRUE(heron.setExternalTrigger(0));
     EXPECT_EQ(heron.Settings().ExTrigger, 0);

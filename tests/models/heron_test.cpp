@@ -65,7 +65,7 @@ TEST_F(HeronTest, DeviceStartPowersTheSensorLoadsTheMakersTableAndStreamsTheFull
     ModelRig& rig = MakeRig(Model::Heron);
     auto& heron = rig.As<CropSensorCameraDevice>();
     EXPECT_TRUE(heron.Initializing());
-    const imaging::RgbImage scene = DetailedScene(Model::Heron);
+    const imaging::RgbImage& scene = DetailedScene(Model::Heron);
     rig.camera.SetScene(scene);
 
     heron.PrepareAtDeviceStart();
@@ -104,14 +104,12 @@ TEST_F(HeronTest, DeviceStartPowersTheSensorLoadsTheMakersTableAndStreamsTheFull
     // The camera start that follows reads the whole sensor, upright.
     EXPECT_EQ(heron.GetRawFrameSize(), 5'013'504u);
     EXPECT_EQ(heron.GetRawFramePitch(), 2448u);
-    const std::vector<uint8_t> delivered = rig.Deliver();
-    EXPECT_TRUE(delivered == IdealDelivery(scene, kHeronFilter, {0, 0, 2448, 2048}))
-        << DifferingShare(delivered, IdealDelivery(scene, kHeronFilter, {0, 0, 2448, 2048}));
+    EXPECT_TRUE(DeliversIdealReadout(rig, IdealRead(scene, kHeronFilter, {0, 0, 2448, 2048})));
 }
 
 TEST_F(HeronTest, AWindowIsReadTheWayTheFlipsAskWithItsColours) {
     CropSensorCameraDevice& heron = StreamingHeron();
-    const imaging::RgbImage scene = DetailedScene(Model::Heron);
+    const imaging::RgbImage& scene = DetailedScene(Model::Heron);
     Rig().camera.SetScene(scene);
     SetRegion(0, 200, 120, 640, 480);
     ASSERT_EQ(Start(), STATUS_SUCCESS);
@@ -124,27 +122,22 @@ TEST_F(HeronTest, AWindowIsReadTheWayTheFlipsAskWithItsColours) {
             ASSERT_TRUE(heron.setFlipH(flipH));
             ASSERT_TRUE(heron.setFlipV(flipV));
             EXPECT_EQ(heron.BayerPhase(), phases[flipH][flipV]);
-            const std::vector<uint8_t> expected =
-                IdealDelivery(scene, kHeronFilter, {200, 120, 640, 480}, 1, flipH, flipV);
-            const std::vector<uint8_t> delivered = Rig().Deliver();
-            EXPECT_TRUE(delivered == expected)
-                << "FlipH " << flipH << " FlipV " << flipV << ": "
-                << DifferingShare(delivered, expected) << " of the pixels differ";
+            EXPECT_TRUE(DeliversIdealReadout(
+                Rig(), IdealRead(scene, kHeronFilter, {200, 120, 640, 480}, 1, flipH, flipV)))
+                << "FlipH " << flipH << " FlipV " << flipV;
         }
     }
 }
 
 TEST_F(HeronTest, ARegionOffTheCropStepsArrivesWholeAndInItsColours) {
     CropSensorCameraDevice& heron = StreamingHeron();
-    const imaging::RgbImage scene = DetailedScene(Model::Heron);
+    const imaging::RgbImage& scene = DetailedScene(Model::Heron);
     Rig().camera.SetScene(scene);
 
     // The region rule moves the region onto the steps the crop registers count in.
     SetRegion(0, 10, 7, 333, 201);
     ASSERT_EQ(Start(), STATUS_SUCCESS);
-    std::vector<uint8_t> expected = IdealDelivery(scene, kHeronFilter, {12, 8, 336, 204});
-    std::vector<uint8_t> delivered = Rig().Deliver();
-    EXPECT_TRUE(delivered == expected) << DifferingShare(delivered, expected);
+    EXPECT_TRUE(DeliversIdealReadout(Rig(), IdealRead(scene, kHeronFilter, {12, 8, 336, 204})));
 
     // A region that is not on them reads the window around it; pitch and phase describe that
     // window, so the region's pixels arrive unsheared and in their colours.
@@ -158,14 +151,12 @@ TEST_F(HeronTest, ARegionOffTheCropStepsArrivesWholeAndInItsColours) {
     EXPECT_EQ(heron.GetRawFramePitch(), static_cast<ULONG>(camera.pitch));
     EXPECT_EQ(heron.BayerPhase(), camera.phase);
     EXPECT_GE(heron.GetRawFrameSize(), camera.PictureBytes());
-    expected = IdealDelivery(scene, kHeronFilter, {12, 8, 333, 201});
-    delivered = Rig().Deliver();
-    EXPECT_TRUE(delivered == expected) << DifferingShare(delivered, expected);
+    EXPECT_TRUE(DeliversIdealReadout(Rig(), IdealRead(scene, kHeronFilter, {12, 8, 333, 201})));
 }
 
 TEST_F(HeronTest, BinningReadsTheWholeSensorAtHalfSize) {
     CropSensorCameraDevice& heron = StreamingHeron();
-    const imaging::RgbImage scene = DetailedScene(Model::Heron);
+    const imaging::RgbImage& scene = DetailedScene(Model::Heron);
     Rig().camera.SetScene(scene);
     SetRegion(1, 0, 0, 0, 0);
     ASSERT_EQ(Start(), STATUS_SUCCESS);
@@ -175,11 +166,9 @@ TEST_F(HeronTest, BinningReadsTheWholeSensorAtHalfSize) {
     for (LONG flip : {0, 1}) {
         ASSERT_TRUE(heron.setFlipH(flip));
         ASSERT_TRUE(heron.setFlipV(flip));
-        const std::vector<uint8_t> expected =
-            IdealDelivery(scene, kHeronFilter, {0, 0, 2448, 2048}, 2, flip, flip);
-        const std::vector<uint8_t> delivered = Rig().Deliver();
-        EXPECT_TRUE(delivered == expected) << "flips " << flip << ": "
-                                           << DifferingShare(delivered, expected);
+        EXPECT_TRUE(DeliversIdealReadout(
+            Rig(), IdealRead(scene, kHeronFilter, {0, 0, 2448, 2048}, 2, flip, flip)))
+            << "flips " << flip;
     }
 }
 

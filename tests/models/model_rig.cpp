@@ -3,17 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <mutex>
 
 #include "driver/models/egret/egret_camera_device.h"
 #include "driver/models/heron/heron_camera_device.h"
 #include "driver/models/plover/plover_camera_device.h"
 #include "driver/models/tern/tern_camera_device.h"
-#include "driver/pipeline/color_state.h"
 #include "driver/pool_tags.h"
 #include "sim/camera/frame_geometry.h"
-#include "sim/camera/scene_fit.h"
 #include "sim/imaging/bayer.h"
-#include "sim/imaging/png_file.h"
 
 namespace model_test {
 
@@ -74,94 +73,103 @@ std::vector<uint8_t> ModelRig::ReadFrame() {
     return frame;
 }
 
-std::vector<uint8_t> ModelRig::Convert(const std::vector<uint8_t>& raw) {
-    const zyn::CameraSettings& settings = device_->Settings();
-    const size_t offset = device_->GetRawFrameOffset();
-    const size_t pitch = device_->GetRawFramePitch();
-    // A conversion must stay within the frame the camera sent.
-    const size_t needed = offset + pitch * (settings.RoiH - 1) + settings.RoiW;
-    if (raw.size() < needed || pitch < static_cast<size_t>(settings.RoiW)) {
-        ADD_FAILURE() << "a frame of " << raw.size() << " bytes, pitch " << pitch
-                      << ", holds no region of " << settings.RoiW << " x " << settings.RoiH;
-        return {};
-    }
-    return ConvertRaw(raw.data() + offset, pitch, settings.RoiW, settings.RoiH,
-                      device_->BayerPhase());
-}
-
-std::vector<uint8_t> ModelRig::Deliver() {
-    const std::vector<uint8_t> raw = ReadFrame();
-    if (raw.empty()) {
-        ADD_FAILURE() << "no frame";
-        return {};
-    }
-    return Convert(raw);
-}
-
-std::vector<uint8_t> ConvertRaw(const uint8_t* raw, size_t pitch, int width, int height,
-                                int phase) {
-    std::vector<uint8_t> out(static_cast<size_t>(width) * height * 4);
-    auto* state = new (NonPagedPool) zyn::ColorState();
-    state->SetFrameSize(width, height);
-    EXPECT_EQ(state->AllocateWorkBuffer(), STATUS_SUCCESS);
-    state->SetOutputBuffer(out.data());
-    state->SetBayerPhase(phase);
-    zyn::ConvertFrame(state, raw, 0, static_cast<ULONG>(pitch));
-    delete state;
-    return out;
-}
-
-std::vector<uint8_t> IdealDelivery(const imaging::RgbImage& scene, Filter filter, Region region,
-                                   int subSample, bool mirrored, bool flipped) {
+IdealReadout IdealRead(const imaging::RgbImage& scene, Filter filter, Region region,
+                       int subSample, bool mirrored, bool flipped) {
     const int s = subSample;
-    const int width = region.width / s;
-    const int height = region.height / s;
-    imaging::RgbImage view(width, height);
-    for (int j = 0; j < height; ++j) {
-        for (int i = 0; i < width; ++i) {
-            const int x0 = region.x + (mirrored ? width - 1 - i : i) * s;
-            const int y0 = region.y + (flipped ? height - 1 - j : j) * s;
-            for (int c = 0; c < 3; ++c) {
-                unsigned sum = 0;
-                for (int dy = 0; dy < s; ++dy) {
-                    for (int dx = 0; dx < s; ++dx) {
-                        sum += scene.At(x0 + dx, y0 + dy)[c];
-                    }
-                }
-                view.At(i, j)[c] = static_cast<uint8_t>((sum + s * s / 2) / (s * s));
-            }
-        }
-    }
-    int phase = filter.phase;
+    IdealReadout ideal;
+    ideal.width = region.width / s;
+    ideal.height = region.height / s;
+    ideal.phase = filter.phase;
     if (filter.fixedOnArray) {
         // The first sample carries the filter colour of where it starts, counted in samples:
         // binning combines pixels of one colour into samples of the same layout.
-        const int firstX = region.x / s + (mirrored ? width - 1 : 0);
-        const int firstY = region.y / s + (flipped ? height - 1 : 0);
-        phase = sim::camera::ShiftPhase(filter.phase, firstX, firstY);
+        const int firstX = region.x / s + (mirrored ? ideal.width - 1 : 0);
+        const int firstY = region.y / s + (flipped ? ideal.height - 1 : 0);
+        ideal.phase = sim::camera::ShiftPhase(filter.phase, firstX, firstY);
     }
-    const std::vector<uint8_t> raw = imaging::Mosaic(view, phase);
-    return ConvertRaw(raw.data(), static_cast<size_t>(width), width, height, phase);
+    ideal.samples.resize(static_cast<size_t>(ideal.width) * ideal.height);
+    for (int j = 0; j < ideal.height; ++j) {
+        for (int i = 0; i < ideal.width; ++i) {
+            const int c = static_cast<int>(imaging::BayerChannel(ideal.phase, i, j));
+            const int x0 = region.x + (mirrored ? ideal.width - 1 - i : i) * s;
+            const int y0 = region.y + (flipped ? ideal.height - 1 - j : j) * s;
+            unsigned sum = 0;
+            for (int dy = 0; dy < s; ++dy) {
+                for (int dx = 0; dx < s; ++dx) {
+                    sum += scene.At(x0 + dx, y0 + dy)[c];
+                }
+            }
+            ideal.samples[static_cast<size_t>(j) * ideal.width + i] =
+                static_cast<uint8_t>((sum + s * s / 2) / (s * s));
+        }
+    }
+    return ideal;
 }
 
-double DifferingShare(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    if (a.size() != b.size() || a.empty()) {
-        return 1.0;
+::testing::AssertionResult DeliversIdealReadout(ModelRig& rig, const IdealReadout& ideal) {
+    zyn::CameraDevice& device = rig.Device();
+    const zyn::CameraSettings& settings = device.Settings();
+    if (settings.RoiW != ideal.width || settings.RoiH != ideal.height) {
+        return ::testing::AssertionFailure()
+               << "the region is " << settings.RoiW << " x " << settings.RoiH << ", not "
+               << ideal.width << " x " << ideal.height;
+    }
+    if (device.BayerPhase() != ideal.phase) {
+        return ::testing::AssertionFailure()
+               << "converted in phase " << device.BayerPhase() << ", read in " << ideal.phase;
+    }
+    const std::vector<uint8_t> raw = rig.ReadFrame();
+    const size_t offset = device.GetRawFrameOffset();
+    const size_t pitch = device.GetRawFramePitch();
+    const size_t width = static_cast<size_t>(ideal.width);
+    // The conversion must find the whole region within the frame the camera sent.
+    if (raw.empty() || pitch < width ||
+        raw.size() < offset + pitch * (static_cast<size_t>(ideal.height) - 1) + width) {
+        return ::testing::AssertionFailure()
+               << "a frame of " << raw.size() << " bytes, pitch " << pitch << ", holds no "
+               << ideal.width << " x " << ideal.height << " region";
     }
     size_t differing = 0;
-    for (size_t i = 0; i < a.size(); i += 4) {
-        differing += std::memcmp(&a[i], &b[i], 4) != 0;
+    for (size_t j = 0; j < static_cast<size_t>(ideal.height); ++j) {
+        const uint8_t* line = raw.data() + offset + j * pitch;
+        const uint8_t* expected = ideal.samples.data() + j * width;
+        for (size_t i = 0; i < width; ++i) {
+            differing += line[i] != expected[i];
+        }
     }
-    return static_cast<double>(differing) / static_cast<double>(a.size() / 4);
+    if (differing != 0) {
+        return ::testing::AssertionFailure()
+               << differing << " of " << ideal.samples.size() << " samples differ";
+    }
+    return ::testing::AssertionSuccess();
 }
 
-imaging::RgbImage DetailedScene(Model model) {
-    imaging::RgbImage picture;
-    std::string error;
-    EXPECT_TRUE(imaging::ReadPng(std::string(ZYN_TESTDATA) + "/kodak/kodim23.png", picture, error))
-        << error;
-    const sim::camera::ModelInfo& info = sim::camera::Info(model);
-    return sim::camera::FitToSensor(picture, info.sensorWidth, info.sensorHeight);
+const imaging::RgbImage& DetailedScene(Model model) {
+    static std::mutex mutex;
+    static std::map<Model, imaging::RgbImage> scenes;
+    std::lock_guard<std::mutex> lock(mutex);
+    auto found = scenes.find(model);
+    if (found == scenes.end()) {
+        const sim::camera::ModelInfo& info = sim::camera::Info(model);
+        imaging::RgbImage scene(info.sensorWidth, info.sensorHeight);
+        // Every pixel differs from its neighbours in every channel, so a window one pixel off,
+        // a wrong direction or a wrong colour phase changes most of the picture.
+        for (int y = 0; y < scene.height; ++y) {
+            for (int x = 0; x < scene.width; ++x) {
+                uint32_t h = static_cast<uint32_t>(x) * 0x9E3779B1u ^
+                             static_cast<uint32_t>(y) * 0x85EBCA77u;
+                h ^= h >> 15;
+                h *= 0x2C1B3C6Du;
+                h ^= h >> 13;
+                uint8_t* p = scene.At(x, y);
+                p[0] = static_cast<uint8_t>(h);
+                p[1] = static_cast<uint8_t>(h >> 8);
+                p[2] = static_cast<uint8_t>(h >> 16);
+            }
+        }
+        found = scenes.emplace(model, std::move(scene)).first;
+    }
+    return found->second;
 }
 
 } // namespace model_test

@@ -11,6 +11,8 @@
 #include "sim/camera/camera.h"
 #include "sim/imaging/rgb_image.h"
 #include "sim/usb/bus.h"
+#include <gtest/gtest.h>
+
 #include "tests/support/verified_test.h"
 
 namespace model_test {
@@ -38,11 +40,6 @@ public:
     // One raw frame through the device's frame read, GetRawFrameSize bytes; empty when the
     // read failed.
     std::vector<uint8_t> ReadFrame();
-    // The raw frame converted as the driver does: RoiW × RoiH pixels in the device's current
-    // Bayer phase, with the device's raw offset and pitch.
-    std::vector<uint8_t> Convert(const std::vector<uint8_t>& raw);
-    // ReadFrame, then Convert.
-    std::vector<uint8_t> Deliver();
 
     // The sensor writes the camera received since the last ClearCommandLog.
     std::vector<sim::camera::SensorWrite> SensorWrites() const { return camera.SensorWriteLog(); }
@@ -63,23 +60,25 @@ struct Region {
     int x, y, width, height;
 };
 
-// The part of the scene an ideal camera reads for a region (in scene pixels), binned
-// `subSample` × `subSample`, mirrored and flipped as asked, through its colour filter;
-// converted with the drivers' pipeline. This is what a correctly programmed camera and driver
-// deliver, before the pin's copy.
-std::vector<uint8_t> IdealDelivery(const imaging::RgbImage& scene, Filter filter, Region region,
-                                   int subSample = 1, bool mirrored = false, bool flipped = false);
+// What an ideal camera reads for a region of the scene (in scene pixels), binned `subSample` ×
+// `subSample`, mirrored and flipped as asked, through its colour filter: one byte a sample,
+// lines packed, and the phase of its first sample.
+struct IdealReadout {
+    int width = 0;
+    int height = 0;
+    int phase = 0;
+    std::vector<uint8_t> samples;
+};
+IdealReadout IdealRead(const imaging::RgbImage& scene, Filter filter, Region region,
+                       int subSample = 1, bool mirrored = false, bool flipped = false);
 
-// Converts a raw frame (`pitch` bytes a line) of width × height in `phase`.
-std::vector<uint8_t> ConvertRaw(const uint8_t* raw, size_t pitch, int width, int height,
-                                int phase);
+// Reads a frame through the device and checks that the region the conversion takes from it
+// (RoiW × RoiH samples at the raw offset, raw pitch apart) is the ideal read-out, and that the
+// device converts it in the ideal read-out's phase.
+::testing::AssertionResult DeliversIdealReadout(ModelRig& rig, const IdealReadout& ideal);
 
-// The share of 4-byte pixels that differ, for failure messages.
-double DifferingShare(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b);
-
-// A detailed natural picture fitted to the model's sensor, so that a window misplaced by a
-// pixel shows.
-imaging::RgbImage DetailedScene(Model model);
+// A scene of the model's sensor size with detail at every pixel.
+const imaging::RgbImage& DetailedScene(Model model);
 
 // Fixture: verified (no pool block or handle left behind), with a rig made in the test.
 class ModelTest : public sim::testing::VerifiedTest {

@@ -27,6 +27,7 @@ constexpr CameraModelTraits kTraits = {
         1,           // 2 × 2 binning
         FALSE,       // the clock is fixed by the camera
         FALSE,       // and not read from it
+        FALSE,       // no dot filter
     },
     1,    // BGGR at the active area's corner
     17,   // trigger on

@@ -29,6 +29,7 @@ constexpr CameraModelTraits kTraits = {
         0,           // no sub-sampling
         TRUE,        // the clock is selectable
         TRUE,        // and read from the camera
+        TRUE,        // the dot filter (Dot, DotThreshold)
     },
     2,     // RGGB wherever the window starts
     37,    // trigger on

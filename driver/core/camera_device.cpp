@@ -89,7 +89,8 @@ BOOLEAN CameraDevice::readClock(PLONG clock) {
     if (!readBoardRegister(board::kClockIndex, &index)) {
         return FALSE;
     }
-    settings_.Clock = index == 3 ? 2 : index;
+    // A camera with a fixed clock reports its index 3 as 2; a selectable clock reads as chosen.
+    settings_.Clock = index == 3 && !traits_.limits.clockSelectable ? 2 : index;
     *clock = settings_.Clock;
     return TRUE;
 }

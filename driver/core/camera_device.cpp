@@ -11,12 +11,25 @@ CameraDevice::CameraDevice(struct _KSDEVICE* device, const CameraModelTraits& tr
       baseBayerPhase_(traits.baseBayerPhase),
       traits_(traits),
       globals_(globals) {
+    KeInitializeMutex(&colorStateLock_, 0);
     settings_.SetCreationValues(traits.limits);
     bayerPhase_ = baseBayerPhase_;
     transport_.SetKeepChunkRecords(traits.keepChunkRecords);
 }
 
 CameraDevice::~CameraDevice() = default;
+
+VOID CameraDevice::SetColorState(ColorState* colorState) {
+    LockColorState();
+    colorState_ = colorState;
+    UnlockColorState();
+}
+
+VOID CameraDevice::LockColorState() {
+    (VOID) KeWaitForSingleObject(&colorStateLock_, Executive, KernelMode, FALSE, nullptr);
+}
+
+VOID CameraDevice::UnlockColorState() { (VOID) KeReleaseMutex(&colorStateLock_, FALSE); }
 
 VOID CameraDevice::NotifyFrame() {
     // No pin is open before the capture pin registers itself; a frame then has no taker.
@@ -30,6 +43,7 @@ BOOLEAN CameraDevice::writeSensorRegister(ULONG, ULONG) { return FALSE; }
 BOOLEAN CameraDevice::setExposure(LONG) { return FALSE; }
 BOOLEAN CameraDevice::setGain(LONG) { return FALSE; }
 BOOLEAN CameraDevice::setExternalTrigger(LONG) { return FALSE; }
+BOOLEAN CameraDevice::readSensorRegister(ULONG, PULONG) { return FALSE; }
 
 BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
     const ULONG size = rawFrameSize_;
@@ -40,7 +54,8 @@ BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
     framePacket_ = packets::FrameRequest();
     ULONG transferred = 0;
     (VOID) transport_.PipeTransfer(kCommandPipe, kCommandPacketSize, &framePacket_, &transferred);
-    return NT_SUCCESS(transport_.SplitBulkRead(kDataPipe, size, buffer, globals_.Timeout()));
+    // STATUS_TIMEOUT counts as a success status; only a whole frame is one.
+    return transport_.SplitBulkRead(kDataPipe, size, buffer, globals_.Timeout()) == STATUS_SUCCESS;
 }
 
 NTSTATUS CameraDevice::AbortPipes() { return transport_.AbortPipes(); }
@@ -74,7 +89,8 @@ BOOLEAN CameraDevice::readClock(PLONG clock) {
     if (!readBoardRegister(board::kClockIndex, &index)) {
         return FALSE;
     }
-    settings_.Clock = index == 3 ? 2 : index;
+    // A camera with a fixed clock reports its index 3 as 2; a selectable clock reads as chosen.
+    settings_.Clock = index == 3 && !traits_.limits.clockSelectable ? 2 : index;
     *clock = settings_.Clock;
     return TRUE;
 }

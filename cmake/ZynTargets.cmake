@@ -7,6 +7,9 @@ else()
 endif()
 
 set(ZYN_SANITIZER "" CACHE STRING "Sanitizer for the simulated build: address, thread or empty")
+# When set, only the test programs carrying this label are built (the ThreadSanitizer build
+# runs just the threaded tests, so it need not compile the rest).
+set(ZYN_ONLY_TEST_LABEL "" CACHE STRING "Build only the tests with this label, and no tools")
 
 set(ZYN_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
 
@@ -40,7 +43,7 @@ function(zyn_kernel_flags target)
             -ffreestanding -fno-asynchronous-unwind-tables -fno-stack-protector
             -fno-math-errno -fno-threadsafe-statics -mno-stack-arg-probe)
     else()
-        target_link_libraries(${target} PUBLIC zyn_sim_wdk)
+        target_link_libraries(${target} PUBLIC zyn_sim_wdk zyn_sim_ks)
     endif()
 endfunction()
 
@@ -58,6 +61,12 @@ endfunction()
 # for the tests that scripts/test also runs under ThreadSanitizer).
 function(zyn_add_test name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    if(ZYN_ONLY_TEST_LABEL AND NOT ZYN_ONLY_TEST_LABEL IN_LIST T_LABELS)
+        # Defined, so that folders may still refer to it, but neither built nor run.
+        add_executable(${name} EXCLUDE_FROM_ALL ${T_SOURCES})
+        target_link_libraries(${name} PRIVATE ${T_LIBS} zyn_test_support GTest::gtest)
+        return()
+    endif()
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} zyn_test_support GTest::gtest)
     target_include_directories(${name} PRIVATE ${ZYN_ROOT} ${ZYN_ROOT}/include)

@@ -5,6 +5,8 @@
 #if defined(ZYN_SIMULATED)
 
 #include "sim/wdk/sim_wdk.h"
+#include "sim/ks/ks.h"
+#include "sim/ks/ksmedia.h"
 
 #else
 

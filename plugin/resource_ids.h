@@ -1,0 +1,83 @@
+/* Resource and control identifiers of OculixZYN.ax. Shared by the resource scripts and the
+ * code; plain #defines so that windres can read them. */
+#ifndef OCULIX_ZYN_RESOURCE_IDS_H
+#define OCULIX_ZYN_RESOURCE_IDS_H
+
+#define IDS_PAGE_TITLE 1
+
+#define IDD_PROPERTY_PAGE 100
+#define IDD_COLORS_GAIN 101
+
+/* Property page (dialog 100). */
+#define IDC_EXPOSURE_SLIDER 201
+#define IDC_EXPOSURE_EDIT 202
+#define IDC_EXPOSURE_SPIN 203
+#define IDC_GAIN_SLIDER 204
+#define IDC_GAIN_EDIT 205
+#define IDC_GAIN_SPIN 206
+#define IDC_AUTO_EXPOSURE 207
+#define IDC_AUTO_GAIN 208
+#define IDC_FLIP_H 209
+#define IDC_FLIP_V 210
+#define IDC_RED_SLIDER 211
+#define IDC_COLOR_ENABLE 212
+#define IDC_WHITE_BALANCE 213
+#define IDC_RED_EDIT 214
+#define IDC_RED_SPIN 215
+#define IDC_GREEN_SLIDER 216
+#define IDC_GREEN_EDIT 217
+#define IDC_GREEN_SPIN 218
+#define IDC_EXTRIGGER 219
+#define IDC_TIMEOUT_EDIT 220
+#define IDC_BLUE_SLIDER 221
+#define IDC_BLUE_EDIT 222
+#define IDC_BLUE_SPIN 223
+#define IDC_ROI_X_SPIN 224
+#define IDC_COLOR_DEFAULT 225
+#define IDC_BRIGHTNESS_SLIDER 226
+#define IDC_BRIGHTNESS_EDIT 227
+#define IDC_BRIGHTNESS_SPIN 228
+#define IDC_SATURATION_SLIDER 229
+#define IDC_SATURATION_EDIT 230
+#define IDC_SATURATION_SPIN 231
+#define IDC_CONTRAST_SLIDER 232
+#define IDC_CONTRAST_EDIT 233
+#define IDC_CONTRAST_SPIN 234
+#define IDC_HUE_SLIDER 235
+#define IDC_HUE_EDIT 236
+#define IDC_HUE_SPIN 237
+#define IDC_FULL_WIDTH 238
+#define IDC_SUBSAMPLE 239
+#define IDC_ROI_X 240
+#define IDC_ROI_Y 241
+#define IDC_ROI_W 242
+#define IDC_FULL_HEIGHT 243
+#define IDC_ROI_W_SPIN 244
+#define IDC_ROI_H 245
+#define IDC_REGION_SET 246
+#define IDC_REGION_DEFAULT 247
+#define IDC_TIMEOUT_SET 248
+#define IDC_ROI_Y_SPIN 249
+#define IDC_ROI_H_SPIN 250
+#define IDC_COLOR_CORRECTION 252
+#define IDC_CLOCK 254
+#define IDC_MORE 260
+
+/* Colours gain dialog (dialog 101). Its ids 204 to 212 are reused from the page: the two
+ * dialogs never share a window. */
+#define IDC_CG_GREEN1_SLIDER 204
+#define IDC_CG_GREEN1_EDIT 205
+#define IDC_CG_GREEN1_SPIN 206
+#define IDC_CG_GREEN2_SLIDER 207
+#define IDC_CG_GREEN2_EDIT 208
+#define IDC_CG_GREEN2_SPIN 209
+#define IDC_CG_BLUE_SLIDER 210
+#define IDC_CG_BLUE_EDIT 211
+#define IDC_CG_BLUE_SPIN 212
+#define IDC_CG_LINK 255
+#define IDC_CG_RED_SLIDER 256
+#define IDC_CG_RED_EDIT 257
+#define IDC_CG_RED_SPIN 258
+#define IDC_CG_DEFAULT 259
+
+#endif /* OCULIX_ZYN_RESOURCE_IDS_H */

@@ -1,0 +1,945 @@
+// Kernel streaming, as the class driver presents it to minidrivers: identifiers, formats,
+// framing, stream headers, descriptors, the objects (device, filter factory, filter, pin,
+// stream pointer) and the calls the drivers make. Names, field names and layouts are the
+// platform's; sizes match the 64-bit build and are checked below.
+#pragma once
+
+#include "sim/ks/pnp.h"
+#include "sim/wdk/sim_wdk.h"
+
+#ifndef SIZEOF_ARRAY
+#define SIZEOF_ARRAY(ar) (sizeof(ar) / sizeof((ar)[0]))
+#endif
+
+// GUIDs. The platform declares each as STATIC_<name> (its initialiser list) and <name> (the
+// object); STATICGUIDOF gives the initialiser for static tables.
+#define STATICGUIDOF(guid) STATIC_##guid
+#define ZYN_KS_GUID(name, ...)                                                                     \
+    inline constexpr GUID name = {__VA_ARGS__};
+
+#define STATIC_GUID_NULL 0x00000000, 0x0000, 0x0000, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00
+ZYN_KS_GUID(GUID_NULL, STATIC_GUID_NULL)
+
+typedef GUID IID;
+typedef const GUID& REFIID;
+
+#define FILE_QUAD_ALIGNMENT 0x00000007
+#define FILE_64_BYTE_ALIGNMENT 0x0000003f
+
+#define IOCTL_KS_PROPERTY CTL_CODE(FILE_DEVICE_KS, 0x000, METHOD_NEITHER, FILE_ANY_ACCESS)
+#define IOCTL_KS_ENABLE_EVENT CTL_CODE(FILE_DEVICE_KS, 0x001, METHOD_NEITHER, FILE_ANY_ACCESS)
+#define IOCTL_KS_DISABLE_EVENT CTL_CODE(FILE_DEVICE_KS, 0x002, METHOD_NEITHER, FILE_ANY_ACCESS)
+#define IOCTL_KS_METHOD CTL_CODE(FILE_DEVICE_KS, 0x003, METHOD_NEITHER, FILE_ANY_ACCESS)
+#define IOCTL_KS_WRITE_STREAM CTL_CODE(FILE_DEVICE_KS, 0x004, METHOD_NEITHER, FILE_WRITE_ACCESS)
+#define IOCTL_KS_READ_STREAM CTL_CODE(FILE_DEVICE_KS, 0x005, METHOD_NEITHER, FILE_READ_ACCESS)
+#define IOCTL_KS_RESET_STATE CTL_CODE(FILE_DEVICE_KS, 0x006, METHOD_NEITHER, FILE_ANY_ACCESS)
+
+//
+// Identifiers and property requests.
+//
+
+typedef enum { KSRESET_BEGIN, KSRESET_END } KSRESET;
+
+typedef enum { KSSTATE_STOP, KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN } KSSTATE, *PKSSTATE;
+
+#define KSPRIORITY_LOW 0x00000001
+#define KSPRIORITY_NORMAL 0x40000000
+#define KSPRIORITY_HIGH 0x80000000
+#define KSPRIORITY_EXCLUSIVE 0xFFFFFFFF
+
+typedef struct {
+    ULONG PriorityClass;
+    ULONG PrioritySubClass;
+} KSPRIORITY, *PKSPRIORITY;
+
+typedef struct {
+    union {
+        struct {
+            GUID Set;
+            ULONG Id;
+            ULONG Flags;
+        };
+        LONGLONG Alignment;
+    };
+} KSIDENTIFIER, *PKSIDENTIFIER;
+static_assert(sizeof(KSIDENTIFIER) == 24, "KSIDENTIFIER layout");
+
+typedef KSIDENTIFIER KSPROPERTY, *PKSPROPERTY, KSMETHOD, *PKSMETHOD, KSEVENT, *PKSEVENT;
+
+#define KSPROPERTY_TYPE_GET 0x00000001
+#define KSPROPERTY_TYPE_SET 0x00000002
+#define KSPROPERTY_TYPE_SETSUPPORT 0x00000100
+#define KSPROPERTY_TYPE_BASICSUPPORT 0x00000200
+#define KSPROPERTY_TYPE_RELATIONS 0x00000400
+#define KSPROPERTY_TYPE_SERIALIZESET 0x00000800
+#define KSPROPERTY_TYPE_UNSERIALIZESET 0x00001000
+#define KSPROPERTY_TYPE_SERIALIZERAW 0x00002000
+#define KSPROPERTY_TYPE_UNSERIALIZERAW 0x00004000
+#define KSPROPERTY_TYPE_SERIALIZESIZE 0x00008000
+#define KSPROPERTY_TYPE_DEFAULTVALUES 0x00010000
+#define KSPROPERTY_TYPE_TOPOLOGY 0x10000000
+
+typedef struct {
+    KSPROPERTY Property;
+    ULONG NodeId;
+    ULONG Reserved;
+} KSP_NODE, *PKSP_NODE;
+
+#define STATIC_KSPROPTYPESETID_General                                                             \
+    0x97E99BA0, 0xBDEA, 0x11CF, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00
+ZYN_KS_GUID(KSPROPTYPESETID_General, STATIC_KSPROPTYPESETID_General)
+
+typedef struct {
+    ULONG Size;
+    ULONG Count;
+} KSMULTIPLE_ITEM, *PKSMULTIPLE_ITEM;
+
+typedef struct {
+    ULONG AccessFlags;
+    ULONG DescriptionSize;
+    KSIDENTIFIER PropTypeSet;
+    ULONG MembersListCount;
+    ULONG Reserved;
+} KSPROPERTY_DESCRIPTION, *PKSPROPERTY_DESCRIPTION;
+
+typedef struct {
+    ULONG MembersFlags;
+    ULONG MembersSize;
+    ULONG MembersCount;
+    ULONG Flags;
+} KSPROPERTY_MEMBERSHEADER, *PKSPROPERTY_MEMBERSHEADER;
+
+//
+// Pins, interfaces, mediums and data formats.
+//
+
+typedef KSIDENTIFIER KSPIN_INTERFACE, *PKSPIN_INTERFACE;
+typedef KSIDENTIFIER KSPIN_MEDIUM, *PKSPIN_MEDIUM;
+
+#define STATIC_KSINTERFACESETID_Standard                                                           \
+    0x1A8766A0, 0x62CE, 0x11CF, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00
+ZYN_KS_GUID(KSINTERFACESETID_Standard, STATIC_KSINTERFACESETID_Standard)
+typedef enum {
+    KSINTERFACE_STANDARD_STREAMING,
+    KSINTERFACE_STANDARD_LOOPED_STREAMING,
+    KSINTERFACE_STANDARD_CONTROL
+} KSINTERFACE_STANDARD;
+
+#define STATIC_KSMEDIUMSETID_Standard                                                              \
+    0x4747B320, 0x62CE, 0x11CF, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00
+ZYN_KS_GUID(KSMEDIUMSETID_Standard, STATIC_KSMEDIUMSETID_Standard)
+#define KSMEDIUM_TYPE_ANYINSTANCE 0
+#define KSMEDIUM_STANDARD_DEVIO KSMEDIUM_TYPE_ANYINSTANCE
+
+#define STATIC_KSPROPSETID_Pin                                                                     \
+    0x8C134960, 0x51AD, 0x11CF, 0x87, 0x8A, 0x94, 0xF8, 0x01, 0xC1, 0x00, 0x00
+ZYN_KS_GUID(KSPROPSETID_Pin, STATIC_KSPROPSETID_Pin)
+
+typedef enum {
+    KSPROPERTY_PIN_CINSTANCES,
+    KSPROPERTY_PIN_CTYPES,
+    KSPROPERTY_PIN_DATAFLOW,
+    KSPROPERTY_PIN_DATARANGES,
+    KSPROPERTY_PIN_DATAINTERSECTION,
+    KSPROPERTY_PIN_INTERFACES,
+    KSPROPERTY_PIN_MEDIUMS,
+    KSPROPERTY_PIN_COMMUNICATION,
+    KSPROPERTY_PIN_GLOBALCINSTANCES,
+    KSPROPERTY_PIN_NECESSARYINSTANCES,
+    KSPROPERTY_PIN_PHYSICALCONNECTION,
+    KSPROPERTY_PIN_CATEGORY,
+    KSPROPERTY_PIN_NAME,
+    KSPROPERTY_PIN_CONSTRAINEDDATARANGES,
+    KSPROPERTY_PIN_PROPOSEDATAFORMAT
+} KSPROPERTY_PIN;
+
+typedef struct {
+    KSPROPERTY Property;
+    ULONG PinId;
+    ULONG Reserved;
+} KSP_PIN, *PKSP_PIN;
+static_assert(sizeof(KSP_PIN) == 32, "KSP_PIN layout");
+
+#define KSINSTANCE_INDETERMINATE ((ULONG)-1)
+
+typedef struct {
+    ULONG PossibleCount;
+    ULONG CurrentCount;
+} KSPIN_CINSTANCES, *PKSPIN_CINSTANCES;
+
+typedef enum { KSPIN_DATAFLOW_IN = 1, KSPIN_DATAFLOW_OUT } KSPIN_DATAFLOW, *PKSPIN_DATAFLOW;
+
+#define KSDATAFORMAT_BIT_TEMPORAL_COMPRESSION 0
+#define KSDATAFORMAT_TEMPORAL_COMPRESSION (1 << KSDATAFORMAT_BIT_TEMPORAL_COMPRESSION)
+#define KSDATAFORMAT_BIT_ATTRIBUTES 1
+#define KSDATAFORMAT_ATTRIBUTES (1 << KSDATAFORMAT_BIT_ATTRIBUTES)
+#define KSDATARANGE_BIT_ATTRIBUTES 1
+#define KSDATARANGE_ATTRIBUTES (1 << KSDATARANGE_BIT_ATTRIBUTES)
+#define KSDATARANGE_BIT_REQUIRED_ATTRIBUTES 2
+#define KSDATARANGE_REQUIRED_ATTRIBUTES (1 << KSDATARANGE_BIT_REQUIRED_ATTRIBUTES)
+
+typedef union {
+    struct {
+        ULONG FormatSize;
+        ULONG Flags;
+        ULONG SampleSize;
+        ULONG Reserved;
+        GUID MajorFormat;
+        GUID SubFormat;
+        GUID Specifier;
+    };
+    LONGLONG Alignment;
+} KSDATAFORMAT, *PKSDATAFORMAT, KSDATARANGE, *PKSDATARANGE;
+static_assert(sizeof(KSDATAFORMAT) == 64, "KSDATAFORMAT layout");
+
+#define KSATTRIBUTE_REQUIRED 0x00000001
+
+typedef struct {
+    ULONG Size;
+    ULONG Flags;
+    GUID Attribute;
+} KSATTRIBUTE, *PKSATTRIBUTE;
+
+typedef struct {
+    ULONG Count;
+    PKSATTRIBUTE* Attributes;
+} KSATTRIBUTE_LIST, *PKSATTRIBUTE_LIST;
+
+typedef enum {
+    KSPIN_COMMUNICATION_NONE,
+    KSPIN_COMMUNICATION_SINK,
+    KSPIN_COMMUNICATION_SOURCE,
+    KSPIN_COMMUNICATION_BOTH,
+    KSPIN_COMMUNICATION_BRIDGE
+} KSPIN_COMMUNICATION, *PKSPIN_COMMUNICATION;
+
+typedef struct {
+    KSPIN_INTERFACE Interface;
+    KSPIN_MEDIUM Medium;
+    ULONG PinId;
+    HANDLE PinToHandle;
+    KSPRIORITY Priority;
+} KSPIN_CONNECT, *PKSPIN_CONNECT;
+static_assert(sizeof(KSPIN_CONNECT) == 72, "KSPIN_CONNECT layout");
+
+typedef struct {
+    ULONG InterfacesCount;
+    const KSPIN_INTERFACE* Interfaces;
+    ULONG MediumsCount;
+    const KSPIN_MEDIUM* Mediums;
+    ULONG DataRangesCount;
+    const PKSDATARANGE* DataRanges;
+    KSPIN_DATAFLOW DataFlow;
+    KSPIN_COMMUNICATION Communication;
+    const GUID* Category;
+    const GUID* Name;
+    union {
+        LONGLONG Reserved;
+        struct {
+            ULONG ConstrainedDataRangesCount;
+            PKSDATARANGE* ConstrainedDataRanges;
+        };
+    };
+} KSPIN_DESCRIPTOR, *PKSPIN_DESCRIPTOR;
+typedef const KSPIN_DESCRIPTOR* PCKSPIN_DESCRIPTOR;
+static_assert(sizeof(KSPIN_DESCRIPTOR) == 88, "KSPIN_DESCRIPTOR layout");
+
+#define STATIC_KSDATAFORMAT_TYPE_WILDCARD STATIC_GUID_NULL
+#define KSDATAFORMAT_TYPE_WILDCARD GUID_NULL
+#define STATIC_KSDATAFORMAT_SUBTYPE_WILDCARD STATIC_GUID_NULL
+#define KSDATAFORMAT_SUBTYPE_WILDCARD GUID_NULL
+#define STATIC_KSDATAFORMAT_SPECIFIER_WILDCARD STATIC_GUID_NULL
+#define KSDATAFORMAT_SPECIFIER_WILDCARD GUID_NULL
+
+#define STATIC_KSDATAFORMAT_SPECIFIER_NONE                                                         \
+    0x0F6417D6, 0xC318, 0x11D0, 0xA4, 0x3F, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96
+ZYN_KS_GUID(KSDATAFORMAT_SPECIFIER_NONE, STATIC_KSDATAFORMAT_SPECIFIER_NONE)
+
+#define STATIC_KSPROPSETID_Connection                                                              \
+    0x1D58C920, 0xAC9B, 0x11CF, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00
+ZYN_KS_GUID(KSPROPSETID_Connection, STATIC_KSPROPSETID_Connection)
+
+typedef enum {
+    KSPROPERTY_CONNECTION_STATE,
+    KSPROPERTY_CONNECTION_PRIORITY,
+    KSPROPERTY_CONNECTION_DATAFORMAT,
+    KSPROPERTY_CONNECTION_ALLOCATORFRAMING,
+    KSPROPERTY_CONNECTION_PROPOSEDATAFORMAT,
+    KSPROPERTY_CONNECTION_ACQUIREORDERING,
+    KSPROPERTY_CONNECTION_ALLOCATORFRAMING_EX,
+    KSPROPERTY_CONNECTION_STARTAT
+} KSPROPERTY_CONNECTION;
+
+// Object names: a filter is opened by its factory's reference string, a pin by this name
+// followed by its KSPIN_CONNECT and data format.
+#define STATIC_KSNAME_Filter                                                                       \
+    0x9b365890, 0x165f, 0x11d0, 0xa1, 0x95, 0x00, 0x20, 0xaf, 0xd1, 0x56, 0xe4
+ZYN_KS_GUID(KSNAME_Filter, STATIC_KSNAME_Filter)
+#define KSSTRING_Filter L"{9B365890-165F-11D0-A195-0020AFD156E4}"
+#define STATIC_KSNAME_Pin                                                                          \
+    0x146F1A80, 0x4791, 0x11D0, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00
+ZYN_KS_GUID(KSNAME_Pin, STATIC_KSNAME_Pin)
+#define KSSTRING_Pin L"{146F1A80-4791-11D0-A5D6-28DB04C10000}"
+
+#define STATIC_KSCATEGORY_CAPTURE                                                                  \
+    0x65E8773D, 0x8F56, 0x11D0, 0xA3, 0xB9, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96
+ZYN_KS_GUID(KSCATEGORY_CAPTURE, STATIC_KSCATEGORY_CAPTURE)
+
+//
+// Allocator framing.
+//
+
+#define KSALLOCATOR_REQUIREMENTF_INPLACE_MODIFIER 0x00000001
+#define KSALLOCATOR_REQUIREMENTF_SYSTEM_MEMORY 0x00000002
+#define KSALLOCATOR_REQUIREMENTF_FRAME_INTEGRITY 0x00000004
+#define KSALLOCATOR_REQUIREMENTF_MUST_ALLOCATE 0x00000008
+#define KSALLOCATOR_REQUIREMENTF_PREFERENCES_ONLY 0x80000000
+
+#define KSALLOCATOR_OPTIONF_COMPATIBLE 0x00000001
+#define KSALLOCATOR_OPTIONF_SYSTEM_MEMORY 0x00000002
+#define KSALLOCATOR_OPTIONF_VALID 0x00000003
+
+#define KSALLOCATOR_FLAG_PARTIAL_READ_SUPPORT 0x00000010
+#define KSALLOCATOR_FLAG_DEVICE_SPECIFIC 0x00000020
+#define KSALLOCATOR_FLAG_CAN_ALLOCATE 0x00000040
+#define KSALLOCATOR_FLAG_INSIST_ON_FRAMESIZE_RATIO 0x00000080
+#define KSALLOCATOR_FLAG_NO_FRAME_INTEGRITY 0x00000100
+#define KSALLOCATOR_FLAG_MULTIPLE_OUTPUT 0x00000200
+#define KSALLOCATOR_FLAG_CYCLE 0x00000400
+#define KSALLOCATOR_FLAG_ALLOCATOR_EXISTS 0x00000800
+#define KSALLOCATOR_FLAG_INDEPENDENT_RANGES 0x00001000
+#define KSALLOCATOR_FLAG_ATTENTION_STEPPING 0x00002000
+
+typedef struct {
+    union {
+        ULONG OptionsFlags;
+        ULONG RequirementsFlags;
+    };
+    POOL_TYPE PoolType;
+    ULONG Frames;
+    ULONG FrameSize;
+    ULONG FileAlignment;
+    ULONG Reserved;
+} KSALLOCATOR_FRAMING, *PKSALLOCATOR_FRAMING;
+
+typedef struct {
+    ULONG MinFrameSize;
+    ULONG MaxFrameSize;
+    ULONG Stepping;
+} KS_FRAMING_RANGE, *PKS_FRAMING_RANGE;
+
+typedef struct {
+    KS_FRAMING_RANGE Range;
+    ULONG InPlaceWeight;
+    ULONG NotInPlaceWeight;
+} KS_FRAMING_RANGE_WEIGHTED, *PKS_FRAMING_RANGE_WEIGHTED;
+
+typedef struct {
+    ULONG RatioNumerator;
+    ULONG RatioDenominator;
+    ULONG RatioConstantMargin;
+} KS_COMPRESSION, *PKS_COMPRESSION;
+
+typedef struct {
+    GUID MemoryType;
+    GUID BusType;
+    ULONG MemoryFlags;
+    ULONG BusFlags;
+    ULONG Flags;
+    ULONG Frames;
+    ULONG FileAlignment;
+    ULONG MemoryTypeWeight;
+    KS_FRAMING_RANGE PhysicalRange;
+    KS_FRAMING_RANGE_WEIGHTED FramingRange;
+} KS_FRAMING_ITEM, *PKS_FRAMING_ITEM;
+static_assert(sizeof(KS_FRAMING_ITEM) == 88, "KS_FRAMING_ITEM layout");
+
+typedef struct {
+    ULONG CountItems;
+    ULONG PinFlags;
+    KS_COMPRESSION OutputCompression;
+    ULONG PinWeight;
+    KS_FRAMING_ITEM FramingItem[1];
+} KSALLOCATOR_FRAMING_EX, *PKSALLOCATOR_FRAMING_EX;
+static_assert(sizeof(KSALLOCATOR_FRAMING_EX) == 112, "KSALLOCATOR_FRAMING_EX layout");
+
+#define STATIC_KSMEMORY_TYPE_KERNEL_PAGED                                                          \
+    0xd833f8f8, 0x7894, 0x11d1, 0xb0, 0x69, 0x00, 0xa0, 0xc9, 0x06, 0x28, 0x02
+ZYN_KS_GUID(KSMEMORY_TYPE_KERNEL_PAGED, STATIC_KSMEMORY_TYPE_KERNEL_PAGED)
+#define STATIC_KSMEMORY_TYPE_KERNEL_NONPAGED                                                       \
+    0x4a6d5fc4, 0x7895, 0x11d1, 0xb0, 0x69, 0x00, 0xa0, 0xc9, 0x06, 0x28, 0x02
+ZYN_KS_GUID(KSMEMORY_TYPE_KERNEL_NONPAGED, STATIC_KSMEMORY_TYPE_KERNEL_NONPAGED)
+
+//
+// Stream headers and time.
+//
+
+#define KSSTREAM_HEADER_OPTIONSF_SPLICEPOINT 0x00000001
+#define KSSTREAM_HEADER_OPTIONSF_PREROLL 0x00000002
+#define KSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY 0x00000004
+#define KSSTREAM_HEADER_OPTIONSF_TYPECHANGED 0x00000008
+#define KSSTREAM_HEADER_OPTIONSF_TIMEVALID 0x00000010
+#define KSSTREAM_HEADER_OPTIONSF_TIMEDISCONTINUITY 0x00000040
+#define KSSTREAM_HEADER_OPTIONSF_FLUSHONPAUSE 0x00000080
+#define KSSTREAM_HEADER_OPTIONSF_DURATIONVALID 0x00000100
+#define KSSTREAM_HEADER_OPTIONSF_ENDOFSTREAM 0x00000200
+#define KSSTREAM_HEADER_OPTIONSF_BUFFEREDTRANSFER 0x00000400
+#define KSSTREAM_HEADER_OPTIONSF_VRAM_DATA_TRANSFER 0x00000800
+#define KSSTREAM_HEADER_OPTIONSF_LOOPEDDATA 0x80000000
+
+typedef struct {
+    LONGLONG Time;
+    ULONG Numerator;
+    ULONG Denominator;
+} KSTIME, *PKSTIME;
+
+typedef struct {
+    ULONG Size;
+    ULONG TypeSpecificFlags;
+    KSTIME PresentationTime;
+    LONGLONG Duration;
+    ULONG FrameExtent;
+    ULONG DataUsed;
+    PVOID Data;
+    ULONG OptionsFlags;
+    ULONG Reserved; // 64-bit builds only
+} KSSTREAM_HEADER, *PKSSTREAM_HEADER;
+static_assert(sizeof(KSSTREAM_HEADER) == 56, "KSSTREAM_HEADER layout");
+
+typedef struct {
+    LONGLONG Time;
+    LONGLONG SystemTime;
+} KSCORRELATED_TIME, *PKSCORRELATED_TIME;
+
+typedef struct {
+    LONGLONG Granularity;
+    LONGLONG Error;
+} KSRESOLUTION, *PKSRESOLUTION;
+
+//
+// Automation tables: property, method and event sets.
+//
+
+typedef NTSTATUS (*PFNKSHANDLER)(PIRP Irp, PKSIDENTIFIER Request, PVOID Data);
+typedef BOOLEAN (*PFNKSFASTHANDLER)(PFILE_OBJECT FileObject, PKSIDENTIFIER Request,
+                                    ULONG RequestLength, PVOID Data, ULONG DataLength,
+                                    PIO_STATUS_BLOCK IoStatus);
+
+typedef struct {
+    KSPROPERTY_MEMBERSHEADER MembersHeader;
+    const VOID* Members;
+} KSPROPERTY_MEMBERSLIST, *PKSPROPERTY_MEMBERSLIST;
+
+typedef struct {
+    KSIDENTIFIER PropTypeSet;
+    ULONG MembersListCount;
+    const KSPROPERTY_MEMBERSLIST* MembersList;
+} KSPROPERTY_VALUES, *PKSPROPERTY_VALUES;
+
+typedef struct {
+    ULONG PropertyId;
+    union {
+        PFNKSHANDLER GetPropertyHandler;
+        BOOLEAN GetSupported;
+    };
+    ULONG MinProperty;
+    ULONG MinData;
+    union {
+        PFNKSHANDLER SetPropertyHandler;
+        BOOLEAN SetSupported;
+    };
+    const KSPROPERTY_VALUES* Values;
+    ULONG RelationsCount;
+    const KSPROPERTY* Relations;
+    PFNKSHANDLER SupportHandler;
+    ULONG SerializedSize;
+} KSPROPERTY_ITEM, *PKSPROPERTY_ITEM;
+static_assert(sizeof(KSPROPERTY_ITEM) == 72, "KSPROPERTY_ITEM layout");
+
+#define DEFINE_KSPROPERTY_TABLE(tablename) const KSPROPERTY_ITEM tablename[] =
+#define DEFINE_KSPROPERTY_ITEM(PropertyId, GetHandler, MinProperty, MinData, SetHandler, Values,  \
+                               RelationsCount, Relations, SupportHandler, SerializedSize)          \
+    {                                                                                              \
+        PropertyId, {(PFNKSHANDLER)GetHandler}, MinProperty, MinData,                              \
+            {(PFNKSHANDLER)SetHandler}, (PKSPROPERTY_VALUES)Values, RelationsCount,                \
+            (PKSPROPERTY)Relations, (PFNKSHANDLER)SupportHandler, (ULONG)SerializedSize            \
+    }
+
+typedef struct {
+    ULONG PropertyId;
+    union {
+        PFNKSFASTHANDLER GetPropertyHandler;
+        BOOLEAN GetSupported;
+    };
+    union {
+        PFNKSFASTHANDLER SetPropertyHandler;
+        BOOLEAN SetSupported;
+    };
+    ULONG Reserved;
+} KSFASTPROPERTY_ITEM, *PKSFASTPROPERTY_ITEM;
+
+typedef struct {
+    const GUID* Set;
+    ULONG PropertiesCount;
+    const KSPROPERTY_ITEM* PropertyItem;
+    ULONG FastIoCount;
+    const KSFASTPROPERTY_ITEM* FastIoTable;
+} KSPROPERTY_SET, *PKSPROPERTY_SET;
+
+#define DEFINE_KSPROPERTY_SET(Set, PropertiesCount, PropertyItem, FastIoCount, FastIoTable)       \
+    { Set, PropertiesCount, PropertyItem, FastIoCount, FastIoTable }
+#define DEFINE_KSPROPERTY_SET_TABLE(tablename) const KSPROPERTY_SET tablename[] =
+
+typedef struct {
+    ULONG MethodId;
+    union {
+        PFNKSHANDLER MethodHandler;
+        BOOLEAN MethodSupported;
+    };
+    ULONG MinMethod;
+    ULONG MinData;
+    PFNKSHANDLER SupportHandler;
+    ULONG Flags;
+} KSMETHOD_ITEM, *PKSMETHOD_ITEM;
+
+typedef struct {
+    const GUID* Set;
+    ULONG MethodsCount;
+    const KSMETHOD_ITEM* MethodItem;
+    ULONG FastIoCount;
+    const void* FastIoTable;
+} KSMETHOD_SET, *PKSMETHOD_SET;
+
+typedef struct {
+    ULONG EventId;
+    ULONG DataInput;
+    ULONG ExtraEntryData;
+    PVOID AddHandler;
+    PVOID RemoveHandler;
+    PVOID SupportHandler;
+} KSEVENT_ITEM, *PKSEVENT_ITEM;
+
+typedef struct {
+    const GUID* Set;
+    ULONG EventsCount;
+    const KSEVENT_ITEM* EventItem;
+} KSEVENT_SET, *PKSEVENT_SET;
+
+typedef struct KSAUTOMATION_TABLE_ {
+    ULONG PropertySetsCount;
+    ULONG PropertyItemSize;
+    const KSPROPERTY_SET* PropertySets;
+    ULONG MethodSetsCount;
+    ULONG MethodItemSize;
+    const KSMETHOD_SET* MethodSets;
+    ULONG EventSetsCount;
+    ULONG EventItemSize;
+    const KSEVENT_SET* EventSets;
+} KSAUTOMATION_TABLE, *PKSAUTOMATION_TABLE;
+
+#define DEFINE_KSAUTOMATION_TABLE(table) const KSAUTOMATION_TABLE table =
+#define DEFINE_KSAUTOMATION_PROPERTIES(table) SIZEOF_ARRAY(table), sizeof(KSPROPERTY_ITEM), table
+#define DEFINE_KSAUTOMATION_METHODS(table) SIZEOF_ARRAY(table), sizeof(KSMETHOD_ITEM), table
+#define DEFINE_KSAUTOMATION_EVENTS(table) SIZEOF_ARRAY(table), sizeof(KSEVENT_ITEM), table
+#define DEFINE_KSAUTOMATION_PROPERTIES_NULL 0, sizeof(KSPROPERTY_ITEM), NULL
+#define DEFINE_KSAUTOMATION_METHODS_NULL 0, sizeof(KSMETHOD_ITEM), NULL
+#define DEFINE_KSAUTOMATION_EVENTS_NULL 0, sizeof(KSEVENT_ITEM), NULL
+
+//
+// Topology, component id.
+//
+
+typedef struct {
+    ULONG FromNode;
+    ULONG FromNodePin;
+    ULONG ToNode;
+    ULONG ToNodePin;
+} KSTOPOLOGY_CONNECTION, *PKSTOPOLOGY_CONNECTION;
+
+#define KSFILTER_NODE ((ULONG)-1)
+#define KSALL_NODES ((ULONG)-1)
+
+typedef struct {
+    GUID Manufacturer;
+    GUID Product;
+    GUID Component;
+    GUID Name;
+    ULONG Version;
+    ULONG Revision;
+} KSCOMPONENTID, *PKSCOMPONENTID;
+
+//
+// Create items.
+//
+
+#define KSCREATE_ITEM_SECURITYCHANGED 0x00000001
+#define KSCREATE_ITEM_WILDCARD 0x00000002
+#define KSCREATE_ITEM_NOPARAMETERS 0x00000004
+#define KSCREATE_ITEM_FREEONSTOP 0x00000008
+
+//
+// Objects, dispatch tables and descriptors.
+//
+
+typedef struct _KSDEVICE_DESCRIPTOR KSDEVICE_DESCRIPTOR, *PKSDEVICE_DESCRIPTOR;
+typedef struct _KSDEVICE_DISPATCH KSDEVICE_DISPATCH, *PKSDEVICE_DISPATCH;
+typedef struct _KSDEVICE KSDEVICE, *PKSDEVICE;
+typedef struct _KSFILTERFACTORY KSFILTERFACTORY, *PKSFILTERFACTORY;
+typedef struct _KSFILTER_DESCRIPTOR KSFILTER_DESCRIPTOR, *PKSFILTER_DESCRIPTOR;
+typedef struct _KSFILTER_DISPATCH KSFILTER_DISPATCH, *PKSFILTER_DISPATCH;
+typedef struct _KSFILTER KSFILTER, *PKSFILTER;
+typedef struct _KSPIN_DESCRIPTOR_EX KSPIN_DESCRIPTOR_EX, *PKSPIN_DESCRIPTOR_EX;
+typedef struct _KSPIN_DISPATCH KSPIN_DISPATCH, *PKSPIN_DISPATCH;
+typedef struct _KSCLOCK_DISPATCH KSCLOCK_DISPATCH, *PKSCLOCK_DISPATCH;
+typedef struct _KSALLOCATOR_DISPATCH KSALLOCATOR_DISPATCH, *PKSALLOCATOR_DISPATCH;
+typedef struct _KSPIN KSPIN, *PKSPIN;
+typedef struct _KSNODE_DESCRIPTOR KSNODE_DESCRIPTOR, *PKSNODE_DESCRIPTOR;
+typedef struct _KSSTREAM_POINTER_OFFSET KSSTREAM_POINTER_OFFSET, *PKSSTREAM_POINTER_OFFSET;
+typedef struct _KSSTREAM_POINTER KSSTREAM_POINTER, *PKSSTREAM_POINTER;
+typedef struct _KSPROCESSPIN KSPROCESSPIN, *PKSPROCESSPIN;
+typedef struct _KSPROCESSPIN_INDEXENTRY KSPROCESSPIN_INDEXENTRY, *PKSPROCESSPIN_INDEXENTRY;
+
+typedef PVOID KSOBJECT_BAG;
+
+// Timers and DPCs appear only in the clock dispatch table, which the drivers leave null.
+typedef struct _KTIMER* PKTIMER;
+typedef struct _KDPC* PKDPC;
+
+typedef NTSTATUS (*PFNKSDEVICECREATE)(PKSDEVICE Device);
+typedef NTSTATUS (*PFNKSDEVICEPNPSTART)(PKSDEVICE Device, PIRP Irp,
+                                        PCM_RESOURCE_LIST TranslatedResourceList,
+                                        PCM_RESOURCE_LIST UntranslatedResourceList);
+typedef NTSTATUS (*PFNKSDEVICE)(PKSDEVICE Device);
+typedef NTSTATUS (*PFNKSDEVICEIRP)(PKSDEVICE Device, PIRP Irp);
+typedef void (*PFNKSDEVICEIRPVOID)(PKSDEVICE Device, PIRP Irp);
+typedef NTSTATUS (*PFNKSDEVICEQUERYCAPABILITIES)(PKSDEVICE Device, PIRP Irp,
+                                                 PDEVICE_CAPABILITIES Capabilities);
+typedef NTSTATUS (*PFNKSDEVICEQUERYPOWER)(PKSDEVICE Device, PIRP Irp, DEVICE_POWER_STATE DeviceTo,
+                                          DEVICE_POWER_STATE DeviceFrom,
+                                          SYSTEM_POWER_STATE SystemTo,
+                                          SYSTEM_POWER_STATE SystemFrom, POWER_ACTION Action);
+typedef void (*PFNKSDEVICESETPOWER)(PKSDEVICE Device, PIRP Irp, DEVICE_POWER_STATE To,
+                                    DEVICE_POWER_STATE From);
+typedef NTSTATUS (*PFNKSFILTERFACTORYVOID)(PKSFILTERFACTORY FilterFactory);
+typedef void (*PFNKSFILTERFACTORYPOWER)(PKSFILTERFACTORY FilterFactory, DEVICE_POWER_STATE State);
+typedef NTSTATUS (*PFNKSFILTERIRP)(PKSFILTER Filter, PIRP Irp);
+typedef NTSTATUS (*PFNKSFILTERPROCESS)(PKSFILTER Filter, PKSPROCESSPIN_INDEXENTRY Index);
+typedef NTSTATUS (*PFNKSFILTERVOID)(PKSFILTER Filter);
+typedef NTSTATUS (*PFNKSPINIRP)(PKSPIN Pin, PIRP Irp);
+typedef NTSTATUS (*PFNKSPINSETDEVICESTATE)(PKSPIN Pin, KSSTATE ToState, KSSTATE FromState);
+typedef NTSTATUS (*PFNKSPINSETDATAFORMAT)(PKSPIN Pin, PKSDATAFORMAT OldFormat,
+                                          PKSMULTIPLE_ITEM OldAttributeList,
+                                          const KSDATARANGE* DataRange,
+                                          const KSATTRIBUTE_LIST* AttributeRange);
+typedef NTSTATUS (*PFNKSPIN)(PKSPIN Pin);
+typedef void (*PFNKSPINVOID)(PKSPIN Pin);
+typedef BOOLEAN (*PFNKSPINSETTIMER)(PKSPIN Pin, PKTIMER Timer, LARGE_INTEGER DueTime, PKDPC Dpc);
+typedef BOOLEAN (*PFNKSPINCANCELTIMER)(PKSPIN Pin, PKTIMER Timer);
+typedef LONGLONG (*PFNKSPINCORRELATEDTIME)(PKSPIN Pin, PLONGLONG SystemTime);
+typedef void (*PFNKSPINRESOLUTION)(PKSPIN Pin, PKSRESOLUTION Resolution);
+typedef NTSTATUS (*PFNKSPININITIALIZEALLOCATOR)(PKSPIN Pin, PKSALLOCATOR_FRAMING AllocatorFraming,
+                                                PVOID* Context);
+typedef VOID (*PFNKSDELETEALLOCATOR)(PVOID Context);
+typedef PVOID (*PFNKSDEFAULTALLOCATE)(PVOID Context);
+typedef VOID (*PFNKSDEFAULTFREE)(PVOID Context, PVOID Buffer);
+typedef NTSTATUS (*PFNKSINTERSECTHANDLEREX)(PVOID Context, PIRP Irp, PKSP_PIN Pin,
+                                            PKSDATARANGE DataRange,
+                                            PKSDATARANGE MatchingDataRange, ULONG DataBufferSize,
+                                            PVOID Data, PULONG DataSize);
+typedef void (*PFNKSFREE)(PVOID Data);
+
+struct _KSDEVICE_DISPATCH {
+    PFNKSDEVICECREATE Add;
+    PFNKSDEVICEPNPSTART Start;
+    PFNKSDEVICE PostStart;
+    PFNKSDEVICEIRP QueryStop;
+    PFNKSDEVICEIRPVOID CancelStop;
+    PFNKSDEVICEIRPVOID Stop;
+    PFNKSDEVICEIRP QueryRemove;
+    PFNKSDEVICEIRPVOID CancelRemove;
+    PFNKSDEVICEIRPVOID Remove;
+    PFNKSDEVICEQUERYCAPABILITIES QueryCapabilities;
+    PFNKSDEVICEIRPVOID SurpriseRemoval;
+    PFNKSDEVICEQUERYPOWER QueryPower;
+    PFNKSDEVICESETPOWER SetPower;
+    PFNKSDEVICEIRP QueryInterface;
+};
+
+struct _KSFILTER_DISPATCH {
+    PFNKSFILTERIRP Create;
+    PFNKSFILTERIRP Close;
+    PFNKSFILTERPROCESS Process;
+    PFNKSFILTERVOID Reset;
+};
+
+struct _KSPIN_DISPATCH {
+    PFNKSPINIRP Create;
+    PFNKSPINIRP Close;
+    PFNKSPIN Process;
+    PFNKSPINVOID Reset;
+    PFNKSPINSETDATAFORMAT SetDataFormat;
+    PFNKSPINSETDEVICESTATE SetDeviceState;
+    PFNKSPIN Connect;
+    PFNKSPINVOID Disconnect;
+    const KSCLOCK_DISPATCH* Clock;
+    const KSALLOCATOR_DISPATCH* Allocator;
+};
+
+struct _KSCLOCK_DISPATCH {
+    PFNKSPINSETTIMER SetTimer;
+    PFNKSPINCANCELTIMER CancelTimer;
+    PFNKSPINCORRELATEDTIME CorrelatedTime;
+    PFNKSPINRESOLUTION Resolution;
+};
+
+struct _KSALLOCATOR_DISPATCH {
+    PFNKSPININITIALIZEALLOCATOR InitializeAllocator;
+    PFNKSDELETEALLOCATOR DeleteAllocator;
+    PFNKSDEFAULTALLOCATE Allocate;
+    PFNKSDEFAULTFREE Free;
+};
+
+#define KSDEVICE_DESCRIPTOR_VERSION (0x100)
+
+struct _KSDEVICE_DESCRIPTOR {
+    const KSDEVICE_DISPATCH* Dispatch;
+    ULONG FilterDescriptorsCount;
+    const KSFILTER_DESCRIPTOR* const* FilterDescriptors;
+    ULONG Version;
+};
+
+#define KSFILTER_DESCRIPTOR_VERSION ((ULONG)-1)
+#define KSFILTER_FLAG_DISPATCH_LEVEL_PROCESSING 0x00000001
+#define KSFILTER_FLAG_CRITICAL_PROCESSING 0x00000002
+#define KSFILTER_FLAG_HYPERCRITICAL_PROCESSING 0x00000004
+#define KSFILTER_FLAG_RECEIVE_ZERO_LENGTH_SAMPLES 0x00000008
+#define KSFILTER_FLAG_DENY_USERMODE_ACCESS 0x80000000
+
+struct _KSFILTER_DESCRIPTOR {
+    const KSFILTER_DISPATCH* Dispatch;
+    const KSAUTOMATION_TABLE* AutomationTable;
+    ULONG Version;
+    ULONG Flags;
+    const GUID* ReferenceGuid;
+    ULONG PinDescriptorsCount;
+    ULONG PinDescriptorSize;
+    const KSPIN_DESCRIPTOR_EX* PinDescriptors;
+    ULONG CategoriesCount;
+    const GUID* Categories;
+    ULONG NodeDescriptorsCount;
+    ULONG NodeDescriptorSize;
+    const KSNODE_DESCRIPTOR* NodeDescriptors;
+    ULONG ConnectionsCount;
+    const KSTOPOLOGY_CONNECTION* Connections;
+    const KSCOMPONENTID* ComponentId;
+};
+
+#define DEFINE_KSFILTER_DESCRIPTOR(descriptor) const KSFILTER_DESCRIPTOR descriptor =
+#define DEFINE_KSFILTER_PIN_DESCRIPTORS(table) SIZEOF_ARRAY(table), sizeof(table[0]), table
+#define DEFINE_KSFILTER_CATEGORIES(table) SIZEOF_ARRAY(table), table
+#define DEFINE_KSFILTER_CATEGORY(category) 1, &(category)
+#define DEFINE_KSFILTER_CATEGORIES_NULL 0, NULL
+#define DEFINE_KSFILTER_NODE_DESCRIPTORS(table) SIZEOF_ARRAY(table), sizeof(table[0]), table
+#define DEFINE_KSFILTER_NODE_DESCRIPTORS_NULL 0, sizeof(KSNODE_DESCRIPTOR), NULL
+#define DEFINE_KSFILTER_CONNECTIONS(table) SIZEOF_ARRAY(table), table
+#define DEFINE_KSFILTER_DEFAULT_CONNECTIONS 0, NULL
+#define DEFINE_KSFILTER_DESCRIPTOR_TABLE(table) const KSFILTER_DESCRIPTOR* const table[] =
+
+#define KSPIN_FLAG_DISPATCH_LEVEL_PROCESSING KSFILTER_FLAG_DISPATCH_LEVEL_PROCESSING
+#define KSPIN_FLAG_CRITICAL_PROCESSING KSFILTER_FLAG_CRITICAL_PROCESSING
+#define KSPIN_FLAG_HYPERCRITICAL_PROCESSING KSFILTER_FLAG_HYPERCRITICAL_PROCESSING
+#define KSPIN_FLAG_ASYNCHRONOUS_PROCESSING 0x00000008
+#define KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING 0x00000010
+#define KSPIN_FLAG_INITIATE_PROCESSING_ON_EVERY_ARRIVAL 0x00000020
+#define KSPIN_FLAG_FRAMES_NOT_REQUIRED_FOR_PROCESSING 0x00000040
+#define KSPIN_FLAG_ENFORCE_FIFO 0x00000080
+#define KSPIN_FLAG_GENERATE_MAPPINGS 0x00000100
+#define KSPIN_FLAG_DISTINCT_TRAILING_EDGE 0x00000200
+#define KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY 0x00010000
+#define KSPIN_FLAG_SPLITTER 0x00020000
+#define KSPIN_FLAG_USE_STANDARD_TRANSPORT 0x00040000
+#define KSPIN_FLAG_DO_NOT_USE_STANDARD_TRANSPORT 0x00080000
+#define KSPIN_FLAG_FIXED_FORMAT 0x00100000
+#define KSPIN_FLAG_GENERATE_EOS_EVENTS 0x00200000
+#define KSPIN_FLAG_RENDERER (KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY | KSPIN_FLAG_GENERATE_EOS_EVENTS)
+#define KSPIN_FLAG_IMPLEMENT_CLOCK 0x00400000
+#define KSPIN_FLAG_SOME_FRAMES_REQUIRED_FOR_PROCESSING 0x00800000
+#define KSPIN_FLAG_PROCESS_IF_ANY_IN_RUN_STATE 0x01000000
+#define KSPIN_FLAG_DENY_USERMODE_ACCESS 0x80000000
+
+struct _KSPIN_DESCRIPTOR_EX {
+    const KSPIN_DISPATCH* Dispatch;
+    const KSAUTOMATION_TABLE* AutomationTable;
+    KSPIN_DESCRIPTOR PinDescriptor;
+    ULONG Flags;
+    ULONG InstancesPossible;
+    ULONG InstancesNecessary;
+    const KSALLOCATOR_FRAMING_EX* AllocatorFraming;
+    PFNKSINTERSECTHANDLEREX IntersectHandler;
+};
+static_assert(sizeof(KSPIN_DESCRIPTOR_EX) == 136, "KSPIN_DESCRIPTOR_EX layout");
+
+#define DEFINE_KSPIN_DEFAULT_INTERFACES 0, NULL
+#define DEFINE_KSPIN_DEFAULT_MEDIUMS 0, NULL
+
+struct _KSNODE_DESCRIPTOR {
+    const KSAUTOMATION_TABLE* AutomationTable;
+    const GUID* Type;
+    const GUID* Name;
+};
+
+struct _KSDEVICE {
+    const KSDEVICE_DESCRIPTOR* Descriptor;
+    KSOBJECT_BAG Bag;
+    PVOID Context;
+    PDEVICE_OBJECT FunctionalDeviceObject;
+    PDEVICE_OBJECT PhysicalDeviceObject;
+    PDEVICE_OBJECT NextDeviceObject;
+    BOOLEAN Started;
+    SYSTEM_POWER_STATE SystemPowerState;
+    DEVICE_POWER_STATE DevicePowerState;
+};
+
+struct _KSFILTERFACTORY {
+    const KSFILTER_DESCRIPTOR* FilterDescriptor;
+    KSOBJECT_BAG Bag;
+    PVOID Context;
+};
+
+struct _KSFILTER {
+    const KSFILTER_DESCRIPTOR* Descriptor;
+    KSOBJECT_BAG Bag;
+    PVOID Context;
+};
+
+struct _KSPIN {
+    const KSPIN_DESCRIPTOR_EX* Descriptor;
+    KSOBJECT_BAG Bag;
+    PVOID Context;
+    ULONG Id;
+    KSPIN_COMMUNICATION Communication;
+    BOOLEAN ConnectionIsExternal;
+    KSPIN_INTERFACE ConnectionInterface;
+    KSPIN_MEDIUM ConnectionMedium;
+    KSPRIORITY ConnectionPriority;
+    PKSDATAFORMAT ConnectionFormat;
+    PKSMULTIPLE_ITEM AttributeList;
+    ULONG StreamHeaderSize;
+    KSPIN_DATAFLOW DataFlow;
+    KSSTATE DeviceState;
+    KSRESET ResetState;
+    KSSTATE ClientState;
+};
+
+struct _KSSTREAM_POINTER_OFFSET {
+    PUCHAR Data; // or, for pins generating mappings, the mapping table
+    ULONG Count;
+    ULONG Remaining;
+};
+
+struct _KSSTREAM_POINTER {
+    PVOID Context;
+    PKSPIN Pin;
+    PKSSTREAM_HEADER StreamHeader;
+    PKSSTREAM_POINTER_OFFSET Offset;
+    KSSTREAM_POINTER_OFFSET OffsetIn;
+    KSSTREAM_POINTER_OFFSET OffsetOut;
+};
+
+struct _KSPROCESSPIN {
+    PKSPIN Pin;
+    PKSSTREAM_POINTER StreamPointer;
+    PKSPROCESSPIN InPlaceCounterpart;
+    PKSPROCESSPIN DelegateBranch;
+    PKSPROCESSPIN CopySource;
+    PVOID Data;
+    ULONG BytesAvailable;
+    ULONG BytesUsed;
+    ULONG Flags;
+    BOOLEAN Terminate;
+};
+
+struct _KSPROCESSPIN_INDEXENTRY {
+    PKSPROCESSPIN* Pins;
+    ULONG Count;
+};
+
+typedef enum {
+    KsObjectTypeDevice,
+    KsObjectTypeFilterFactory,
+    KsObjectTypeFilter,
+    KsObjectTypePin
+} KSOBJECTTYPE;
+
+typedef enum {
+    KSSTREAM_POINTER_STATE_UNLOCKED = 0,
+    KSSTREAM_POINTER_STATE_LOCKED
+} KSSTREAM_POINTER_STATE;
+
+//
+// The reference clock interface.
+//
+
+struct IUnknown {
+    virtual NTSTATUS QueryInterface(REFIID InterfaceId, PVOID* Interface) = 0;
+    virtual ULONG AddRef() = 0;
+    virtual ULONG Release() = 0;
+};
+typedef IUnknown* PUNKNOWN;
+
+struct IKsReferenceClock : public IUnknown {
+    virtual LONGLONG GetTime() = 0;
+    virtual LONGLONG GetPhysicalTime() = 0;
+    virtual LONGLONG GetCorrelatedTime(PLONGLONG SystemTime) = 0;
+    virtual LONGLONG GetCorrelatedPhysicalTime(PLONGLONG SystemTime) = 0;
+    virtual NTSTATUS GetResolution(PKSRESOLUTION Resolution) = 0;
+    virtual NTSTATUS GetState(PKSSTATE State) = 0;
+};
+typedef IKsReferenceClock* PIKSREFERENCECLOCK;
+
+#define STATIC_IID_IKsReferenceClock                                                               \
+    0x36b8d560, 0x3c2c, 0x11d0, 0xa1, 0xe3, 0x00, 0xa0, 0xc9, 0x22, 0x31, 0x96
+ZYN_KS_GUID(IID_IKsReferenceClock, STATIC_IID_IKsReferenceClock)
+
+//
+// Calls of the class driver.
+//
+
+NTSTATUS KsInitializeDriver(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPathName,
+                            const KSDEVICE_DESCRIPTOR* Descriptor);
+void KsAcquireDevice(PKSDEVICE Device);
+void KsReleaseDevice(PKSDEVICE Device);
+PKSDEVICE KsGetDeviceForDeviceObject(PDEVICE_OBJECT FunctionalDeviceObject);
+NTSTATUS KsCreateFilterFactory(PDEVICE_OBJECT DeviceObject, const KSFILTER_DESCRIPTOR* Descriptor,
+                               PWSTR RefString, PSECURITY_DESCRIPTOR SecurityDescriptor,
+                               ULONG CreateItemFlags, PFNKSFILTERFACTORYPOWER SleepCallback,
+                               PFNKSFILTERFACTORYPOWER WakeCallback,
+                               PKSFILTERFACTORY* FilterFactory);
+
+NTSTATUS KsAddItemToObjectBag(KSOBJECT_BAG ObjectBag, PVOID Item, PFNKSFREE Free);
+ULONG KsRemoveItemFromObjectBag(KSOBJECT_BAG ObjectBag, PVOID Item, BOOLEAN Free);
+#define KsDiscard(Object, Pointer) KsRemoveItemFromObjectBag((Object)->Bag, (PVOID)(Pointer), TRUE)
+NTSTATUS _KsEdit(KSOBJECT_BAG ObjectBag, PVOID* PointerToPointerToItem, ULONG NewSize,
+                 ULONG OldSize, ULONG Tag);
+#define KsEdit(Object, PointerToPointer, Tag)                                                      \
+    _KsEdit((Object)->Bag, (PVOID*)(PointerToPointer), sizeof(**(PointerToPointer)),              \
+            sizeof(**(PointerToPointer)), (Tag))
+#define KsEditSized(Object, PointerToPointer, NewSize, OldSize, Tag)                               \
+    _KsEdit((Object)->Bag, (PVOID*)(PointerToPointer), (NewSize), (OldSize), (Tag))
+
+PKSDEVICE KsGetDevice(PVOID Object);
+inline PKSDEVICE KsFilterFactoryGetDevice(PKSFILTERFACTORY FilterFactory) {
+    return KsGetDevice(FilterFactory);
+}
+inline PKSDEVICE KsFilterGetDevice(PKSFILTER Filter) { return KsGetDevice(Filter); }
+inline PKSDEVICE KsPinGetDevice(PKSPIN Pin) { return KsGetDevice(Pin); }
+PVOID KsGetParent(PVOID Object);
+inline PKSFILTER KsPinGetParentFilter(PKSPIN Pin) { return static_cast<PKSFILTER>(KsGetParent(Pin)); }
+PKSFILTER KsGetFilterFromIrp(PIRP Irp);
+PKSPIN KsGetPinFromIrp(PIRP Irp);
+ULONG KsFilterGetChildPinCount(PKSFILTER Filter, ULONG PinId);
+
+void KsPinAttemptProcessing(PKSPIN Pin, BOOLEAN Asynchronous);
+PKSSTREAM_POINTER KsPinGetLeadingEdgeStreamPointer(PKSPIN Pin, KSSTREAM_POINTER_STATE State);
+void KsStreamPointerUnlock(PKSSTREAM_POINTER StreamPointer, BOOLEAN Eject);
+NTSTATUS KsPinGetReferenceClockInterface(PKSPIN Pin, PIKSREFERENCECLOCK* Interface);

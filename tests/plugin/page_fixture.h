@@ -1,0 +1,107 @@
+// A property page connected to a fake filter and shown in a property frame.
+#pragma once
+
+#include <windows.h>
+#include <ocidl.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "plugin/class_ids.h"
+#include "plugin/resource_ids.h"
+#include "tests/plugin/fake_filter.h"
+#include "tests/plugin/plugin_module.h"
+#include "tests/plugin/property_frame.h"
+
+namespace zyn::test {
+
+// The page's trackbar, edit and up-down groups with the properties they show.
+struct PageSlider {
+    const char* name;
+    int trackbar, edit, upDown;
+    DWORD value, minimum, maximum;
+};
+
+inline const PageSlider kPageSliders[] = {
+    {"exposure", IDC_EXPOSURE_SLIDER, IDC_EXPOSURE_EDIT, IDC_EXPOSURE_SPIN, 2, 3, 4},
+    {"gain", IDC_GAIN_SLIDER, IDC_GAIN_EDIT, IDC_GAIN_SPIN, 6, 7, 8},
+    {"red", IDC_RED_SLIDER, IDC_RED_EDIT, IDC_RED_SPIN, 14, 17, 18},
+    {"green", IDC_GREEN_SLIDER, IDC_GREEN_EDIT, IDC_GREEN_SPIN, 15, 17, 18},
+    {"blue", IDC_BLUE_SLIDER, IDC_BLUE_EDIT, IDC_BLUE_SPIN, 16, 17, 18},
+    {"brightness", IDC_BRIGHTNESS_SLIDER, IDC_BRIGHTNESS_EDIT, IDC_BRIGHTNESS_SPIN, 20, 21, 22},
+    {"contrast", IDC_CONTRAST_SLIDER, IDC_CONTRAST_EDIT, IDC_CONTRAST_SPIN, 24, 25, 26},
+    {"saturation", IDC_SATURATION_SLIDER, IDC_SATURATION_EDIT, IDC_SATURATION_SPIN, 28, 29, 30},
+    {"hue", IDC_HUE_SLIDER, IDC_HUE_EDIT, IDC_HUE_SPIN, 32, 33, 34},
+};
+
+using Sends = std::vector<std::pair<DWORD, LONG>>;
+
+class PageTest : public testing::Test {
+protected:
+    // Builds a filter whose driver answers like `model` (after `adjust`), a page connected to
+    // it and a frame showing the page. The calls of the filling are cleared.
+    void Open(DriverModel model, const std::function<void(FakeFilter&)>& adjust = {})
+    {
+        filter_ = FakeFilter::Create(model);
+        ASSERT_EQ(S_OK, filter_->AggregateExtension());
+        if (adjust)
+            adjust(*filter_);
+        Ref<IClassFactory> factory(ClassFactory(CLSID_OculixZYNPropertyPage));
+        ASSERT_TRUE(factory);
+        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPropertyPage,
+                                                reinterpret_cast<void**>(&page_)));
+        IUnknown* object = filter_->Unknown();
+        ASSERT_EQ(S_OK, page_->SetObjects(1, &object));
+        frame_ = std::make_unique<PropertyFrame>(page_);
+        sendsWhileFilling_ = filter_->Sets();
+        filter_->ClearCalls();
+    }
+
+    void TearDown() override
+    {
+        frame_.reset();
+        if (page_) {
+            page_->SetObjects(0, nullptr);
+            page_->Release();
+        }
+        if (filter_)
+            filter_->Release();
+        EXPECT_EQ(S_OK, Plugin().canUnloadNow()) << "the page or the extension object leaked";
+    }
+
+    PropertyFrame& Frame() { return *frame_; }
+    Sends Sent() const { return filter_->Sets(); }
+    void Clear() { filter_->ClearCalls(); }
+    std::wstring Number(LONG value) const { return std::to_wstring(value); }
+
+    // The three controls of a group all show `value`.
+    void ExpectShows(const PageSlider& slider, LONG value)
+    {
+        SCOPED_TRACE(slider.name);
+        EXPECT_EQ(value, Frame().TrackbarPosition(slider.trackbar));
+        EXPECT_EQ(Number(value), Frame().Text(slider.edit));
+        EXPECT_EQ(value, Frame().UpDownPosition(slider.upDown));
+    }
+    void ExpectRange(const PageSlider& slider, LONG minimum, LONG maximum)
+    {
+        SCOPED_TRACE(slider.name);
+        EXPECT_EQ(minimum, Frame().TrackbarMinimum(slider.trackbar));
+        EXPECT_EQ(maximum, Frame().TrackbarMaximum(slider.trackbar));
+        LONG upDownMinimum = 0, upDownMaximum = 0;
+        Frame().UpDownRange(slider.upDown, &upDownMinimum, &upDownMaximum);
+        EXPECT_EQ(minimum, upDownMinimum);
+        EXPECT_EQ(maximum, upDownMaximum);
+    }
+
+    FakeFilter* filter_ = nullptr;
+    IPropertyPage* page_ = nullptr;
+    std::unique_ptr<PropertyFrame> frame_;
+    Sends sendsWhileFilling_;
+};
+
+}  // namespace zyn::test

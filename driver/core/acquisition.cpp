@@ -169,7 +169,7 @@ Acquisition::State Acquisition::CurrentState() const {
     return static_cast<State>(ReadInterlocked(&state_));
 }
 
-VOID Acquisition::ThreadRoutine(PVOID context) {
+VOID NTAPI Acquisition::ThreadRoutine(PVOID context) {
     static_cast<Acquisition*>(context)->ReadLoop();
     PsTerminateSystemThread(STATUS_SUCCESS);
 }

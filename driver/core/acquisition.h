@@ -75,7 +75,7 @@ public:
     BOOLEAN ThreadRunning() const { return thread_ != nullptr; }
 
 private:
-    static VOID ThreadRoutine(PVOID context);
+    static VOID NTAPI ThreadRoutine(PVOID context);
     VOID ReadLoop();
     NTSTATUS StartThread();
     VOID StopThread();

@@ -1,6 +1,7 @@
 #include "driver/core/camera_device.h"
 
 #include "driver/control/command_codes.h"
+#include "driver/core/capture_pin.h"
 
 namespace zyn {
 
@@ -19,7 +20,10 @@ CameraDevice::CameraDevice(struct _KSDEVICE* device, const CameraModelTraits& tr
 CameraDevice::~CameraDevice() = default;
 
 VOID CameraDevice::NotifyFrame() {
-    // No pin is open before the capture pin registers itself; a frame then has no taker.
+    // The pin registers itself while acquired, before the acquisition thread starts.
+    if (openPin_ != nullptr) {
+        openPin_->AttemptProcessing();
+    }
 }
 
 NTSTATUS CameraDevice::StartCapture(ColorState*, ULONG, ULONG) { return STATUS_NOT_SUPPORTED; }

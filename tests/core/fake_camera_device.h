@@ -21,65 +21,15 @@ public:
     explicit FakeCameraDevice(const CameraModelTraits& traits)
         : CameraDevice(nullptr, traits, globals_) {}
 
-    NTSTATUS StartCapture(ColorState*, ULONG, ULONG) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++starts_;
-        SetRawFrameGeometry(0, kPitch, frameSize_);
-        return startStatus_;
-    }
+    // Out of line, in a file without run-time type information like the driver's.
+    NTSTATUS StartCapture(ColorState* colorState, ULONG width, ULONG height) override;
+    BOOLEAN ReadRawFrame(PUCHAR buffer) override;
+    VOID NotifyFrame() override;
+    NTSTATUS AbortPipes() override;
+    VOID CancelReads() override;
 
-    BOOLEAN ReadRawFrame(PUCHAR buffer) override {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ++readsStarted_;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return !script_.empty() || aborted_; });
-        if (script_.empty()) {
-            aborted_ = false;
-            return FALSE;
-        }
-        const int value = script_.front();
-        script_.pop_front();
-        ++readsDone_;
-        startedAtDone_ = readsStarted_;
-        changed_.notify_all();
-        if (value < 0 || buffer == nullptr) {
-            return FALSE;
-        }
-        std::memset(buffer, value, GetRawFrameSize());
-        if (regionValue_ >= 0) {
-            // Only the region carries the value; the rest of the frame differs.
-            for (ULONG y = 0; y < GetRawFrameSize() / kPitch; ++y) {
-                for (ULONG x = 0; x < kPitch; ++x) {
-                    const bool inside = x >= roiX_ && x < roiX_ + roiW_ && y >= roiY_ &&
-                                        y < roiY_ + roiH_;
-                    buffer[y * kPitch + x] = static_cast<UCHAR>(inside ? regionValue_ : value);
-                }
-            }
-        }
-        return TRUE;
-    }
-
-    VOID NotifyFrame() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++notified_;
-        changed_.notify_all();
-    }
-
-    NTSTATUS AbortPipes() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        aborted_ = true;
-        ++aborts_;
-        changed_.notify_all();
-        return STATUS_SUCCESS;
-    }
-
-    VOID CancelReads() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ++cancels_;
-    }
-
-    ULONG GetRoiX() const override { return roiX_; }
-    ULONG GetRoiY() const override { return roiY_; }
+    ULONG GetRoiX() const override;
+    ULONG GetRoiY() const override;
 
     // Test side.
     void SetFrameSize(ULONG bytes) { frameSize_ = bytes; }

@@ -29,6 +29,7 @@ endif()
 
 # Kernel code: no exceptions, no RTTI, the platform headers through driver/wdk.h.
 function(zyn_kernel_flags target)
+    get_target_property(target_type ${target} TYPE)
     target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
     target_include_directories(${target} PUBLIC ${ZYN_ROOT} ${ZYN_ROOT}/include)
     if(ZYN_WINDOWS)
@@ -42,6 +43,11 @@ function(zyn_kernel_flags target)
         target_compile_options(${target} PRIVATE
             -ffreestanding -fno-asynchronous-unwind-tables -fno-stack-protector
             -fno-math-errno -fno-threadsafe-statics -mno-stack-arg-probe)
+        # Driver libraries bring their imports along, so that an image's link line names the
+        # import libraries after every static library that needs them.
+        if(NOT target_type STREQUAL "SHARED_LIBRARY")
+            target_link_libraries(${target} INTERFACE ks ntoskrnl hal usbd gcc)
+        endif()
     else()
         target_link_libraries(${target} PUBLIC zyn_sim_wdk zyn_sim_ks)
     endif()

@@ -35,6 +35,7 @@ struct SettingsLimits {
     LONG subSampleSteps;      // 0: no sub-sampling
     BOOLEAN clockSelectable;  // the pixel clock can be chosen
     BOOLEAN clockFromCamera;  // the current clock is read from the camera's board
+    BOOLEAN dotFilter;        // the conversion has the dot filter (Dot, DotThreshold)
 };
 
 struct CameraSettings {

@@ -12,12 +12,25 @@ CameraDevice::CameraDevice(struct _KSDEVICE* device, const CameraModelTraits& tr
       baseBayerPhase_(traits.baseBayerPhase),
       traits_(traits),
       globals_(globals) {
+    KeInitializeMutex(&colorStateLock_, 0);
     settings_.SetCreationValues(traits.limits);
     bayerPhase_ = baseBayerPhase_;
     transport_.SetKeepChunkRecords(traits.keepChunkRecords);
 }
 
 CameraDevice::~CameraDevice() = default;
+
+VOID CameraDevice::SetColorState(ColorState* colorState) {
+    LockColorState();
+    colorState_ = colorState;
+    UnlockColorState();
+}
+
+VOID CameraDevice::LockColorState() {
+    (VOID) KeWaitForSingleObject(&colorStateLock_, Executive, KernelMode, FALSE, nullptr);
+}
+
+VOID CameraDevice::UnlockColorState() { (VOID) KeReleaseMutex(&colorStateLock_, FALSE); }
 
 VOID CameraDevice::NotifyFrame() {
     // The pin registers itself while acquired, before the acquisition thread starts.

@@ -74,6 +74,13 @@ public:
     // The raw frame byte count into board registers 0 to 3, least significant byte first.
     BOOLEAN writeFrameByteCount(ULONG bytes);
 
+    // Settings persistence in the device's driver registry key. Load sets every stored value
+    // through the property setters (with their limits) and reports whether the settings key
+    // could be opened; save writes the settings record and reports whether the key could be
+    // opened. Both need PASSIVE_LEVEL.
+    BOOLEAN loadSettings();
+    BOOLEAN saveSettings();
+
     struct _KSDEVICE* KsDevice() const { return device_; }
     UsbTransport& Transport() { return transport_; }
     CameraSettings& Settings() { return settings_; }
@@ -103,8 +110,15 @@ public:
     }
     Acquisition* GetAcquisition() const { return acquisition_; }
     VOID SetAcquisition(Acquisition* acquisition) { acquisition_ = acquisition; }
+    // The colour state is created and freed by the capture pin while property requests of any
+    // filter of the device may be handing values to it: both sides go through the colour-state
+    // lock. The pin publishes a new state with SetColorState and withdraws it with
+    // SetColorState(nullptr) before freeing it; a property handler uses it only inside a
+    // ColorStateAccess.
     ColorState* GetColorState() const { return colorState_; }
-    VOID SetColorState(ColorState* colorState) { colorState_ = colorState; }
+    VOID SetColorState(ColorState* colorState);
+    VOID LockColorState();
+    VOID UnlockColorState();
     CapturePin* OpenPin() const { return openPin_; }
     VOID SetOpenPin(CapturePin* pin) { openPin_ = pin; }
     PVOID ConnectionFormat() const { return connectionFormat_; }
@@ -125,6 +139,7 @@ private:
     ULONG openPins_ = 0;
     Acquisition* acquisition_ = nullptr;
     ColorState* colorState_ = nullptr;
+    KMUTEX colorStateLock_;
     CapturePin* openPin_ = nullptr;
     PVOID connectionFormat_ = nullptr;
     ULONG rawFrameOffset_ = 0;
@@ -135,6 +150,21 @@ private:
     BOOLEAN initializing_ = TRUE; // until the first sensor initialisation has finished
     const CameraModelTraits& traits_;
     DriverGlobals& globals_;
+};
+
+// Holds the device's colour state in place for a short hand-over of values.
+class ColorStateAccess {
+public:
+    explicit ColorStateAccess(CameraDevice& device) : device_(device) { device_.LockColorState(); }
+    ~ColorStateAccess() { device_.UnlockColorState(); }
+    ColorStateAccess(const ColorStateAccess&) = delete;
+    ColorStateAccess& operator=(const ColorStateAccess&) = delete;
+
+    // Null while no capture pin has one.
+    ColorState* get() const { return device_.GetColorState(); }
+
+private:
+    CameraDevice& device_;
 };
 
 } // namespace zyn

@@ -4,6 +4,9 @@ namespace zyn {
 
 namespace {
 
+// Local copy: the image links no library that defines the platform's GUID objects.
+constexpr GUID kVideoInfoSpecifier = {STATICGUIDOF(KSDATAFORMAT_SPECIFIER_VIDEOINFO)};
+
 // A bitmap header size whose video info size (biSize + 48) still fits in 32 bits.
 constexpr ULONG kLargestBitmapHeader = 0xFFFFFFD0u - 1;
 
@@ -33,7 +36,7 @@ ULONGLONG Magnitude(LONG value) {
 
 NTSTATUS CheckCaptureFormat(const KSDATAFORMAT* format, const KSDATARANGE* range,
                             AcceptedFormat* accepted) {
-    if (!SameGuid(format->Specifier, KSDATAFORMAT_SPECIFIER_VIDEOINFO) ||
+    if (!SameGuid(format->Specifier, kVideoInfoSpecifier) ||
         format->FormatSize < kVideoFormatSize || range->FormatSize < kVideoRangeSize) {
         return STATUS_NO_MATCH;
     }
@@ -73,7 +76,7 @@ VOID CopyVideoInfo(const KSDATAFORMAT* format, KS_VIDEOINFOHEADER* videoInfo) {
 NTSTATUS CapturePinIntersect(PVOID, PIRP, PKSP_PIN, PKSDATARANGE callerRange,
                              PKSDATARANGE descriptorRange, ULONG bufferSize, PVOID data,
                              PULONG dataSize) {
-    if (!SameGuid(callerRange->Specifier, KSDATAFORMAT_SPECIFIER_VIDEOINFO) ||
+    if (!SameGuid(callerRange->Specifier, kVideoInfoSpecifier) ||
         callerRange->FormatSize < kVideoRangeSize ||
         descriptorRange->FormatSize < kVideoRangeSize) {
         return STATUS_NO_MATCH;

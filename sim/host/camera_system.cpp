@@ -1,5 +1,7 @@
 #include "sim/host/camera_system.h"
 
+#include "sim/wdk/registry.h"
+
 namespace sim::host {
 
 std::wstring ServiceName(sim::camera::Model model) {
@@ -13,9 +15,13 @@ std::wstring ServiceName(sim::camera::Model model) {
 }
 
 CameraSystem::CameraSystem(sim::camera::Model model, sim::ks::DriverEntryRoutine driverEntry,
-                           sim::camera::CameraOptions cameraOptions, std::shared_ptr<Driver> driver)
+                           sim::camera::CameraOptions cameraOptions, std::shared_ptr<Driver> driver,
+                           const std::string& driverKey)
     : camera_(std::make_unique<sim::camera::Camera>(model, cameraOptions)),
       bus_(std::make_unique<sim::usb::Bus>(*camera_)), driver_(std::move(driver)) {
+    if (!driverKey.empty()) {
+        sim::registry::BindDriverKey(bus_->DeviceObject(), driverKey);
+    }
     if (driver_ == nullptr) {
         driver_ = Driver::Load(ServiceName(model), driverEntry, &loadStatus_);
     }
@@ -23,6 +29,8 @@ CameraSystem::CameraSystem(sim::camera::Model model, sim::ks::DriverEntryRoutine
 
 CameraSystem::~CameraSystem() {
     Remove();
+    // A later device object at the same address is another camera.
+    sim::registry::UnbindDevice(bus_->DeviceObject());
     bus_.reset();
     driver_.reset();
 }

@@ -22,9 +22,11 @@ class CameraSystem {
 public:
     // Loads the driver image (or shares `driver` when given) and plugs the camera in: the bus
     // device exists, the device is not added yet.
+    // `driverKey`, when given, is the camera's driver key in the registry (where its settings
+    // live); otherwise the registry assigns the next free one.
     CameraSystem(sim::camera::Model model, sim::ks::DriverEntryRoutine driverEntry,
                  sim::camera::CameraOptions cameraOptions = {},
-                 std::shared_ptr<Driver> driver = nullptr);
+                 std::shared_ptr<Driver> driver = nullptr, const std::string& driverKey = "");
     ~CameraSystem();
     CameraSystem(const CameraSystem&) = delete;
     CameraSystem& operator=(const CameraSystem&) = delete;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "sim/ks/class_driver.h"
+
 namespace sim::ks {
 namespace {
 
@@ -82,6 +84,7 @@ void ObjectBag::Release(const Entry& entry) {
     if (entry.edit) {
         ExFreePoolWithTag(entry.item, entry.editTag);
     } else if (entry.free != nullptr) {
+        DriverCall call("an object bag's release callback");
         entry.free(entry.item);
     } else {
         ExFreePool(entry.item);

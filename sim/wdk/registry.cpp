@@ -669,7 +669,9 @@ NTSTATUS ZwQueryValueKey(HANDLE keyHandle, PUNICODE_STRING valueName,
     info->Type = value.type;
     info->DataLength = static_cast<ULONG>(value.data.size());
     const size_t room = length - kFixed;
-    std::memcpy(info->Data, value.data.data(), std::min(room, value.data.size()));
+    if (!value.data.empty()) { // an empty value has no data to copy (nor a data pointer)
+        std::memcpy(info->Data, value.data.data(), std::min(room, value.data.size()));
+    }
     return room < value.data.size() ? STATUS_BUFFER_OVERFLOW : STATUS_SUCCESS;
 }
 

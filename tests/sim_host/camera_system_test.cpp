@@ -2,6 +2,7 @@
 // an application finds the filter, reads the range, intersects, creates the pin, streams and
 // closes, with the cable pulled at any point.
 #include "sim/host/camera_system.h"
+#include "sim/wdk/registry.h"
 #include "tests/sim_ks/fake_minidriver.h"
 #include "tests/support/verified_test.h"
 
@@ -94,6 +95,13 @@ TEST_F(CameraSystemTest, ADriverWritingPastTheClientsFrameIsReported) {
     ASSERT_EQ(pin->Queue(std::make_unique<Frame>(fake::kImageBytes)), STATUS_PENDING);
     ASSERT_NE(pin->WaitFrame(kPatience), nullptr);
     EXPECT_TRUE(capture.Saw("written past the end of its data"));
+}
+
+TEST_F(CameraSystemTest, ACameraCanKeepItsDriverKey) {
+    const std::string key =
+        "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\Cameras\\0007";
+    CameraSystem system(Model::Tern, fake::DriverEntry, Unpaced(), nullptr, key);
+    EXPECT_EQ(sim::registry::DriverKeyPath(system.physicalDevice()), key);
 }
 
 TEST_F(CameraSystemTest, ADriverThatFailsToLoadLeavesNoDevice) {

@@ -68,11 +68,6 @@ constexpr ULONG CountOf(const T (&)[N]) {
 
 } // namespace
 
-DriverGlobals& Globals() {
-    static DriverGlobals globals;
-    return globals;
-}
-
 TernCameraDevice::TernCameraDevice(struct _KSDEVICE* device, DriverGlobals& globals)
     : CameraDevice(device, kTraits, globals) {}
 

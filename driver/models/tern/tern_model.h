@@ -28,6 +28,7 @@ constexpr CameraModelTraits kTraits = {
         0,           // no sub-sampling
         FALSE,       // the clock is fixed by the camera
         TRUE,        // and read from it
+        FALSE,       // no dot filter
     },
     2,     // RGGB
     1,     // trigger on

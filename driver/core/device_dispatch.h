@@ -1,0 +1,30 @@
+// The device's Plug and Play dispatch, shared by the models: Add creates the camera's device
+// context, Start makes the filter factory and the acquisition, configures the camera and loads
+// its settings, Stop saves them and unconfigures the camera. All run at PASSIVE_LEVEL,
+// serialised by kernel streaming.
+#pragma once
+
+#include "driver/wdk.h"
+
+namespace zyn {
+
+class CameraDevice;
+
+// Allocates and constructs the model's device context (null when the pool is exhausted).
+using NewCameraDevice = CameraDevice* (*)(PKSDEVICE device);
+
+// The context goes into the device's object bag, which frees it at removal. On failure nothing
+// stays allocated.
+NTSTATUS AddCameraDevice(PKSDEVICE device, NewCameraDevice create);
+// Returns the USB configuration's status. A filter factory or acquisition that cannot be made
+// does not fail the start (the device then offers no filter, or its pin cannot stream), and
+// the settings are loaded even when the configuration failed.
+NTSTATUS StartCameraDevice(PKSDEVICE device, const KSFILTER_DESCRIPTOR* filterDescriptor);
+VOID StopCameraDevice(PKSDEVICE device);
+// Reports the camera as not removable.
+NTSTATUS QueryCameraCapabilities(PKSDEVICE device, PIRP irp, PDEVICE_CAPABILITIES capabilities);
+
+// The device context of a kernel streaming device, or null.
+CameraDevice* CameraDeviceOf(PKSDEVICE device);
+
+} // namespace zyn

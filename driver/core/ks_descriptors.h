@@ -1,0 +1,179 @@
+// The kernel streaming descriptors of a camera driver image, made from its model's data: the
+// device descriptor with its dispatch, one filter with the camera settings property set, and
+// one video capture pin offering the image's data range.
+//
+// A model describes itself with a type that has
+//   static constexpr ULONG kPropertyCount;        // items of the property set, ids 0 to n - 1
+//   static constexpr ULONG kPinFlags;             // KSPIN_FLAG_... of the capture pin
+//   static constexpr BOOLEAN kReportsNotRemovable; // answer QueryCapabilities: not removable
+//   static DriverGlobals module;                  // the image's module-wide state
+//   static CameraDevice* NewDevice(PKSDEVICE);    // new (NonPagedPool) <the model's device>
+// and its image hands KsDescriptors<Model>::kDevice to KsInitializeDriver.
+#pragma once
+
+#include "driver/control/camera_property_set.h"
+#include "driver/core/device_dispatch.h"
+#include "driver/core/driver_globals.h"
+#include "driver/core/filter_dispatch.h"
+#include "driver/core/capture_pin.h"
+#include "driver/wdk.h"
+
+namespace zyn {
+
+// Identifiers the descriptors point at, defined here so that the image links no GUID library.
+inline constexpr GUID kCameraSettingsSet = {STATIC_KSPROPSETID_CameraSettings};
+inline constexpr GUID kFilterReferenceGuid = {STATICGUIDOF(KSNAME_Filter)};
+inline constexpr GUID kVideoCaptureName = {STATICGUIDOF(PINNAME_VIDEO_CAPTURE)};
+inline constexpr GUID kCaptureFilterCategories[] = {
+    {STATICGUIDOF(KSCATEGORY_VIDEO)},
+    {STATICGUIDOF(KSCATEGORY_CAPTURE)},
+};
+
+// Frames the allocator framing asks for, and the frame size it declares until the pin replaces
+// both with its connection's.
+constexpr ULONG kDeclaredFrames = 2;
+constexpr ULONG kDeclaredFrameSize = 8192;
+
+template <class Model>
+class KsDescriptors {
+public:
+    static const KSDEVICE_DESCRIPTOR kDevice;
+    static const KSFILTER_DESCRIPTOR kFilter;
+    static const KSPIN_DESCRIPTOR_EX kPins[1];
+    static const KSAUTOMATION_TABLE kFilterAutomation;
+    static const KSDEVICE_DISPATCH kDeviceDispatch;
+
+private:
+    static NTSTATUS Add(PKSDEVICE device) { return AddCameraDevice(device, &Model::NewDevice); }
+    static NTSTATUS Start(PKSDEVICE device, PIRP, PCM_RESOURCE_LIST, PCM_RESOURCE_LIST) {
+        return StartCameraDevice(device, &kFilter);
+    }
+    static void Stop(PKSDEVICE device, PIRP) { StopCameraDevice(device); }
+
+    static const KSPROPERTY_SET kPropertySets[1];
+    static const PKSDATARANGE kDataRanges[1];
+    static const KSALLOCATOR_FRAMING_EX kFraming;
+};
+
+template <class Model>
+const KSDEVICE_DISPATCH KsDescriptors<Model>::kDeviceDispatch = {
+    Add,     // Add
+    Start,   // Start
+    nullptr, // PostStart
+    nullptr, // QueryStop
+    nullptr, // CancelStop
+    Stop,    // Stop
+    nullptr, // QueryRemove
+    nullptr, // CancelRemove
+    nullptr, // Remove: the device's object bag frees the contexts
+    Model::kReportsNotRemovable ? QueryCameraCapabilities : nullptr, // QueryCapabilities
+    nullptr, // SurpriseRemoval
+    nullptr, // QueryPower
+    nullptr, // SetPower
+    nullptr, // QueryInterface
+};
+
+template <class Model>
+const KSDEVICE_DESCRIPTOR KsDescriptors<Model>::kDevice = {
+    &kDeviceDispatch, // Dispatch
+    0,                // FilterDescriptorsCount: the factory is created at start
+    nullptr,          // FilterDescriptors
+    0,                // Version
+};
+
+template <class Model>
+const KSPROPERTY_SET KsDescriptors<Model>::kPropertySets[1] = {{
+    &kCameraSettingsSet,    // Set
+    Model::kPropertyCount,  // PropertiesCount: the model's ids are the first ones
+    kCameraPropertyItems,   // PropertyItem
+    0,                      // FastIoCount
+    nullptr,                // FastIoTable
+}};
+static_assert(sizeof(kCameraPropertyItems) / sizeof(kCameraPropertyItems[0]) ==
+                  kCameraPropertyIdCount,
+              "the item table covers every id");
+
+template <class Model>
+const KSAUTOMATION_TABLE KsDescriptors<Model>::kFilterAutomation = {
+    1,                        // PropertySetsCount
+    sizeof(KSPROPERTY_ITEM),  // PropertyItemSize
+    kPropertySets,            // PropertySets
+    0,                        // MethodSetsCount
+    sizeof(KSMETHOD_ITEM),    // MethodItemSize
+    nullptr,                  // MethodSets
+    0,                        // EventSetsCount
+    sizeof(KSEVENT_ITEM),     // EventItemSize
+    nullptr,                  // EventSets
+};
+
+template <class Model>
+const PKSDATARANGE KsDescriptors<Model>::kDataRanges[1] = {
+    Model::module.DataRangeHeader(), // the image's writable range, sized by the region
+};
+
+template <class Model>
+const KSALLOCATOR_FRAMING_EX KsDescriptors<Model>::kFraming = {
+    1,         // CountItems
+    0,         // PinFlags
+    {1, 1, 0}, // OutputCompression: 1/1, margin 0
+    0,         // PinWeight
+    {{
+        {STATICGUIDOF(KSMEMORY_TYPE_KERNEL_NONPAGED)}, // MemoryType
+        {STATIC_GUID_NULL},                            // BusType
+        0,                                             // MemoryFlags
+        0,                                             // BusFlags
+        KSALLOCATOR_REQUIREMENTF_SYSTEM_MEMORY |
+            KSALLOCATOR_REQUIREMENTF_PREFERENCES_ONLY, // Flags
+        kDeclaredFrames,                               // Frames
+        0,                                             // FileAlignment: bytes
+        0,                                             // MemoryTypeWeight
+        {0, 0xFFFFFFFF, 1},                            // PhysicalRange
+        {{kDeclaredFrameSize, kDeclaredFrameSize, 1}, 0, 0}, // FramingRange, weights
+    }},
+};
+
+template <class Model>
+const KSPIN_DESCRIPTOR_EX KsDescriptors<Model>::kPins[1] = {{
+    &kCapturePinDispatch, // Dispatch
+    nullptr,              // AutomationTable
+    {
+        0,                         // InterfacesCount: the standard streaming interface
+        nullptr,                   // Interfaces
+        0,                         // MediumsCount: the standard medium
+        nullptr,                   // Mediums
+        1,                         // DataRangesCount
+        kDataRanges,               // DataRanges
+        KSPIN_DATAFLOW_OUT,        // DataFlow
+        KSPIN_COMMUNICATION_BOTH,  // Communication
+        &kVideoCaptureName,        // Category
+        &kVideoCaptureName,        // Name
+        {0},                       // no constrained data ranges
+    },
+    Model::kPinFlags,     // Flags
+    1,                    // InstancesPossible
+    1,                    // InstancesNecessary
+    &kFraming,            // AllocatorFraming
+    CapturePinIntersect,  // IntersectHandler
+}};
+
+template <class Model>
+const KSFILTER_DESCRIPTOR KsDescriptors<Model>::kFilter = {
+    &kFilterDispatch,              // Dispatch
+    &kFilterAutomation,            // AutomationTable
+    KSFILTER_DESCRIPTOR_VERSION,   // Version
+    0,                             // Flags
+    &kFilterReferenceGuid,         // ReferenceGuid
+    1,                             // PinDescriptorsCount
+    sizeof(KSPIN_DESCRIPTOR_EX),   // PinDescriptorSize
+    kPins,                         // PinDescriptors
+    2,                             // CategoriesCount
+    kCaptureFilterCategories,      // Categories: video, then capture
+    0,                             // NodeDescriptorsCount
+    sizeof(KSNODE_DESCRIPTOR),     // NodeDescriptorSize
+    nullptr,                       // NodeDescriptors
+    0,                             // ConnectionsCount
+    nullptr,                       // Connections
+    nullptr,                       // ComponentId
+};
+
+} // namespace zyn

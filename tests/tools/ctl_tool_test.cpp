@@ -1,0 +1,99 @@
+// zyn-ctl as a user runs it on an emulated Tern.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+struct CtlRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+CtlRun Ctl(const std::string& arguments) {
+    const std::filesystem::path errFile =
+        std::filesystem::temp_directory_path() / ("zyn-ctl-err-" + std::to_string(getpid()));
+    const std::string command =
+        std::string(ZYN_CTL_PATH) + " " + arguments + " 2>" + errFile.string();
+    CtlRun run;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return run;
+    }
+    std::array<char, 4096> buffer;
+    size_t n;
+    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+        run.out.append(buffer.data(), n);
+    }
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream err(errFile);
+    std::stringstream text;
+    text << err.rdbuf();
+    run.err = text.str();
+    std::filesystem::remove(errFile);
+    return run;
+}
+
+TEST(ZynCtl, ListPrintsEveryTernPropertyWithRangesAndNothingElse) {
+    const CtlRun run = Ctl("--list");
+    ASSERT_EQ(run.status, 0) << run.err;
+    int lines = 0;
+    std::istringstream out(run.out);
+    std::string line;
+    std::getline(out, line); // header
+    while (std::getline(out, line)) {
+        std::istringstream fields(line);
+        int id = -1;
+        fields >> id;
+        EXPECT_EQ(id, lines) << line;
+        ++lines;
+    }
+    EXPECT_EQ(lines, 69);
+    EXPECT_NE(run.out.find("exposure             get/set  8  (min 8, max 1074, default 64)"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("region               set      -"), std::string::npos);
+    EXPECT_NE(run.out.find("color_gain_dialog"), std::string::npos);
+    EXPECT_EQ(run.out.find("dot_threshold"), std::string::npos);
+}
+
+TEST(ZynCtl, RequestsRunInOrderAndAFailureDoesNotStopTheRest) {
+    const CtlRun run = Ctl("--get hue --set hue=400 --get NOSUCH --get 32 --get dot "
+                        "--set red_gain=-3 --get red_gain --set timeout=abc --region 0,0,1004,0 "
+                        "--format");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.out.substr(0, run.out.find("width")),
+              "hue = 0\nhue = 359\nred_gain = 1\n");
+    EXPECT_NE(run.out.find("width = 1000\nheight = 1024\nbiSizeImage = 4096000\n"
+                           "SampleSize = 4096000\nMinFrameInterval = 333333\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.err.find("NOSUCH: no such property"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("get dot: STATUS_NOT_FOUND"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("'abc'"), std::string::npos) << run.err;
+}
+
+TEST(ZynCtl, SettingsPersistInTheRegistryFileBetweenRuns) {
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("zyn-ctl-registry-" + std::to_string(getpid()));
+    std::filesystem::remove(file);
+    CtlRun first = Ctl("--registry " + file.string() + " --set brightness=300 --region 8,0,640,480");
+    ASSERT_EQ(first.status, 0) << first.err;
+    CtlRun second = Ctl("--registry " + file.string() + " --get brightness --format");
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_EQ(second.out.substr(0, second.out.find("biSizeImage")),
+              "brightness = 300\nwidth = 640\nheight = 480\n");
+    std::filesystem::remove(file);
+
+    EXPECT_EQ(Ctl("--model egret --list").status, 2);
+}
+
+} // namespace

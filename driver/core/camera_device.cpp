@@ -57,7 +57,8 @@ BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
     framePacket_ = packets::FrameRequest();
     ULONG transferred = 0;
     (VOID) transport_.PipeTransfer(kCommandPipe, kCommandPacketSize, &framePacket_, &transferred);
-    return NT_SUCCESS(transport_.SplitBulkRead(kDataPipe, size, buffer, globals_.Timeout()));
+    // STATUS_TIMEOUT counts as a success status; only a whole frame is one.
+    return transport_.SplitBulkRead(kDataPipe, size, buffer, globals_.Timeout()) == STATUS_SUCCESS;
 }
 
 NTSTATUS CameraDevice::AbortPipes() { return transport_.AbortPipes(); }
@@ -91,7 +92,8 @@ BOOLEAN CameraDevice::readClock(PLONG clock) {
     if (!readBoardRegister(board::kClockIndex, &index)) {
         return FALSE;
     }
-    settings_.Clock = index == 3 ? 2 : index;
+    // A camera with a fixed clock reports its index 3 as 2; a selectable clock reads as chosen.
+    settings_.Clock = index == 3 && !traits_.limits.clockSelectable ? 2 : index;
     *clock = settings_.Clock;
     return TRUE;
 }

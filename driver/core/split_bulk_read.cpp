@@ -54,6 +54,9 @@ NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer
     BOOLEAN submissionFailed = FALSE;
     {
         SpinLockGuard guard(&submitLock_);
+        // Marked before the first request goes down, so that an AbortPipes that finds requests
+        // on the pipe also finds the mark.
+        MarkPipeForAbort(pipeIndex);
         ULONG offset = 0;
         for (ULONG index = 0; index < count; ++index, offset += kBulkChunkBytes) {
             const ULONG rest = length - offset;
@@ -73,9 +76,6 @@ NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer
         InterlockedExchange(&inFlight_, static_cast<LONG>(submitted));
         if (ReadLong(&completed_) >= static_cast<LONG>(submitted)) {
             KeSetEvent(&readCompleted_, IO_NO_INCREMENT, FALSE);
-        }
-        if (submitted > 0) {
-            MarkPipeForAbort(pipeIndex);
         }
     }
 

@@ -1,0 +1,39 @@
+// The region rule of the cameras whose sensor reads out a window (Heron, Plover, Egret): the
+// region of interest is programmed into the sensor, so it must lie inside the sensor, keep a
+// minimum size and, where the sensor's crop registers count in steps, sit on those steps.
+// Sub-sampling replaces the region by the whole sensor, read out at a fraction of its size.
+#pragma once
+
+#include "driver/control/camera_settings.h"
+#include "driver/wdk.h"
+
+namespace zyn::models {
+
+struct WindowRegionRule {
+    LONG minimumSize; // smallest width and height of a window
+    // Origin and size of a window are multiples of this (1: any pixel). The sensor width and
+    // height, less the minimum size, must be multiples of it too.
+    LONG alignment;
+};
+
+struct RegionRequest {
+    LONG subSample;
+    LONG x;
+    LONG y;
+    LONG width;
+    LONG height;
+};
+
+// Stores the region the request leads to in SubSample, Roi*, Report* and Output*. The caller
+// decides whether the region may change (not while a pin exists) and rewrites the capture
+// format afterwards.
+//
+// An origin that leaves less than the minimum size before the sensor's edge (negative ones
+// included) is taken as 0; a size below the minimum is raised to it and cut at the sensor's
+// edge; then origin and size are rounded up to the alignment. A sub-sample index the model does
+// not offer counts as 0 (full resolution). Sub-sampled, the window is the whole sensor, which
+// Report* show, and the region is the sub-sampled picture at the origin.
+VOID ApplyWindowRegion(CameraSettings& settings, const SettingsLimits& limits,
+                       const WindowRegionRule& rule, const RegionRequest& request);
+
+} // namespace zyn::models

@@ -1,0 +1,257 @@
+#include "driver/models/crop_sensor/crop_sensor_camera_device.h"
+
+#include "driver/control/command_codes.h"
+#include "driver/models/crop_sensor/crop_sensor_exposure.h"
+#include "driver/models/crop_sensor/crop_sensor_registers.h"
+#include "driver/pipeline/color_state.h"
+
+namespace zyn::crop {
+
+namespace {
+
+// Time the sensor needs after the table before its exposure registers take values, and after
+// those before it leaves standby.
+constexpr ULONG kTableSettleMs = 10;
+constexpr ULONG kExposureSettleMs = 2;
+// Time the board needs after a new frame size before it is started.
+constexpr ULONG kFrameSizeSettleMs = 100;
+
+// Registers the maker's sequence clears once the exposure setup has settled.
+constexpr USHORT kClearedLast[] = {0x20A, 0x2AA, 0x2AE};
+
+// The sensor's first board register of the trigger timing (four bytes, low byte first).
+constexpr UCHAR kBoardTriggerTiming = 20;
+
+// A frame in window mode spans the window's lines rounded up to even, less one.
+constexpr ULONG WindowFrameLength(ULONG height) { return ((height + 1) & ~1u) - 1; }
+
+LONG ReadFlag(const volatile LONG& flag) {
+    return InterlockedCompareExchange(const_cast<volatile LONG*>(&flag), 0, 0);
+}
+
+} // namespace
+
+CropSensorCameraDevice::CropSensorCameraDevice(struct _KSDEVICE* device,
+                                               const CameraModelTraits& traits,
+                                               const CropSensorProfile& profile,
+                                               DriverGlobals& globals)
+    : CameraDevice(device, traits, globals),
+      profile_(profile),
+      lineLength_(profile.initialLineLength),
+      frameLength_(WindowFrameLength(static_cast<ULONG>(traits.limits.sensorHeight))) {}
+
+BOOLEAN CropSensorCameraDevice::writeSensorRegister(ULONG index, ULONG value) {
+    // These sensors answer reads, so no shadow is kept.
+    if (index > kLastAddress) {
+        return FALSE;
+    }
+    return Commands().Send(
+        packets::SensorWrite16(static_cast<USHORT>(index), static_cast<UCHAR>(value)));
+}
+
+BOOLEAN CropSensorCameraDevice::readSensorRegister(ULONG address, PUCHAR value) {
+    if (address > kLastAddress) {
+        return FALSE;
+    }
+    return Commands().Query(packets::SensorRead16(static_cast<USHORT>(address)), value,
+                            kSensorReadSettleMs);
+}
+
+BOOLEAN CropSensorCameraDevice::sendSensorControl(UCHAR selector, UCHAR value) {
+    return Commands().Send(packets::SensorControl(selector, value));
+}
+
+BOOLEAN CropSensorCameraDevice::WriteSplit(USHORT first, ULONG value, ULONG bytes) {
+    BOOLEAN ok = TRUE;
+    for (ULONG i = 0; i < bytes; ++i) {
+        ok = writeSensorRegister(first + i, (value >> (8 * i)) & 0xFF) && ok;
+    }
+    return ok;
+}
+
+VOID CropSensorCameraDevice::WriteTable(const RegisterWrite* writes, ULONG count) {
+    for (ULONG i = 0; i < count; ++i) {
+        writeSensorRegister(writes[i].address, writes[i].value);
+    }
+}
+
+VOID CropSensorCameraDevice::InitSensor() {
+    CommandSequence sequence(Commands());
+    sendSensorControl(kControlPower, 1);
+    if (profile_.releaseAtPowerUp) {
+        sendSensorControl(kControlStream, 1);
+    }
+    DelayMilliseconds(profile_.powerUpDelayMs);
+    WriteTable(profile_.table, profile_.tableLength);
+    DelayMilliseconds(kTableSettleMs);
+    WriteTable(profile_.exposureSetup, profile_.exposureSetupLength);
+    DelayMilliseconds(kExposureSettleMs);
+    for (USHORT address : kClearedLast) {
+        writeSensorRegister(address, 0);
+    }
+    // The sensor powers up reading backwards; read out the way the flip settings ask.
+    const CameraSettings& settings = Settings();
+    WriteDirection(ReadFlag(settings.FlipH), ReadFlag(settings.FlipV));
+    InitializationDone();
+}
+
+VOID CropSensorCameraDevice::PrepareAtDeviceStart() {
+    CommandSequence sequence(Commands());
+    Commands().Send(packets::StartControl());
+    writeBoardRegister(board::kStartMode, kBoardStartMode);
+    Commands().Send(packets::InitBegin());
+    InitSensor();
+    const CameraSettings& settings = Settings();
+    StartCapture(GetColorState(), static_cast<ULONG>(settings.RoiW),
+                 static_cast<ULONG>(settings.RoiH));
+}
+
+NTSTATUS CropSensorCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) {
+    const SensorWindow window = ReadoutWindow(Settings(), Traits().limits);
+    CommandSequence sequence(Commands());
+
+    ULONG pitch;
+    ULONG lines;
+    writeSensorRegister(reg::kHold, 1);
+    if (window.binned) {
+        frameLength_ = profile_.binnedFrameLength;
+        writeSensorRegister(reg::kReadoutMode, kModeBinned2x);
+        writeSensorRegister(reg::kCropEnable, 0);
+        lineLength_ = profile_.binnedLineLength;
+        pitch = profile_.binnedPitch;
+        lines = static_cast<ULONG>(window.height) / 2;
+    } else {
+        frameLength_ = WindowFrameLength(static_cast<ULONG>(window.height));
+        writeSensorRegister(reg::kReadoutMode, kModeWindow);
+        WriteSplit(reg::kCropStartX, static_cast<ULONG>(CropStartX(profile_, window)), 2);
+        WriteSplit(reg::kCropStartY, static_cast<ULONG>(CropStartY(profile_, window)), 2);
+        WriteSplit(reg::kCropWidth, static_cast<ULONG>(window.width), 2);
+        WriteSplit(reg::kCropHeight, static_cast<ULONG>(window.height), 2);
+        writeSensorRegister(reg::kCropEnable, kCropBoth);
+        lineLength_ = (static_cast<ULONG>(window.width) + profile_.lineBlanking) * 3 / 2;
+        // The sensor sends the whole crop window, so its width is the pitch even for a region
+        // that is not on crop steps.
+        pitch = static_cast<ULONG>(window.width);
+        lines = static_cast<ULONG>(window.height);
+    }
+    writeSensorRegister(reg::kLineLength, lineLength_ & 0xFF);
+    writeSensorRegister(reg::kLineLength + 1, (lineLength_ >> 8) & 0x1F);
+    // The new read-out takes effect while the sensor is in standby.
+    sendSensorControl(kControlStream, 0);
+    writeSensorRegister(reg::kHold, 0);
+    sendSensorControl(kControlStream, 1);
+
+    const ULONG frameBytes = RoundUpToKiB(pitch * lines);
+    SetRawFrameGeometry(0, pitch, frameBytes);
+    BOOLEAN started = writeFrameByteCount(frameBytes);
+    DelayMilliseconds(kFrameSizeSettleMs);
+    started = Commands().Send(packets::StartControl()) && started;
+    writeBoardRegister(board::kStartMode, kBoardStartMode);
+    UpdateBayerPhase(colorState);
+    return started ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+}
+
+VOID CropSensorCameraDevice::UpdateBayerPhase(ColorState* colorState) {
+    const CameraSettings& settings = Settings();
+    const SensorWindow window = ReadoutWindow(settings, Traits().limits);
+    SetBayerPhase(ReadoutBayerPhase(BaseBayerPhase(), window, ReadFlag(settings.FlipH),
+                                    ReadFlag(settings.FlipV)));
+    if (colorState != nullptr) {
+        colorState->SetBayerPhase(BayerPhase());
+    }
+}
+
+BOOLEAN CropSensorCameraDevice::setExposure(LONG value) {
+    ULONG lines = static_cast<ULONG>(value);
+    if (lines < kExposureMinimum) {
+        lines = kExposureMinimum;
+    } else if (lines > kExposureMaximum) {
+        lines = kExposureMaximum;
+    }
+    Settings().Exposure = static_cast<LONG>(lines);
+
+    CommandSequence sequence(Commands());
+    const ULONG timing = TriggerTiming(lines, lineLength_);
+    for (UCHAR i = 0; i < 4; ++i) {
+        writeBoardRegister(static_cast<UCHAR>(kBoardTriggerTiming + i),
+                           static_cast<UCHAR>(timing >> (8 * i)));
+    }
+    const FrameTiming frame = ExposureFrameTiming(lines, frameLength_, profile_.frameOverhead);
+    WriteSplit(reg::kShutter, frame.shutter & 0xFFFFF, 3);
+    WriteSplit(reg::kFrameLength, frame.frameLength & 0xFFFFF, 3);
+    return TRUE;
+}
+
+BOOLEAN CropSensorCameraDevice::setGain(LONG value) {
+    ULONG gain = static_cast<ULONG>(value);
+    const ULONG maximum = static_cast<ULONG>(Traits().limits.gainMaximum);
+    if (gain > maximum) {
+        gain = maximum;
+    }
+    CommandSequence sequence(Commands());
+    const BOOLEAN low = writeSensorRegister(reg::kGain, gain & 0xFF);
+    const BOOLEAN high = writeSensorRegister(reg::kGain + 1, (gain >> 8) & profile_.gainHighMask);
+    if (low && high) {
+        Settings().GlobalGain = static_cast<LONG>(gain);
+    }
+    return low && high;
+}
+
+BOOLEAN CropSensorCameraDevice::readGain(PLONG gain) {
+    CommandSequence sequence(Commands());
+    UCHAR low = 0;
+    UCHAR high = 0;
+    if (!readSensorRegister(reg::kGain, &low) || !readSensorRegister(reg::kGain + 1, &high)) {
+        return FALSE;
+    }
+    Settings().GlobalGain = static_cast<LONG>(low) | static_cast<LONG>(high) << 8;
+    *gain = Settings().GlobalGain;
+    return TRUE;
+}
+
+BOOLEAN CropSensorCameraDevice::setExternalTrigger(LONG flag) {
+    const LONG on = flag != 0 ? 1 : 0;
+    CommandSequence sequence(Commands());
+    writeSensorRegister(reg::kHold, 1);
+    const BOOLEAN switched = writeSensorRegister(reg::kTriggerInput, static_cast<ULONG>(on));
+    sendSensorControl(kControlStream, 0);
+    writeSensorRegister(reg::kHold, 0);
+    sendSensorControl(kControlStream, 1);
+    if (!switched) {
+        return FALSE;
+    }
+    const BOOLEAN board = writeBoardRegister(board::kTrigger, on ? Traits().triggerOnValue : 0);
+    Settings().ExTrigger = on;
+    return board;
+}
+
+BOOLEAN CropSensorCameraDevice::WriteDirection(LONG flipH, LONG flipV) {
+    return writeSensorRegister(reg::kDirection,
+                               static_cast<ULONG>((1 - flipH) * 2 + (1 - flipV)));
+}
+
+BOOLEAN CropSensorCameraDevice::setFlipH(LONG flag) {
+    const LONG flipH = flag != 0 ? 1 : 0;
+    CameraSettings& settings = Settings();
+    CommandSequence sequence(Commands());
+    if (!WriteDirection(flipH, ReadFlag(settings.FlipV))) {
+        return FALSE;
+    }
+    InterlockedExchange(&settings.FlipH, flipH);
+    UpdateBayerPhase(GetColorState());
+    return TRUE;
+}
+
+BOOLEAN CropSensorCameraDevice::setFlipV(LONG flag) {
+    const LONG flipV = flag != 0 ? 1 : 0;
+    CameraSettings& settings = Settings();
+    CommandSequence sequence(Commands());
+    if (!WriteDirection(ReadFlag(settings.FlipH), flipV)) {
+        return FALSE;
+    }
+    InterlockedExchange(&settings.FlipV, flipV);
+    UpdateBayerPhase(GetColorState());
+    return TRUE;
+}
+
+} // namespace zyn::crop

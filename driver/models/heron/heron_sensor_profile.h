@@ -1,0 +1,11 @@
+// The Heron's place in the cropping sensor family: its array, timings and the maker's
+// configuration loaded at initialisation.
+#pragma once
+
+#include "driver/models/crop_sensor/crop_sensor_profile.h"
+
+namespace zyn::heron {
+
+extern const crop::CropSensorProfile kSensorProfile;
+
+} // namespace zyn::heron

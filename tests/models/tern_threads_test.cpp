@@ -1,0 +1,71 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "tests/core/transport_rig.h"
+#include "tests/models/tern_rig.h"
+
+namespace {
+
+using namespace tern_test;
+
+// Property requests on client threads while the acquisition thread reads frames: commands
+// keep their answers, and the frame read never waits for the command lock.
+TEST_F(TernDeviceTest, CommandsFromSeveralThreadsKeepTheirAnswersWhileFramesAreRead) {
+    ASSERT_EQ(device_->StartCapture(nullptr, 1360, 1024), STATUS_SUCCESS);
+    rig_->camera.WriteMemory(0x0100, {0x11, 0x22});
+    rig_->camera.SetClockIndex(1);
+
+    constexpr int kFrames = 4;
+    constexpr int kRounds = 40;
+    std::atomic<int> goodFrames{0};
+    std::atomic<int> wrongAnswers{0};
+    std::atomic<int> failedCommands{0};
+
+    std::thread reader([&] {
+        transport_test::PoolBuffer frame(device_->GetRawFrameSize());
+        for (int i = 0; i < kFrames; ++i) {
+            if (device_->ReadRawFrame(frame.data()) &&
+                frame.Bytes() == rig_->camera.ExpectedFrame()) {
+                ++goodFrames;
+            }
+        }
+    });
+    std::thread memory([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            UCHAR value = 0;
+            const USHORT address = (i & 1) ? 0x0101 : 0x0100;
+            if (!device_->readMemoryByte(address, &value)) {
+                ++failedCommands;
+            } else if (value != ((i & 1) ? 0x22 : 0x11)) {
+                ++wrongAnswers;
+            }
+        }
+    });
+    std::thread settings([&] {
+        for (int i = 0; i < kRounds; ++i) {
+            LONG clock = 0;
+            if (!device_->readClock(&clock) || !device_->setGain(i * 25) ||
+                !device_->setExposure(1060 + i % 16)) {
+                ++failedCommands;
+            } else if (clock != 1) {
+                ++wrongAnswers;
+            }
+        }
+    });
+    reader.join();
+    memory.join();
+    settings.join();
+
+    EXPECT_EQ(goodFrames.load(), kFrames);
+    EXPECT_EQ(wrongAnswers.load(), 0);
+    EXPECT_EQ(failedCommands.load(), 0);
+    EXPECT_EQ(rig_->camera.Status().answersQueued, 0u);
+
+    // The exposure mode followed the value even with commands interleaving.
+    const LONG exposure = device_->Settings().Exposure;
+    EXPECT_EQ(rig_->camera.SensorRegister(154), exposure > 1068 ? 1u : 0u);
+}
+
+} // namespace

@@ -47,6 +47,7 @@ BOOLEAN CameraDevice::writeSensorRegister(ULONG, ULONG) { return FALSE; }
 BOOLEAN CameraDevice::setExposure(LONG) { return FALSE; }
 BOOLEAN CameraDevice::setGain(LONG) { return FALSE; }
 BOOLEAN CameraDevice::setExternalTrigger(LONG) { return FALSE; }
+BOOLEAN CameraDevice::readSensorRegister(ULONG, PULONG) { return FALSE; }
 
 BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
     const ULONG size = rawFrameSize_;

@@ -62,6 +62,9 @@ public:
     virtual BOOLEAN setExposure(LONG value);
     virtual BOOLEAN setGain(LONG value);
     virtual BOOLEAN setExternalTrigger(LONG flag);
+    // The register's value as the sensor reports it, on models whose sensor answers reads
+    // (CMD_SENSOR_READ); the others keep only the register shadow and report failure.
+    virtual BOOLEAN readSensorRegister(ULONG address, PULONG value);
 
     // Commands every model sends the same way.
     BOOLEAN writeBoardRegister(UCHAR reg, UCHAR value);

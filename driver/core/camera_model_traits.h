@@ -3,6 +3,7 @@
 #pragma once
 
 #include "driver/control/camera_settings.h"
+#include "driver/pipeline/color_state.h"
 #include "driver/wdk.h"
 
 namespace zyn {
@@ -14,6 +15,16 @@ struct CameraModelTraits {
     // The frame read keeps its chunk record array between frames instead of allocating one
     // for each frame.
     BOOLEAN keepChunkRecords;
+
+    // Streaming. The defaults are the Tern's.
+    // The camera sends only the region of interest; otherwise a raw frame is the whole sensor
+    // and the region is cut out of it for conversion.
+    BOOLEAN rawFrameIsRegion = FALSE;
+    // The sensor mirrors and flips; the capture pin then delivers the frame as converted.
+    BOOLEAN sensorFlips = FALSE;
+    // Stopping the acquisition thread cancels its outstanding frame read first.
+    BOOLEAN cancelReadsOnStop = FALSE;
+    ColorStateTraits colorState = {};
 };
 
 } // namespace zyn

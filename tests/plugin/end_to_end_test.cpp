@@ -42,6 +42,10 @@ const PageSlider& Slider(DWORD value)
     return kPageSliders[0];
 }
 
+const int kRegionControls[] = {IDC_SUBSAMPLE,  IDC_ROI_X,      IDC_ROI_Y,      IDC_ROI_W,
+                               IDC_ROI_H,      IDC_ROI_X_SPIN, IDC_ROI_Y_SPIN, IDC_ROI_W_SPIN,
+                               IDC_ROI_H_SPIN, IDC_REGION_SET, IDC_REGION_DEFAULT};
+
 class EndToEndTest : public testing::Test {
 protected:
     void SetUp() override
@@ -374,6 +378,31 @@ TEST_F(EndToEndTest, TheRegionIsCorrectedByThePageThenByTheDriver)
     EXPECT_EQ(1360, driver.RoiW);
     EXPECT_EQ(1024, driver.RoiH);
     ExpectCaptureSize(1360, 1024);
+}
+
+TEST_F(EndToEndTest, WhileTheCameraCapturesTheRegionIsLockedOnThePageAndInTheDriver)
+{
+    ASSERT_EQ(0, ZynSimOpenPin());
+    ShowPage();
+    ASSERT_NO_FATAL_FAILURE();
+    for (int id : kRegionControls)
+        EXPECT_FALSE(Frame().Enabled(id)) << "region control " << id;
+
+    // An application that tries anyway is answered, and nothing changes.
+    EXPECT_EQ(S_OK, config_->SetRegion(0, 16, 16, 640, 480));
+    const ZynSimSettings driver = Driver();
+    EXPECT_EQ(1, driver.PinOpen);
+    EXPECT_EQ(0, driver.RoiX);
+    EXPECT_EQ(1360, driver.RoiW);
+    ExpectCaptureSize(1360, 1024);
+
+    // Once the pin is gone, a fresh page offers the region again.
+    ClosePage();
+    ZynSimClosePin();
+    ShowPage();
+    ASSERT_NO_FATAL_FAILURE();
+    EXPECT_TRUE(Frame().Enabled(IDC_REGION_SET));
+    EXPECT_TRUE(Frame().Enabled(IDC_ROI_X));
 }
 
 TEST_F(EndToEndTest, TheDriversRefusalsReachTheApplicationAsWin32Errors)

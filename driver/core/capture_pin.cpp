@@ -229,6 +229,7 @@ NTSTATUS CapturePin::StartStreaming() {
     rgbHeight_ = NonNegative(settings.RoiH);
     outputWidth_ = AtMost(NonNegative(settings.OutputWidth), rgbWidth_);
     outputHeight_ = AtMost(NonNegative(settings.OutputHeight), rgbHeight_);
+    undelivered_ = FALSE;
     const NTSTATUS status = acquisition_->Start(colorState, rgbWidth_, rgbHeight_);
     if (NT_SUCCESS(status)) {
         runState_ = 2;
@@ -268,16 +269,24 @@ NTSTATUS CapturePin::Process() {
     PKSSTREAM_POINTER streamPointer =
         KsPinGetLeadingEdgeStreamPointer(pin_, KSSTREAM_POINTER_STATE_LOCKED);
     // Converted whether or not a client frame waits, so the RGB frame stays the newest.
-    const BOOLEAN converted = acquisition->ConvertReady();
+    if (acquisition->ConvertReady()) {
+        undelivered_ = TRUE;
+    }
     if (streamPointer != nullptr) {
-        Deliver(streamPointer, converted);
-        KsStreamPointerUnlock(streamPointer, TRUE);
+        // A client frame takes each picture once; without a new one it stays queued for the
+        // next, rather than coming back at once with a picture the client already has.
+        const BOOLEAN deliver = undelivered_;
+        if (deliver) {
+            Deliver(streamPointer);
+            undelivered_ = FALSE;
+        }
+        KsStreamPointerUnlock(streamPointer, deliver);
     }
     acquisition->ProcessingDone();
     return STATUS_PENDING;
 }
 
-VOID CapturePin::Deliver(PKSSTREAM_POINTER streamPointer, BOOLEAN converted) {
+VOID CapturePin::Deliver(PKSSTREAM_POINTER streamPointer) {
     PKSSTREAM_HEADER header = streamPointer->StreamHeader;
     header->Duration = videoInfo_.AvgTimePerFrame;
     header->PresentationTime.Numerator = 1;
@@ -308,14 +317,10 @@ VOID CapturePin::Deliver(PKSSTREAM_POINTER streamPointer, BOOLEAN converted) {
     CopyFrameToClient(rgb, layout, orientation, streamPointer->OffsetOut.Data);
     header->DataUsed = imageBytes;
     InterlockedIncrement(&framesDelivered_);
-    if (!converted) {
-        InterlockedIncrement(&framesRepeated_);
-    }
 }
 
 VOID CapturePin::GetCounters(CapturePinCounters* counters) const {
     counters->framesDelivered = static_cast<ULONG>(ReadInterlocked(&framesDelivered_));
-    counters->framesRepeated = static_cast<ULONG>(ReadInterlocked(&framesRepeated_));
     counters->framesTooSmall = static_cast<ULONG>(ReadInterlocked(&framesTooSmall_));
 }
 

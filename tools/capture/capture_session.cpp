@@ -148,7 +148,6 @@ StreamCounters CaptureSession::Counters() {
     CapturePinCounters pinCounters{};
     capturePin().GetCounters(&pinCounters);
     counters.framesDelivered = pinCounters.framesDelivered;
-    counters.framesRepeated = pinCounters.framesRepeated;
     if (Acquisition* acquisition = capturePin().GetAcquisition()) {
         AcquisitionCounters acquired{};
         acquisition->GetCounters(&acquired);

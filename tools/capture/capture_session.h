@@ -38,7 +38,6 @@ struct StreamCounters {
     ULONG framesConverted = 0; // raw frames converted
     ULONG framesDropped = 0;   // raw frames overwritten before conversion
     ULONG framesDelivered = 0; // client frames completed with a picture
-    ULONG framesRepeated = 0;  // of those, frames without a newly converted picture
     double meanConversionMs = 0;
 };
 

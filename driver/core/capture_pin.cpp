@@ -275,18 +275,17 @@ NTSTATUS CapturePin::Process() {
     if (streamPointer != nullptr) {
         // A client frame takes each picture once; without a new one it stays queued for the
         // next, rather than coming back at once with a picture the client already has.
-        const BOOLEAN deliver = undelivered_;
-        if (deliver) {
-            Deliver(streamPointer);
+        const BOOLEAN complete = undelivered_;
+        if (complete && Deliver(streamPointer)) {
             undelivered_ = FALSE;
         }
-        KsStreamPointerUnlock(streamPointer, deliver);
+        KsStreamPointerUnlock(streamPointer, complete);
     }
     acquisition->ProcessingDone();
     return STATUS_PENDING;
 }
 
-VOID CapturePin::Deliver(PKSSTREAM_POINTER streamPointer) {
+BOOLEAN CapturePin::Deliver(PKSSTREAM_POINTER streamPointer) {
     PKSSTREAM_HEADER header = streamPointer->StreamHeader;
     header->Duration = videoInfo_.AvgTimePerFrame;
     header->PresentationTime.Numerator = 1;
@@ -306,7 +305,7 @@ VOID CapturePin::Deliver(PKSSTREAM_POINTER streamPointer) {
     if (rgb == nullptr || ClientFrameExtent(layout) > available || imageBytes > available) {
         header->DataUsed = 0;
         InterlockedIncrement(&framesTooSmall_);
-        return;
+        return FALSE;
     }
     FrameOrientation orientation = {FALSE, FALSE};
     if (!device_->Traits().sensorFlips) {
@@ -317,6 +316,7 @@ VOID CapturePin::Deliver(PKSSTREAM_POINTER streamPointer) {
     CopyFrameToClient(rgb, layout, orientation, streamPointer->OffsetOut.Data);
     header->DataUsed = imageBytes;
     InterlockedIncrement(&framesDelivered_);
+    return TRUE;
 }
 
 VOID CapturePin::GetCounters(CapturePinCounters* counters) const {

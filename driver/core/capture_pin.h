@@ -56,7 +56,8 @@ private:
     NTSTATUS StartStreaming();
     VOID StopStreaming();
     VOID GiveUpDevice();
-    VOID Deliver(PKSSTREAM_POINTER streamPointer);
+    // Fills the client frame and its header; FALSE when the picture did not fit.
+    BOOLEAN Deliver(PKSSTREAM_POINTER streamPointer);
 
     PKSPIN const pin_;
     CameraDevice* const device_;

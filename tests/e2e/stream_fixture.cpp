@@ -46,6 +46,21 @@ std::unique_ptr<sim::host::Frame> StreamTest::Next(std::chrono::milliseconds tim
     return session_->NextFrame(timeout);
 }
 
+std::unique_ptr<sim::host::Frame> StreamTest::FrameAfterChange() {
+    while (std::unique_ptr<sim::host::Frame> frame = session_->pin().TakeFrame()) {
+        EXPECT_EQ(session_->Requeue(std::move(frame)), STATUS_PENDING);
+    }
+    // One frame may be in the copy, another converted and waiting for a client frame.
+    for (int i = 0; i < 2; ++i) {
+        std::unique_ptr<sim::host::Frame> frame = Next();
+        if (frame == nullptr) {
+            return nullptr;
+        }
+        EXPECT_EQ(session_->Requeue(std::move(frame)), STATUS_PENDING);
+    }
+    return Next();
+}
+
 std::vector<uint8_t> StreamTest::ExpectedFrame(bool flipH, bool flipV, ULONG stride) {
     const CameraSettings& settings = Settings();
     const ULONG roiW = static_cast<ULONG>(settings.RoiW);

@@ -36,6 +36,10 @@ protected:
     std::unique_ptr<sim::host::Frame> Next(std::chrono::milliseconds timeout =
                                                std::chrono::seconds(20));
 
+    // A frame converted and copied wholly after the settings last changed: what completed
+    // before is handed back, and the frames that may have begun before are passed over.
+    std::unique_ptr<sim::host::Frame> FrameAfterChange();
+
     // The client frame the driver should deliver for the raw frame the camera sends now:
     // the pipeline's conversion of the region with the device's colour settings, bottom-up,
     // flipped and mirrored as asked, rows `stride` bytes apart (0: packed).

@@ -44,6 +44,28 @@ BOOLEAN CameraDevice::setExposure(LONG) { return FALSE; }
 BOOLEAN CameraDevice::setGain(LONG) { return FALSE; }
 BOOLEAN CameraDevice::setExternalTrigger(LONG) { return FALSE; }
 
+BOOLEAN CameraDevice::setFlipH(LONG flag) {
+    InterlockedExchange(&settings_.FlipH, flag);
+    return TRUE;
+}
+
+BOOLEAN CameraDevice::setFlipV(LONG flag) {
+    InterlockedExchange(&settings_.FlipV, flag);
+    return TRUE;
+}
+
+BOOLEAN CameraDevice::readExternalTrigger(PLONG) { return FALSE; }
+BOOLEAN CameraDevice::readGain(PLONG) { return FALSE; }
+
+BOOLEAN CameraDevice::readSensorRegister(ULONG address, PULONG value) {
+    *value = address < kRegisterShadowSize ? static_cast<ULONG>(settings_.RegisterShadow[address]) : 0;
+    return TRUE;
+}
+
+BOOLEAN CameraDevice::selectClock(LONG) { return FALSE; }
+VOID CameraDevice::PrepareAtDeviceStart() {}
+VOID CameraDevice::PrepareForReload() {}
+
 BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
     const ULONG size = rawFrameSize_;
     if (buffer == nullptr || size == 0) {

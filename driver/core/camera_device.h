@@ -62,6 +62,23 @@ public:
     virtual BOOLEAN setExposure(LONG value);
     virtual BOOLEAN setGain(LONG value);
     virtual BOOLEAN setExternalTrigger(LONG flag);
+    // Mirror and flip. Where the sensor does them the flag is stored only when the sensor took
+    // it; elsewhere the capture pin applies the stored flag.
+    virtual BOOLEAN setFlipH(LONG flag);
+    virtual BOOLEAN setFlipV(LONG flag);
+    // Where the camera holds a value itself, these refresh the record from it before a client
+    // is told the value; false when nothing was read and the record stays as it is.
+    virtual BOOLEAN readExternalTrigger(PLONG flag);
+    virtual BOOLEAN readGain(PLONG gain);
+    // A sensor register's value for a client: the register shadow (0 beyond it), or the
+    // sensor's own where the sensor answers reads.
+    virtual BOOLEAN readSensorRegister(ULONG address, PULONG value);
+    // Selects the pixel clock where the camera lets it be chosen; elsewhere false, no effect.
+    virtual BOOLEAN selectClock(LONG index);
+    // The camera's preparation when the device starts (once the camera is configured, before
+    // its settings are loaded), and before a client's reload of the settings.
+    virtual VOID PrepareAtDeviceStart();
+    virtual VOID PrepareForReload();
 
     // Commands every model sends the same way.
     BOOLEAN writeBoardRegister(UCHAR reg, UCHAR value);

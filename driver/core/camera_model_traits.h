@@ -3,6 +3,7 @@
 #pragma once
 
 #include "driver/control/camera_settings.h"
+#include "driver/control/window_region_rule.h"
 #include "driver/wdk.h"
 
 namespace zyn {
@@ -14,6 +15,13 @@ struct CameraModelTraits {
     // The frame read keeps its chunk record array between frames instead of allocating one
     // for each frame.
     BOOLEAN keepChunkRecords;
+
+    // Settings. The defaults are the Tern's.
+    // The region is a window the sensor reads out, kept to this rule; a minimum size of 0 means
+    // the camera sends its whole sensor and the driver cuts the region out of it.
+    WindowRegionRule windowRegion = {};
+    // The settings load switches the external trigger after the region (else before it).
+    BOOLEAN triggerAfterRegion = TRUE;
 };
 
 } // namespace zyn

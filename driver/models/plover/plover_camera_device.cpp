@@ -118,6 +118,8 @@ VOID PloverCameraDevice::PrepareAtDeviceStart() {
     InitSensor();
 }
 
+VOID PloverCameraDevice::PrepareForReload() { PrepareAtDeviceStart(); }
+
 NTSTATUS PloverCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) {
     CameraSettings& settings = Settings();
     const ULONG x = static_cast<ULONG>(settings.RoiX);
@@ -234,9 +236,9 @@ BOOLEAN PloverCameraDevice::selectClock(LONG index) {
         return FALSE;
     }
     InitSensor();
+    // The colour phase does not change: no colour state is needed.
     const CameraSettings& settings = Settings();
-    StartCapture(GetColorState(), static_cast<ULONG>(settings.RoiW),
-                 static_cast<ULONG>(settings.RoiH));
+    StartCapture(nullptr, static_cast<ULONG>(settings.RoiW), static_cast<ULONG>(settings.RoiH));
     Settings().Clock = static_cast<LONG>(clock);
     return TRUE;
 }

@@ -37,13 +37,14 @@ public:
 
     // ExTrigger as the board has it: on when any of the trigger bits of register 11 is set.
     // On failure ExTrigger is left as it was.
-    BOOLEAN readExternalTrigger(PLONG flag);
+    BOOLEAN readExternalTrigger(PLONG flag) override;
     // Selects pixel clock `index` (6 or more, or negative, select 0). On success the sensor
     // is initialised and the camera started again for the new clock, and Clock stored.
-    BOOLEAN selectClock(LONG index);
+    BOOLEAN selectClock(LONG index) override;
 
-    // The camera's preparation at device start and before a settings reload.
-    VOID PrepareAtDeviceStart();
+    // The sensor is initialised at device start and before a settings reload.
+    VOID PrepareAtDeviceStart() override;
+    VOID PrepareForReload() override;
 
     // Frames reported since the last reset (the stream start resets it).
     ULONG FrameCount() const;

@@ -64,11 +64,6 @@ constexpr ULONG RoundUpTo2KiB(ULONG bytes) { return ((bytes - 1) & ~0x7FFu) + 0x
 
 } // namespace
 
-DriverGlobals& Globals() {
-    static DriverGlobals globals;
-    return globals;
-}
-
 PloverCameraDevice::PloverCameraDevice(struct _KSDEVICE* device, DriverGlobals& globals)
     : CameraDevice(device, kTraits, globals),
       frameLength_(static_cast<ULONG>(Settings().RoiY + Settings().RoiH) + kFrameBlanking) {}

@@ -117,10 +117,15 @@ NTSTATUS GetScalar(CameraDevice& device, ULONG id, LONG* value) {
     case CAMPROP_AGC: *value = settings.AGC; break;
     case CAMPROP_AEC: *value = settings.AEC; break;
     case CAMPROP_REGISTER_SHADOW: {
-        // Compared unsigned: a negative address is as far out of range as a large one.
+        // A sensor that answers reads is asked; otherwise the shadow tells. Compared unsigned:
+        // a negative address is as far out of the shadow as a large one.
+        const ULONG address = static_cast<ULONG>(settings.SelectedAddress);
         ULONG registerValue = 0;
-        (VOID) device.readSensorRegister(static_cast<ULONG>(settings.SelectedAddress),
-                                         &registerValue);
+        if (!device.readSensorRegister(address, &registerValue)) {
+            registerValue = address < kRegisterShadowSize
+                                ? static_cast<ULONG>(settings.RegisterShadow[address])
+                                : 0;
+        }
         *value = static_cast<LONG>(registerValue);
         break;
     }

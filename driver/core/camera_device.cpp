@@ -43,6 +43,7 @@ BOOLEAN CameraDevice::writeSensorRegister(ULONG, ULONG) { return FALSE; }
 BOOLEAN CameraDevice::setExposure(LONG) { return FALSE; }
 BOOLEAN CameraDevice::setGain(LONG) { return FALSE; }
 BOOLEAN CameraDevice::setExternalTrigger(LONG) { return FALSE; }
+BOOLEAN CameraDevice::readSensorRegister(ULONG, PULONG) { return FALSE; }
 
 BOOLEAN CameraDevice::setFlipH(LONG flag) {
     InterlockedExchange(&settings_.FlipH, flag);
@@ -56,11 +57,6 @@ BOOLEAN CameraDevice::setFlipV(LONG flag) {
 
 BOOLEAN CameraDevice::readExternalTrigger(PLONG) { return FALSE; }
 BOOLEAN CameraDevice::readGain(PLONG) { return FALSE; }
-
-BOOLEAN CameraDevice::readSensorRegister(ULONG address, PULONG value) {
-    *value = address < kRegisterShadowSize ? static_cast<ULONG>(settings_.RegisterShadow[address]) : 0;
-    return TRUE;
-}
 
 BOOLEAN CameraDevice::selectClock(LONG) { return FALSE; }
 VOID CameraDevice::PrepareAtDeviceStart() {}

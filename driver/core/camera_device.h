@@ -62,6 +62,9 @@ public:
     virtual BOOLEAN setExposure(LONG value);
     virtual BOOLEAN setGain(LONG value);
     virtual BOOLEAN setExternalTrigger(LONG flag);
+    // The register's value as the sensor reports it, on models whose sensor answers reads
+    // (CMD_SENSOR_READ); the others keep only the register shadow and report failure.
+    virtual BOOLEAN readSensorRegister(ULONG address, PULONG value);
     // Mirror and flip. Where the sensor does them the flag is stored only when the sensor took
     // it; elsewhere the capture pin applies the stored flag.
     virtual BOOLEAN setFlipH(LONG flag);
@@ -70,9 +73,6 @@ public:
     // is told the value; false when nothing was read and the record stays as it is.
     virtual BOOLEAN readExternalTrigger(PLONG flag);
     virtual BOOLEAN readGain(PLONG gain);
-    // A sensor register's value for a client: the register shadow (0 beyond it), or the
-    // sensor's own where the sensor answers reads.
-    virtual BOOLEAN readSensorRegister(ULONG address, PULONG value);
     // Selects the pixel clock where the camera lets it be chosen; elsewhere false, no effect.
     virtual BOOLEAN selectClock(LONG index);
     // The camera's preparation when the device starts (once the camera is configured, before

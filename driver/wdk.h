@@ -15,6 +15,15 @@ extern "C" {
 }
 typedef WCHAR TCHAR; // ksmedia.h wants it; kernel code is wide throughout
 #include <windef.h>
+// The kernel-mode IUnknown: ks.h declares IKsReferenceClock only after it. Its interface
+// macros want two attributes that only the user-mode headers define.
+#ifndef DECLSPEC_NOVTABLE
+#define DECLSPEC_NOVTABLE
+#endif
+#ifndef DECLSPEC_NOTHROW
+#define DECLSPEC_NOTHROW
+#endif
+#include <punknown.h>
 #include <ks.h>
 #include <ksmedia.h>
 extern "C" {

@@ -1,6 +1,7 @@
 #include "driver/core/camera_device.h"
 
 #include "driver/control/command_codes.h"
+#include "driver/core/capture_pin.h"
 
 namespace zyn {
 
@@ -32,7 +33,10 @@ VOID CameraDevice::LockColorState() {
 VOID CameraDevice::UnlockColorState() { (VOID) KeReleaseMutex(&colorStateLock_, FALSE); }
 
 VOID CameraDevice::NotifyFrame() {
-    // No pin is open before the capture pin registers itself; a frame then has no taker.
+    // The pin registers itself while acquired, before the acquisition thread starts.
+    if (openPin_ != nullptr) {
+        openPin_->AttemptProcessing();
+    }
 }
 
 NTSTATUS CameraDevice::StartCapture(ColorState*, ULONG, ULONG) { return STATUS_NOT_SUPPORTED; }

@@ -114,6 +114,17 @@ public:
 
     // 1 while a capture pin is between acquire and stop.
     volatile LONG* ExclusiveClaim() { return &exclusiveClaim_; }
+    // Capture pins that exist on the device (one per filter); PinOpen is 1 while there is
+    // any. Callers hold the device (KsAcquireDevice) so that count and flag change together.
+    VOID PinCreated() {
+        ++openPins_;
+        InterlockedExchange(&settings_.PinOpen, 1);
+    }
+    VOID PinClosed() {
+        if (openPins_ > 0 && --openPins_ == 0) {
+            InterlockedExchange(&settings_.PinOpen, 0);
+        }
+    }
     Acquisition* GetAcquisition() const { return acquisition_; }
     VOID SetAcquisition(Acquisition* acquisition) { acquisition_ = acquisition; }
     // The colour state is created and freed by the capture pin while property requests of any
@@ -142,6 +153,7 @@ private:
     CommandChannel commands_;   // the register and control command area and its lock
     CommandPacket framePacket_; // the per-frame frame request
     volatile LONG exclusiveClaim_ = 0;
+    ULONG openPins_ = 0;
     Acquisition* acquisition_ = nullptr;
     ColorState* colorState_ = nullptr;
     KMUTEX colorStateLock_;

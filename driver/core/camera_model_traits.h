@@ -4,6 +4,7 @@
 
 #include "driver/control/camera_settings.h"
 #include "driver/control/window_region_rule.h"
+#include "driver/pipeline/color_state.h"
 #include "driver/wdk.h"
 
 namespace zyn {
@@ -22,6 +23,16 @@ struct CameraModelTraits {
     WindowRegionRule windowRegion = {};
     // The settings load switches the external trigger after the region (else before it).
     BOOLEAN triggerAfterRegion = TRUE;
+
+    // Streaming. The defaults are the Tern's.
+    // The camera sends only the region of interest; otherwise a raw frame is the whole sensor
+    // and the region is cut out of it for conversion.
+    BOOLEAN rawFrameIsRegion = FALSE;
+    // The sensor mirrors and flips; the capture pin then delivers the frame as converted.
+    BOOLEAN sensorFlips = FALSE;
+    // Stopping the acquisition thread cancels its outstanding frame read first.
+    BOOLEAN cancelReadsOnStop = FALSE;
+    ColorStateTraits colorState = {};
 };
 
 } // namespace zyn

@@ -2,7 +2,7 @@
 
 #include "driver/control/region_rule.h"
 #include "driver/core/camera_device.h"
-#include "driver/core/interim_acquisition.h"
+#include "driver/core/acquisition.h"
 
 namespace zyn {
 

@@ -15,7 +15,7 @@
 #include "driver/core/device_dispatch.h"
 #include "driver/core/driver_globals.h"
 #include "driver/core/filter_dispatch.h"
-#include "driver/core/interim_capture_pin.h"
+#include "driver/core/capture_pin.h"
 #include "driver/wdk.h"
 
 namespace zyn {

@@ -1,0 +1,280 @@
+#include "driver/core/acquisition.h"
+
+#include "driver/core/camera_device.h"
+#include "driver/pipeline/color_state.h"
+#include "driver/pipeline/interlocked_value.h"
+
+namespace zyn {
+
+namespace {
+
+PUCHAR AllocateFrameBuffer(SIZE_T bytes) {
+    return static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, bytes, kTagFrame));
+}
+
+VOID FreeFrameBuffer(PUCHAR* buffer) {
+    if (*buffer != nullptr) {
+        ExFreePoolWithTag(*buffer, kTagFrame);
+        *buffer = nullptr;
+    }
+}
+
+ULONG ReadCounter(const volatile LONG* counter) {
+    return static_cast<ULONG>(ReadInterlocked(counter));
+}
+
+} // namespace
+
+Acquisition::Acquisition(CameraDevice* device) : device_(device) {
+    KeInitializeEvent(&processingDone_, NotificationEvent, FALSE);
+}
+
+Acquisition::~Acquisition() { Release(); }
+
+VOID Acquisition::ReleaseFromBag(PVOID acquisition) {
+    delete static_cast<Acquisition*>(acquisition);
+}
+
+NTSTATUS Acquisition::Start(ColorState* colorState, ULONG width, ULONG height) {
+    if (CurrentState() != kIdle) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    if (colorState == nullptr || width == 0 || height == 0) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    const ULONGLONG rgbBytes = static_cast<ULONGLONG>(width) * height * 4;
+    if (rgbBytes != static_cast<SIZE_T>(rgbBytes)) {
+        return STATUS_INVALID_PARAMETER;
+    }
+
+    InterlockedExchange(&busy_, 0);
+    InterlockedExchange(&framesRead_, 0);
+    InterlockedExchange(&readFailures_, 0);
+    InterlockedExchange(&framesConverted_, 0);
+    slots_.ResetDropped();
+
+    // A camera that did not take its start would never send a frame; the client hears of it
+    // now rather than waiting for frames that cannot come.
+    NTSTATUS status = device_->StartCapture(colorState, width, height);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+
+    rawFrameSize_ = device_->GetRawFrameSize();
+    if (rawFrameSize_ != 0) {
+        for (PUCHAR& raw : rawBuffers_) {
+            raw = AllocateFrameBuffer(rawFrameSize_);
+        }
+    }
+    rgbBuffer_ = AllocateFrameBuffer(static_cast<SIZE_T>(rgbBytes));
+    if (rgbBuffer_ == nullptr ||
+        (rawFrameSize_ != 0 && (rawBuffers_[0] == nullptr || rawBuffers_[1] == nullptr))) {
+        FreeBuffers();
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    // The client may be handed this buffer before a frame was converted into it (no working
+    // buffer, a region outside the raw frame): it must not carry old pool contents.
+    RtlZeroMemory(rgbBuffer_, static_cast<SIZE_T>(rgbBytes));
+
+    colorState_ = colorState;
+    width_ = width;
+    height_ = height;
+    conversionValid_ = ConversionStart(&conversionOffset_, &conversionPitch_);
+    colorState->SetFrameSize(width, height);
+    // Without a working buffer frames are not converted; the stream runs all the same.
+    (VOID) colorState->AllocateWorkBuffer();
+    colorState->SetOutputBuffer(rgbBuffer_);
+
+    InterlockedExchange(&state_, kRunning);
+    status = StartThread();
+    if (!NT_SUCCESS(status)) {
+        slots_.Close();
+        FreeBuffers();
+        InterlockedExchange(&state_, kIdle);
+    }
+    return status;
+}
+
+NTSTATUS Acquisition::SetPaused(BOOLEAN pause) {
+    const State state = CurrentState();
+    if (pause && state == kRunning) {
+        StopThread();
+        WaitForProcessing();
+        InterlockedExchange(&state_, kPaused);
+    } else if (!pause && state == kPaused) {
+        InterlockedExchange(&state_, kRunning);
+        const NTSTATUS status = StartThread();
+        if (!NT_SUCCESS(status)) {
+            InterlockedExchange(&state_, kPaused);
+            return status;
+        }
+    }
+    return STATUS_SUCCESS;
+}
+
+VOID Acquisition::Release() {
+    if (CurrentState() == kIdle && thread_ == nullptr) {
+        return;
+    }
+    // Closed first, so that a process routine beginning from now on leaves the buffers alone
+    // and one already busy is waited for below.
+    slots_.Close();
+    StopThread();
+    WaitForProcessing();
+    FreeBuffers();
+    InterlockedExchange(&state_, kIdle);
+}
+
+BOOLEAN Acquisition::BeginProcessing() {
+    InterlockedExchange(&busy_, 1);
+    if (slots_.IsOpen()) {
+        return TRUE;
+    }
+    ProcessingDone();
+    return FALSE;
+}
+
+BOOLEAN Acquisition::ConvertReady() {
+    const ULONG slot = slots_.BeginConvert();
+    if (slot == RawSlots::kNoSlot) {
+        return FALSE;
+    }
+    BOOLEAN converted = FALSE;
+    if (conversionValid_ && rawBuffers_[slot] != nullptr) {
+        ConvertFrame(colorState_, rawBuffers_[slot], conversionOffset_, conversionPitch_);
+        InterlockedIncrement(&framesConverted_);
+        converted = TRUE;
+    }
+    slots_.EndConvert(slot);
+    return converted;
+}
+
+VOID Acquisition::ProcessingDone() {
+    // Cleared before the event is set: a stop resets the event before it tests the flag, so
+    // it either sees the flag clear or waits for a signal still to come.
+    InterlockedExchange(&busy_, 0);
+    KeSetEvent(&processingDone_, IO_NO_INCREMENT, FALSE);
+}
+
+ULONG Acquisition::FramesRead() const { return ReadCounter(&framesRead_); }
+
+VOID Acquisition::GetCounters(AcquisitionCounters* counters) const {
+    counters->framesRead = ReadCounter(&framesRead_);
+    counters->readFailures = ReadCounter(&readFailures_);
+    counters->framesConverted = ReadCounter(&framesConverted_);
+    counters->framesDropped = slots_.Dropped();
+}
+
+Acquisition::State Acquisition::CurrentState() const {
+    return static_cast<State>(ReadInterlocked(&state_));
+}
+
+VOID NTAPI Acquisition::ThreadRoutine(PVOID context) {
+    static_cast<Acquisition*>(context)->ReadLoop();
+    PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+VOID Acquisition::ReadLoop() {
+    while (ReadInterlocked(&runFlag_) != 0) {
+        const ULONG slot = slots_.BeginFill();
+        BOOLEAN read = FALSE;
+        if (CurrentState() == kRunning) {
+            read = device_->ReadRawFrame(rawBuffers_[slot]);
+        }
+        if (read) {
+            // Counted before the frame is offered: a process routine that finds it ready
+            // must not find the stream still without frames.
+            InterlockedIncrement(&framesRead_);
+            slots_.EndFill(slot, TRUE);
+            device_->NotifyFrame();
+        } else {
+            // A timeout is the idle state of a triggered camera: the next read starts at once.
+            InterlockedIncrement(&readFailures_);
+            slots_.EndFill(slot, FALSE);
+        }
+    }
+}
+
+NTSTATUS Acquisition::StartThread() {
+    slots_.Open();
+    InterlockedExchange(&runFlag_, 1);
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, nullptr, OBJ_KERNEL_HANDLE, nullptr, nullptr);
+    HANDLE handle = nullptr;
+    NTSTATUS status = PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, &attributes, nullptr,
+                                           nullptr, &Acquisition::ThreadRoutine, this);
+    if (!NT_SUCCESS(status)) {
+        InterlockedExchange(&runFlag_, 0);
+        return status;
+    }
+    PVOID thread = nullptr;
+    status = ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode,
+                                       &thread, nullptr);
+    if (NT_SUCCESS(status)) {
+        thread_ = static_cast<PKTHREAD>(thread);
+    } else {
+        // Not expected for a handle just created; the thread then ends at its next read.
+        InterlockedExchange(&runFlag_, 0);
+    }
+    ZwClose(handle);
+    return status;
+}
+
+VOID Acquisition::StopThread() {
+    if (thread_ == nullptr) {
+        return;
+    }
+    InterlockedExchange(&runFlag_, 0);
+    if (device_->Traits().cancelReadsOnStop) {
+        device_->CancelReads();
+    }
+    // Ends a frame read in flight instead of letting it run into its timeout.
+    (VOID) device_->AbortPipes();
+    KeWaitForSingleObject(thread_, Executive, KernelMode, FALSE, nullptr);
+    ObDereferenceObject(thread_);
+    thread_ = nullptr;
+}
+
+VOID Acquisition::WaitForProcessing() {
+    KeResetEvent(&processingDone_);
+    if (ReadInterlocked(&busy_) != 0) {
+        KeWaitForSingleObject(&processingDone_, Executive, KernelMode, FALSE, nullptr);
+    }
+}
+
+VOID Acquisition::FreeBuffers() {
+    if (colorState_ != nullptr) {
+        colorState_->SetOutputBuffer(nullptr);
+        colorState_->FreeWorkBuffer();
+        colorState_ = nullptr;
+    }
+    FreeFrameBuffer(&rgbBuffer_);
+    for (PUCHAR& raw : rawBuffers_) {
+        FreeFrameBuffer(&raw);
+    }
+    rawFrameSize_ = 0;
+    conversionValid_ = FALSE;
+}
+
+BOOLEAN Acquisition::ConversionStart(PULONG offset, PULONG pitch) const {
+    // The region cannot change while a pin exists, so it is taken once for the stream.
+    const ULONGLONG rowPitch = device_->GetRawFramePitch();
+    ULONGLONG start = device_->GetRawFrameOffset();
+    if (!device_->Traits().rawFrameIsRegion) {
+        const ULONG roiX = device_->GetRoiX();
+        if (static_cast<ULONGLONG>(roiX) + width_ > rowPitch) {
+            return FALSE;
+        }
+        start += static_cast<ULONGLONG>(device_->GetRoiY()) * rowPitch + roiX;
+    }
+    // Reading the last row must stay inside the raw frame.
+    const ULONGLONG end = start + (height_ - 1) * rowPitch + width_;
+    if (rawFrameSize_ == 0 || (height_ > 1 && rowPitch < width_) || end > rawFrameSize_) {
+        return FALSE;
+    }
+    *offset = static_cast<ULONG>(start);
+    *pitch = static_cast<ULONG>(rowPitch);
+    return TRUE;
+}
+
+} // namespace zyn

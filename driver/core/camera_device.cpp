@@ -33,6 +33,7 @@ VOID CameraDevice::LockColorState() {
 VOID CameraDevice::UnlockColorState() { (VOID) KeReleaseMutex(&colorStateLock_, FALSE); }
 
 VOID CameraDevice::NotifyFrame() {
+    InterlockedIncrement(&framesNotified_);
     // The pin registers itself while acquired, before the acquisition thread starts.
     if (openPin_ != nullptr) {
         openPin_->AttemptProcessing();

@@ -40,6 +40,10 @@ constexpr CameraModelTraits MakeTraits() {
     };
     traits.windowRegion = kRegionRule;
     traits.triggerAfterRegion = FALSE;
+    traits.rawFrameIsRegion = TRUE;
+    traits.sensorFlips = TRUE;
+    // The 32-bit driver saves the floating-point state around the colour arithmetic.
+    traits.colorState.saveFloatingPoint = true;
     return traits;
 }
 constexpr CameraModelTraits kTraits = MakeTraits();

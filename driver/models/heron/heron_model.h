@@ -40,6 +40,9 @@ constexpr CameraModelTraits MakeTraits() {
     };
     traits.windowRegion = kRegionRule;
     traits.triggerAfterRegion = FALSE;
+    traits.rawFrameIsRegion = TRUE;
+    traits.sensorFlips = TRUE;
+    traits.colorState.keepWorkBufferOfSameSize = true;
     return traits;
 }
 constexpr CameraModelTraits kTraits = MakeTraits();

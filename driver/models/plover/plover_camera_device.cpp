@@ -68,18 +68,6 @@ PloverCameraDevice::PloverCameraDevice(struct _KSDEVICE* device, DriverGlobals& 
     : CameraDevice(device, kTraits, globals),
       frameLength_(static_cast<ULONG>(Settings().RoiY + Settings().RoiH) + kFrameBlanking) {}
 
-VOID PloverCameraDevice::NotifyFrame() {
-    InterlockedIncrement(&frameCount_);
-    CameraDevice::NotifyFrame();
-}
-
-ULONG PloverCameraDevice::FrameCount() const {
-    return static_cast<ULONG>(
-        InterlockedCompareExchange(const_cast<volatile LONG*>(&frameCount_), 0, 0));
-}
-
-VOID PloverCameraDevice::ResetFrameCount() { InterlockedExchange(&frameCount_, 0); }
-
 BOOLEAN PloverCameraDevice::writeSensorRegister(ULONG index, ULONG value) {
     if (index > kLastAddress) {
         return FALSE;

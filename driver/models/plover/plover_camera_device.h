@@ -12,8 +12,6 @@ class PloverCameraDevice : public CameraDevice {
 public:
     PloverCameraDevice(struct _KSDEVICE* device, DriverGlobals& globals);
 
-    // Counts the frame for the frame numbers the pin reports, then forwards it.
-    VOID NotifyFrame() override;
     // Programs the window of the region in the settings, sets the raw frame geometry, starts
     // the board and applies ExTrigger, Exposure and GlobalGain. Fails when the frame size or
     // the start command did not reach the camera.
@@ -46,17 +44,12 @@ public:
     VOID PrepareAtDeviceStart() override;
     VOID PrepareForReload() override;
 
-    // Frames reported since the last reset (the stream start resets it).
-    ULONG FrameCount() const;
-    VOID ResetFrameCount();
-
     ULONG FirmwareVersion() const { return firmwareVersion_; }
     ULONG FrameLength() const { return frameLength_; }
 
 private:
     ULONG firmwareVersion_ = 0; // board registers 29 (high) to 31; 0 until read
     ULONG frameLength_;         // lines of one frame: the window's bottom plus blanking
-    volatile LONG frameCount_ = 0;
 };
 
 // The module-wide state of the Plover driver image.

@@ -39,6 +39,10 @@ constexpr CameraModelTraits MakeTraits() {
     };
     traits.windowRegion = kRegionRule;
     traits.triggerAfterRegion = FALSE;
+    traits.rawFrameIsRegion = TRUE;
+    traits.cancelReadsOnStop = TRUE;
+    traits.stopChecksRunFlag = TRUE;
+    traits.framesNumbered = TRUE;
     return traits;
 }
 constexpr CameraModelTraits kTraits = MakeTraits();

@@ -136,6 +136,9 @@ BOOLEAN Acquisition::BeginProcessing() {
 }
 
 BOOLEAN Acquisition::ConvertReady() {
+    if (device_->Traits().stopChecksRunFlag && ReadInterlocked(&runFlag_) == 0) {
+        return FALSE;
+    }
     const ULONG slot = slots_.BeginConvert();
     if (slot == RawSlots::kNoSlot) {
         return FALSE;
@@ -196,6 +199,9 @@ VOID Acquisition::ReadLoop() {
             // must not find the stream still without frames.
             InterlockedIncrement(&framesRead_);
             slots_.EndFill(slot, TRUE);
+            if (device_->Traits().stopChecksRunFlag && ReadInterlocked(&runFlag_) == 0) {
+                break;
+            }
             device_->NotifyFrame();
         } else {
             // A timeout is the idle state of a triggered camera: the next read starts at once.

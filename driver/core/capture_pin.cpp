@@ -198,6 +198,9 @@ NTSTATUS CapturePin::Acquire() {
     colorState->SetContrast(settings.Contrast);
     colorState->SetSaturation(settings.Saturation);
     colorState->SetHue(settings.Hue);
+    if (device_->Traits().limits.dotFilter) {
+        colorState->SetDotThreshold(settings.Dot != 0 ? settings.DotThreshold : 0);
+    }
     device_->SetColorState(colorState);
     device_->SetOpenPin(this);
     device_->SetConnectionFormat(&videoInfo_);
@@ -223,6 +226,7 @@ NTSTATUS CapturePin::StartStreaming() {
     }
     device_->SetBayerPhase(device_->BaseBayerPhase());
     colorState->SetBayerPhase(device_->BayerPhase());
+    device_->ResetFramesNotified();
 
     const CameraSettings& settings = device_->Settings();
     rgbWidth_ = NonNegative(settings.RoiW);
@@ -293,6 +297,13 @@ BOOLEAN CapturePin::Deliver(PKSSTREAM_POINTER streamPointer) {
     if (clock_ != nullptr) {
         header->PresentationTime.Time = clock_->GetTime();
         header->OptionsFlags = KSSTREAM_HEADER_OPTIONSF_TIMEVALID | KSSTREAM_HEADER_OPTIONSF_DURATIONVALID;
+        if (device_->Traits().framesNumbered &&
+            header->Size >= sizeof(KSSTREAM_HEADER) + sizeof(KS_FRAME_INFO)) {
+            auto* info = reinterpret_cast<PKS_FRAME_INFO>(header + 1);
+            info->ExtendedHeaderSize = sizeof(KS_FRAME_INFO);
+            info->PictureNumber = device_->FramesNotified();
+            info->DropCount = 0;
+        }
     } else {
         header->PresentationTime.Time = 0;
     }

@@ -528,7 +528,14 @@ int main(int argc, char** argv) {
     app.add_flag("--unpaced", options.unpaced, "the camera sends frames as fast as asked");
     app.add_option("--command-log", options.commandLog,
                    "write every command packet the camera received to FILE");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError& error) {
+        std::fprintf(stderr, "zyn-capture: %s\n", error.what());
+        return 2;
+    }
     try {
         return Capture(options);
     } catch (const Failure& failure) {

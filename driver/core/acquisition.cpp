@@ -162,7 +162,7 @@ BOOLEAN Acquisition::ConvertReady() {
         const LARGE_INTEGER end = KeQueryPerformanceCounter(nullptr);
         if (frequency.QuadPart > 0) {
             const LONGLONG elapsed = (end.QuadPart - begin.QuadPart) * 10000000 / frequency.QuadPart;
-            StoreTime(&conversionTime_, conversionTime_ + elapsed);
+            StoreTime(&conversionTime_, LoadTime(&conversionTime_) + elapsed);
         }
         InterlockedIncrement(&framesConverted_);
         converted = TRUE;

@@ -100,13 +100,9 @@ VOID SetTimeout(CameraDevice& device, LONG milliseconds) {
     device.Globals().SetTimeout(static_cast<ULONG>(milliseconds));
 }
 
-VOID SetFlipH(CameraDevice& device, LONG flip) {
-    InterlockedExchange(&device.Settings().FlipH, flip);
-}
+VOID SetFlipH(CameraDevice& device, LONG flip) { (VOID) device.setFlipH(flip); }
 
-VOID SetFlipV(CameraDevice& device, LONG flip) {
-    InterlockedExchange(&device.Settings().FlipV, flip);
-}
+VOID SetFlipV(CameraDevice& device, LONG flip) { (VOID) device.setFlipV(flip); }
 
 LONG GetFlipH(const CameraDevice& device) {
     return InterlockedCompareExchange(const_cast<volatile LONG*>(&device.Settings().FlipH), 0, 0);

@@ -41,7 +41,8 @@ LONG GetColorSetting(CameraDevice& device, ColorSetting setting);
 // the frame reads of every camera of the driver.
 VOID SetTimeout(CameraDevice& device, LONG milliseconds);
 
-// Mirror and flip of the delivered image, read by the capture pin on another thread.
+// Mirror and flip of the delivered image, read by the capture pin on another thread; done by
+// the sensor on the models that flip in the sensor.
 VOID SetFlipH(CameraDevice& device, LONG flip);
 VOID SetFlipV(CameraDevice& device, LONG flip);
 LONG GetFlipH(const CameraDevice& device);

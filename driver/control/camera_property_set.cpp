@@ -67,13 +67,23 @@ NTSTATUS GetScalar(CameraDevice& device, ULONG id, LONG* value) {
         return STATUS_SUCCESS;
     }
     switch (id) {
-    case CAMPROP_EXTRIGGER: *value = settings.ExTrigger != 0 ? 1 : 0; break;
+    case CAMPROP_EXTRIGGER: {
+        LONG flag;
+        (VOID) device.readExternalTrigger(&flag); // a camera that keeps it refreshes the record
+        *value = settings.ExTrigger != 0 ? 1 : 0;
+        break;
+    }
     case CAMPROP_TIMEOUT: *value = settings.Timeout; break;
     case CAMPROP_EXPOSURE: *value = settings.Exposure; break;
     case CAMPROP_EXPOSURE_MIN: *value = limits.exposureMinimum; break;
     case CAMPROP_EXPOSURE_MAX: *value = limits.exposureMaximum; break;
     case CAMPROP_EXPOSURE_DEFAULT: *value = limits.exposureDefault; break;
-    case CAMPROP_GAIN: *value = settings.GlobalGain; break;
+    case CAMPROP_GAIN: {
+        LONG gain;
+        (VOID) device.readGain(&gain); // a sensor that answers reads refreshes the record
+        *value = settings.GlobalGain;
+        break;
+    }
     case CAMPROP_GAIN_MIN: *value = 0; break;
     case CAMPROP_GAIN_MAX: *value = limits.gainMaximum; break;
     case CAMPROP_GAIN_DEFAULT: *value = limits.gainDefault; break;
@@ -107,9 +117,16 @@ NTSTATUS GetScalar(CameraDevice& device, ULONG id, LONG* value) {
     case CAMPROP_AGC: *value = settings.AGC; break;
     case CAMPROP_AEC: *value = settings.AEC; break;
     case CAMPROP_REGISTER_SHADOW: {
-        // Compared unsigned: a negative address is as far out of the shadow as a large one.
+        // A sensor that answers reads is asked; otherwise the shadow tells. Compared unsigned:
+        // a negative address is as far out of the shadow as a large one.
         const ULONG address = static_cast<ULONG>(settings.SelectedAddress);
-        *value = address < kRegisterShadowSize ? settings.RegisterShadow[address] : 0;
+        ULONG registerValue = 0;
+        if (!device.readSensorRegister(address, &registerValue)) {
+            registerValue = address < kRegisterShadowSize
+                                ? static_cast<ULONG>(settings.RegisterShadow[address])
+                                : 0;
+        }
+        *value = static_cast<LONG>(registerValue);
         break;
     }
     case CAMPROP_COLOR_GAIN_MIN:
@@ -183,19 +200,24 @@ NTSTATUS Set(CameraDevice& device, ULONG id, PVOID data) {
     case CAMPROP_FLIP_V: SetFlipV(device, value); break;
     case CAMPROP_SENSOR_REGISTER: {
         // The register index travels in Value and the register value in the word behind it.
+        // The model refuses an index beyond its sensor's registers.
         const ULONG index = static_cast<ULONG>(value);
         const ULONG registerValue = static_cast<ULONG>(record->Reserved);
-        if (index >= kRegisterShadowSize || !device.writeSensorRegister(index, registerValue)) {
+        if (!device.writeSensorRegister(index, registerValue)) {
             return STATUS_UNSUCCESSFUL;
         }
         break;
     }
     case CAMPROP_REGISTER_SHADOW: settings.SelectedAddress = value; break;
-    case CAMPROP_RELOAD_SETTINGS: (VOID) device.loadSettings(); break;
+    case CAMPROP_CLOCK: (VOID) device.selectClock(value); break;
+    case CAMPROP_RELOAD_SETTINGS:
+        device.PrepareForReload();
+        (VOID) device.loadSettings();
+        break;
     case CAMPROP_DOT: SetDot(device, value); break;
     case CAMPROP_DOT_THRESHOLD: SetDotThreshold(device, value); break;
     default:
-        // Read-only values, the clock of a camera that fixes its own, AGC, AEC and the colour
+        // Read-only values, AGC, AEC and the colour
         // gain items: accepted without effect.
         break;
     }

@@ -1,5 +1,6 @@
 #include "driver/control/region_rule.h"
 
+#include "driver/control/window_region_rule.h"
 #include "driver/core/camera_device.h"
 #include "driver/core/data_range.h"
 
@@ -45,6 +46,13 @@ BOOLEAN ApplyRegion(CameraDevice& device, const RegionRequest& request) {
         return FALSE;
     }
     const SettingsLimits& limits = device.Traits().limits;
+    const WindowRegionRule& window = device.Traits().windowRegion;
+    if (window.minimumSize != 0) {
+        ApplyWindowRegion(settings, limits, window, request);
+        UpdateDataRange(&device.Globals().DataRange(), static_cast<ULONG>(settings.OutputWidth),
+                        static_cast<ULONG>(settings.OutputHeight), kFramesPerSecond);
+        return TRUE;
+    }
     const LONG x = ClampOrigin(request.x, limits.sensorWidth);
     const LONG y = ClampOrigin(request.y, limits.sensorHeight);
     LONG width = ClampSide(request.width, x, limits.sensorWidth);

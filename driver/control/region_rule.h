@@ -26,10 +26,11 @@ RegionRequest FullSensorRegion(const CameraDevice& device);
 // SubSample and the reported window) and rewrites the data range. Nothing changes while a
 // capture pin exists: the pin's format must not change under it. Returns whether it applied.
 //
-// The window is the sensor's own for a camera that always sends the full frame: X and Y are
-// made even and kept 8 pixels inside the sensor, width and height cut to the sensor's edge,
-// and the reported window is always the whole sensor. A width below 8 is raised to 8, so the
-// output (the width rounded down to a multiple of 8) is never empty.
+// A camera that reads out a window of its sensor keeps the region to its window rule
+// (ApplyWindowRegion). For a camera that always sends the full frame the driver cuts the region
+// out: X and Y are made even and kept 8 pixels inside the sensor, width and height cut to the
+// sensor's edge, and the reported window is always the whole sensor. A width below 8 is raised
+// to 8, so the output (the width rounded down to a multiple of 8) is never empty.
 BOOLEAN ApplyRegion(CameraDevice& device, const RegionRequest& request);
 
 } // namespace zyn

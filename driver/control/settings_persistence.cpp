@@ -146,8 +146,11 @@ VOID Apply(CameraDevice& device, const StoredValues& values) {
     if (values[kTimeout] >= kStoredTimeoutMinimum && values[kTimeout] <= kStoredTimeoutMaximum) {
         SetTimeout(device, values[kTimeout]);
     }
-    // Only a camera whose clock can be chosen would take the stored clock; the models built so
-    // far keep the one they run at.
+    // Only a camera whose clock can be chosen takes the stored clock; the others keep the one
+    // they run at.
+    if (limits.clockSelectable) {
+        (VOID) device.selectClock(values[kClock]);
+    }
 
     (VOID) device.setExposure(values[kExposure]);
     (VOID) device.setGain(values[kGlobalGain]);
@@ -167,9 +170,15 @@ VOID Apply(CameraDevice& device, const StoredValues& values) {
         SetDot(device, values[kDot]);
         SetDotThreshold(device, values[kDotThreshold]);
     }
+    const BOOLEAN triggerLast = device.Traits().triggerAfterRegion;
+    if (!triggerLast) {
+        (VOID) device.setExternalTrigger(values[kExTrigger]);
+    }
     (VOID) ApplyRegion(device, StoredRegion(limits, values));
-    // Last: the trigger switch derives sensor registers from the shadow the others left.
-    (VOID) device.setExternalTrigger(values[kExTrigger]);
+    // Where the trigger switch derives sensor registers from the shadow, after the others.
+    if (triggerLast) {
+        (VOID) device.setExternalTrigger(values[kExTrigger]);
+    }
 }
 
 } // namespace

@@ -23,6 +23,17 @@ ULONG ReadCounter(const volatile LONG* counter) {
     return static_cast<ULONG>(ReadInterlocked(counter));
 }
 
+// The conversion time has one writer, the process routine. The 32-bit kernel has no 64-bit
+// interlocked exchange; there a reader may see a sum torn between two frames, which a
+// diagnostic can afford.
+#if defined(ZYN_SIMULATED) || defined(_WIN64)
+VOID StoreTime(volatile LONG64* time, LONG64 value) { InterlockedExchange64(time, value); }
+LONG64 LoadTime(volatile LONG64* time) { return InterlockedCompareExchange64(time, 0, 0); }
+#else
+VOID StoreTime(volatile LONG64* time, LONG64 value) { *time = value; }
+LONG64 LoadTime(volatile LONG64* time) { return *time; }
+#endif
+
 } // namespace
 
 Acquisition::Acquisition(CameraDevice* device) : device_(device) {
@@ -51,6 +62,7 @@ NTSTATUS Acquisition::Start(ColorState* colorState, ULONG width, ULONG height) {
     InterlockedExchange(&framesRead_, 0);
     InterlockedExchange(&readFailures_, 0);
     InterlockedExchange(&framesConverted_, 0);
+    StoreTime(&conversionTime_, 0);
     slots_.ResetDropped();
 
     // A camera that did not take its start would never send a frame; the client hears of it
@@ -135,13 +147,23 @@ BOOLEAN Acquisition::BeginProcessing() {
 }
 
 BOOLEAN Acquisition::ConvertReady() {
+    if (device_->Traits().stopChecksRunFlag && ReadInterlocked(&runFlag_) == 0) {
+        return FALSE;
+    }
     const ULONG slot = slots_.BeginConvert();
     if (slot == RawSlots::kNoSlot) {
         return FALSE;
     }
     BOOLEAN converted = FALSE;
     if (conversionValid_ && rawBuffers_[slot] != nullptr) {
+        LARGE_INTEGER frequency;
+        const LARGE_INTEGER begin = KeQueryPerformanceCounter(&frequency);
         ConvertFrame(colorState_, rawBuffers_[slot], conversionOffset_, conversionPitch_);
+        const LARGE_INTEGER end = KeQueryPerformanceCounter(nullptr);
+        if (frequency.QuadPart > 0) {
+            const LONGLONG elapsed = (end.QuadPart - begin.QuadPart) * 10000000 / frequency.QuadPart;
+            StoreTime(&conversionTime_, LoadTime(&conversionTime_) + elapsed);
+        }
         InterlockedIncrement(&framesConverted_);
         converted = TRUE;
     }
@@ -163,6 +185,8 @@ VOID Acquisition::GetCounters(AcquisitionCounters* counters) const {
     counters->readFailures = ReadCounter(&readFailures_);
     counters->framesConverted = ReadCounter(&framesConverted_);
     counters->framesDropped = slots_.Dropped();
+    counters->conversionTime =
+        static_cast<ULONGLONG>(LoadTime(const_cast<volatile LONG64*>(&conversionTime_)));
 }
 
 Acquisition::State Acquisition::CurrentState() const {
@@ -186,6 +210,9 @@ VOID Acquisition::ReadLoop() {
             // must not find the stream still without frames.
             InterlockedIncrement(&framesRead_);
             slots_.EndFill(slot, TRUE);
+            if (device_->Traits().stopChecksRunFlag && ReadInterlocked(&runFlag_) == 0) {
+                break;
+            }
             device_->NotifyFrame();
         } else {
             // A timeout is the idle state of a triggered camera: the next read starts at once.

@@ -33,6 +33,7 @@ VOID CameraDevice::LockColorState() {
 VOID CameraDevice::UnlockColorState() { (VOID) KeReleaseMutex(&colorStateLock_, FALSE); }
 
 VOID CameraDevice::NotifyFrame() {
+    InterlockedIncrement(&framesNotified_);
     // The pin registers itself while acquired, before the acquisition thread starts.
     if (openPin_ != nullptr) {
         openPin_->AttemptProcessing();
@@ -48,6 +49,23 @@ BOOLEAN CameraDevice::setExposure(LONG) { return FALSE; }
 BOOLEAN CameraDevice::setGain(LONG) { return FALSE; }
 BOOLEAN CameraDevice::setExternalTrigger(LONG) { return FALSE; }
 BOOLEAN CameraDevice::readSensorRegister(ULONG, PULONG) { return FALSE; }
+
+BOOLEAN CameraDevice::setFlipH(LONG flag) {
+    InterlockedExchange(&settings_.FlipH, flag);
+    return TRUE;
+}
+
+BOOLEAN CameraDevice::setFlipV(LONG flag) {
+    InterlockedExchange(&settings_.FlipV, flag);
+    return TRUE;
+}
+
+BOOLEAN CameraDevice::readExternalTrigger(PLONG) { return FALSE; }
+BOOLEAN CameraDevice::readGain(PLONG) { return FALSE; }
+
+BOOLEAN CameraDevice::selectClock(LONG) { return FALSE; }
+VOID CameraDevice::PrepareAtDeviceStart() {}
+VOID CameraDevice::PrepareForReload() {}
 
 BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
     const ULONG size = rawFrameSize_;

@@ -40,6 +40,12 @@ public:
 
     // A raw frame is ready: asks the open pin to process.
     virtual VOID NotifyFrame();
+    // Frames notified since the last reset: the number the next delivered frame carries.
+    ULONG FramesNotified() const {
+        return static_cast<ULONG>(
+            InterlockedCompareExchange(const_cast<volatile LONG*>(&framesNotified_), 0, 0));
+    }
+    VOID ResetFramesNotified() { InterlockedExchange(&framesNotified_, 0); }
     // Programs the camera for streaming and sets the raw frame geometry. Sensor writes are
     // not checked; the result reports whether the frame size and the start command reached
     // the camera.
@@ -65,6 +71,20 @@ public:
     // The register's value as the sensor reports it, on models whose sensor answers reads
     // (CMD_SENSOR_READ); the others keep only the register shadow and report failure.
     virtual BOOLEAN readSensorRegister(ULONG address, PULONG value);
+    // Mirror and flip. Where the sensor does them the flag is stored only when the sensor took
+    // it; elsewhere the capture pin applies the stored flag.
+    virtual BOOLEAN setFlipH(LONG flag);
+    virtual BOOLEAN setFlipV(LONG flag);
+    // Where the camera holds a value itself, these refresh the record from it before a client
+    // is told the value; false when nothing was read and the record stays as it is.
+    virtual BOOLEAN readExternalTrigger(PLONG flag);
+    virtual BOOLEAN readGain(PLONG gain);
+    // Selects the pixel clock where the camera lets it be chosen; elsewhere false, no effect.
+    virtual BOOLEAN selectClock(LONG index);
+    // The camera's preparation when the device starts (once the camera is configured, before
+    // its settings are loaded), and before a client's reload of the settings.
+    virtual VOID PrepareAtDeviceStart();
+    virtual VOID PrepareForReload();
 
     // Commands every model sends the same way.
     BOOLEAN writeBoardRegister(UCHAR reg, UCHAR value);
@@ -139,6 +159,7 @@ private:
     CommandChannel commands_;   // the register and control command area and its lock
     CommandPacket framePacket_; // the per-frame frame request
     volatile LONG exclusiveClaim_ = 0;
+    volatile LONG framesNotified_ = 0;
     ULONG openPins_ = 0;
     Acquisition* acquisition_ = nullptr;
     ColorState* colorState_ = nullptr;

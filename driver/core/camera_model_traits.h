@@ -3,6 +3,7 @@
 #pragma once
 
 #include "driver/control/camera_settings.h"
+#include "driver/control/window_region_rule.h"
 #include "driver/pipeline/color_state.h"
 #include "driver/wdk.h"
 
@@ -16,6 +17,13 @@ struct CameraModelTraits {
     // for each frame.
     BOOLEAN keepChunkRecords;
 
+    // Settings. The defaults are the Tern's.
+    // The region is a window the sensor reads out, kept to this rule; a minimum size of 0 means
+    // the camera sends its whole sensor and the driver cuts the region out of it.
+    WindowRegionRule windowRegion = {};
+    // The settings load switches the external trigger after the region (else before it).
+    BOOLEAN triggerAfterRegion = TRUE;
+
     // Streaming. The defaults are the Tern's.
     // The camera sends only the region of interest; otherwise a raw frame is the whole sensor
     // and the region is cut out of it for conversion.
@@ -24,6 +32,11 @@ struct CameraModelTraits {
     BOOLEAN sensorFlips = FALSE;
     // Stopping the acquisition thread cancels its outstanding frame read first.
     BOOLEAN cancelReadsOnStop = FALSE;
+    // Once a stop has begun, the thread offers no frame it still read and the process routine
+    // converts none.
+    BOOLEAN stopChecksRunFlag = FALSE;
+    // Delivered frames carry their number since the stream started in a KS_FRAME_INFO.
+    BOOLEAN framesNumbered = FALSE;
     ColorStateTraits colorState = {};
 };
 

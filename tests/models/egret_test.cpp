@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "driver/control/command_codes.h"
-#include "driver/models/common/window_region_rule.h"
+#include "driver/control/window_region_rule.h"
 #include "driver/models/egret/egret_camera_device.h"
 #include "tests/models/model_rig.h"
 
@@ -19,8 +19,8 @@ constexpr Filter kEgretFilter = {1, true};
 
 void SetRegion(zyn::CameraDevice& device, LONG subSample, LONG x, LONG y, LONG width,
                LONG height) {
-    zyn::models::ApplyWindowRegion(device.Settings(), device.Traits().limits,
-                                   zyn::egret::kRegionRule, {subSample, x, y, width, height});
+    zyn::ApplyWindowRegion(device.Settings(), device.Traits().limits,
+                           device.Traits().windowRegion, {subSample, x, y, width, height});
 }
 
 NTSTATUS Start(zyn::CameraDevice& device) {

@@ -6,7 +6,7 @@
 #include <future>
 
 #include "driver/control/command_codes.h"
-#include "driver/models/common/window_region_rule.h"
+#include "driver/control/window_region_rule.h"
 #include "driver/models/heron/heron_camera_device.h"
 #include "sim/camera/usb_descriptors.h"
 #include "tests/models/model_rig.h"
@@ -33,8 +33,8 @@ protected:
 
     void SetRegion(LONG subSample, LONG x, LONG y, LONG width, LONG height) {
         zyn::CameraDevice& device = rig_->Device();
-        zyn::models::ApplyWindowRegion(device.Settings(), device.Traits().limits,
-                                       zyn::heron::kRegionRule, {subSample, x, y, width, height});
+        zyn::ApplyWindowRegion(device.Settings(), device.Traits().limits,
+                               device.Traits().windowRegion, {subSample, x, y, width, height});
     }
 
     NTSTATUS Start() {
@@ -224,7 +224,7 @@ TEST_F(HeronTest, SensorRegistersAreAddressedWithSixteenBits) {
     Rig().camera.ClearCommandLog();
     EXPECT_TRUE(heron.writeSensorRegister(0x1234, 0x1AB));
     EXPECT_FALSE(heron.writeSensorRegister(0x10000, 1));
-    UCHAR value = 0;
+    ULONG value = 0;
     EXPECT_FALSE(heron.readSensorRegister(0x10000, &value));
     const std::vector<sim::camera::CommandRecord> log = Rig().camera.CommandLog();
     ASSERT_EQ(log.size(), 1u) << "out-of-range addresses send nothing";

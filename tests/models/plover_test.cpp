@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "driver/control/command_codes.h"
-#include "driver/models/common/window_region_rule.h"
+#include "driver/control/window_region_rule.h"
 #include "driver/models/plover/plover_camera_device.h"
 #include "driver/models/plover/plover_gain.h"
 #include "driver/models/tern/tern_camera_device.h"
@@ -20,8 +20,8 @@ using zyn::plover::PloverCameraDevice;
 constexpr Filter kPloverFilter = {2, false}; // RGGB wherever the window starts
 
 void SetRegion(zyn::CameraDevice& device, LONG x, LONG y, LONG width, LONG height) {
-    zyn::models::ApplyWindowRegion(device.Settings(), device.Traits().limits,
-                                   zyn::plover::kRegionRule, {0, x, y, width, height});
+    zyn::ApplyWindowRegion(device.Settings(), device.Traits().limits,
+                           device.Traits().windowRegion, {0, x, y, width, height});
 }
 
 NTSTATUS Start(zyn::CameraDevice& device) {

@@ -1,7 +1,7 @@
 // The region rule of the models that program a window into the sensor.
 #include <gtest/gtest.h>
 
-#include "driver/models/common/window_region_rule.h"
+#include "driver/control/window_region_rule.h"
 #include "driver/models/egret/egret_model.h"
 #include "driver/models/heron/heron_model.h"
 #include "driver/models/plover/plover_model.h"
@@ -10,8 +10,8 @@ namespace model_test {
 namespace {
 
 using zyn::CameraSettings;
-using zyn::models::ApplyWindowRegion;
-using zyn::models::RegionRequest;
+using zyn::ApplyWindowRegion;
+using zyn::RegionRequest;
 
 struct Window {
     LONG x, y, width, height;

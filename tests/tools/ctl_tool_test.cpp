@@ -93,7 +93,29 @@ TEST(ZynCtl, SettingsPersistInTheRegistryFileBetweenRuns) {
               "brightness = 300\nwidth = 640\nheight = 480\n");
     std::filesystem::remove(file);
 
-    EXPECT_EQ(Ctl("--model egret --list").status, 2);
+    EXPECT_EQ(Ctl("--model kite --list").status, 2);
+}
+
+TEST(ZynCtl, TheOtherModelsShowTheirItemsLimitsAndRegions) {
+    CtlRun plover = Ctl("--model plover --list");
+    ASSERT_EQ(plover.status, 0) << plover.err;
+    EXPECT_NE(plover.out.find("dot_threshold"), std::string::npos) << plover.out;
+    EXPECT_NE(plover.out.find("exposure             get/set  1  (min 1, max 8191, default 960)"),
+              std::string::npos)
+        << plover.out;
+
+    // Heron keeps its windows on the crop registers' steps of 4 pixels.
+    CtlRun heron = Ctl("--model heron --get sensor_width --get gain_max --get dot "
+                       "--region 10,7,333,201 --get roi_x --format");
+    EXPECT_EQ(heron.status, 1) << "Heron has no dot filter";
+    EXPECT_EQ(heron.out.substr(0, heron.out.find("biSizeImage")),
+              "sensor_width = 2448\ngain_max = 480\nroi_x = 12\nwidth = 336\nheight = 204\n")
+        << heron.out;
+
+    CtlRun egret = Ctl("--model egret --region 0,0,0,0,1 --get roi_width --format");
+    ASSERT_EQ(egret.status, 0) << egret.err;
+    EXPECT_EQ(egret.out.substr(0, egret.out.find("biSizeImage")),
+              "roi_width = 2048\nwidth = 1024\nheight = 768\n");
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 #include "tools/common/driver_models.h"
 
+#include "driver/models/egret/egret_driver.h"
+#include "driver/models/heron/heron_driver.h"
+#include "driver/models/plover/plover_driver.h"
 #include "driver/models/tern/tern_driver.h"
 
 namespace zyn::tools {
@@ -7,6 +10,9 @@ namespace zyn::tools {
 const std::vector<DriverModel>& DriverModels() {
     static const std::vector<DriverModel> models = {
         {"tern", sim::camera::Model::Tern, &zyn::tern::DriverEntry},
+        {"heron", sim::camera::Model::Heron, &zyn::heron::DriverEntry},
+        {"plover", sim::camera::Model::Plover, &zyn::plover::DriverEntry},
+        {"egret", sim::camera::Model::Egret, &zyn::egret::DriverEntry},
     };
     return models;
 }

@@ -49,12 +49,17 @@ BOOLEAN CropSensorCameraDevice::writeSensorRegister(ULONG index, ULONG value) {
         packets::SensorWrite16(static_cast<USHORT>(index), static_cast<UCHAR>(value)));
 }
 
-BOOLEAN CropSensorCameraDevice::readSensorRegister(ULONG address, PUCHAR value) {
+BOOLEAN CropSensorCameraDevice::readSensorRegister(ULONG address, PULONG value) {
     if (address > kLastAddress) {
         return FALSE;
     }
-    return Commands().Query(packets::SensorRead16(static_cast<USHORT>(address)), value,
-                            kSensorReadSettleMs);
+    UCHAR byte = 0;
+    if (!Commands().Query(packets::SensorRead16(static_cast<USHORT>(address)), &byte,
+                          kSensorReadSettleMs)) {
+        return FALSE;
+    }
+    *value = byte;
+    return TRUE;
 }
 
 BOOLEAN CropSensorCameraDevice::sendSensorControl(UCHAR selector, UCHAR value) {
@@ -101,9 +106,9 @@ VOID CropSensorCameraDevice::PrepareAtDeviceStart() {
     writeBoardRegister(board::kStartMode, kBoardStartMode);
     Commands().Send(packets::InitBegin());
     InitSensor();
+    // No capture pin exists yet to take the colour phase.
     const CameraSettings& settings = Settings();
-    StartCapture(GetColorState(), static_cast<ULONG>(settings.RoiW),
-                 static_cast<ULONG>(settings.RoiH));
+    StartCapture(nullptr, static_cast<ULONG>(settings.RoiW), static_cast<ULONG>(settings.RoiH));
 }
 
 NTSTATUS CropSensorCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) {
@@ -199,12 +204,12 @@ BOOLEAN CropSensorCameraDevice::setGain(LONG value) {
 
 BOOLEAN CropSensorCameraDevice::readGain(PLONG gain) {
     CommandSequence sequence(Commands());
-    UCHAR low = 0;
-    UCHAR high = 0;
+    ULONG low = 0;
+    ULONG high = 0;
     if (!readSensorRegister(reg::kGain, &low) || !readSensorRegister(reg::kGain + 1, &high)) {
         return FALSE;
     }
-    Settings().GlobalGain = static_cast<LONG>(low) | static_cast<LONG>(high) << 8;
+    Settings().GlobalGain = static_cast<LONG>(low | high << 8);
     *gain = Settings().GlobalGain;
     return TRUE;
 }
@@ -230,28 +235,30 @@ BOOLEAN CropSensorCameraDevice::WriteDirection(LONG flipH, LONG flipV) {
                                static_cast<ULONG>((1 - flipH) * 2 + (1 - flipV)));
 }
 
-BOOLEAN CropSensorCameraDevice::setFlipH(LONG flag) {
-    const LONG flipH = flag != 0 ? 1 : 0;
+BOOLEAN CropSensorCameraDevice::SetDirectionFlag(volatile LONG* flag, LONG value) {
     CameraSettings& settings = Settings();
-    CommandSequence sequence(Commands());
-    if (!WriteDirection(flipH, ReadFlag(settings.FlipV))) {
-        return FALSE;
+    {
+        CommandSequence sequence(Commands());
+        const LONG flipH = flag == &settings.FlipH ? value : ReadFlag(settings.FlipH);
+        const LONG flipV = flag == &settings.FlipV ? value : ReadFlag(settings.FlipV);
+        if (!WriteDirection(flipH, flipV)) {
+            return FALSE;
+        }
+        InterlockedExchange(flag, value);
     }
-    InterlockedExchange(&settings.FlipH, flipH);
-    UpdateBayerPhase(GetColorState());
+    // The first sample read has another colour now; a frame converted meanwhile may still
+    // have had the old one.
+    ColorStateAccess access(*this);
+    UpdateBayerPhase(access.get());
     return TRUE;
 }
 
+BOOLEAN CropSensorCameraDevice::setFlipH(LONG flag) {
+    return SetDirectionFlag(&Settings().FlipH, flag != 0 ? 1 : 0);
+}
+
 BOOLEAN CropSensorCameraDevice::setFlipV(LONG flag) {
-    const LONG flipV = flag != 0 ? 1 : 0;
-    CameraSettings& settings = Settings();
-    CommandSequence sequence(Commands());
-    if (!WriteDirection(ReadFlag(settings.FlipH), flipV)) {
-        return FALSE;
-    }
-    InterlockedExchange(&settings.FlipV, flipV);
-    UpdateBayerPhase(GetColorState());
-    return TRUE;
+    return SetDirectionFlag(&Settings().FlipV, flag != 0 ? 1 : 0);
 }
 
 } // namespace zyn::crop

@@ -38,17 +38,16 @@ public:
     BOOLEAN setExternalTrigger(LONG flag) override;
 
     // The sensor's register at `address`, asked of the sensor itself.
-    BOOLEAN readSensorRegister(ULONG address, PUCHAR value);
+    BOOLEAN readSensorRegister(ULONG address, PULONG value) override;
     // The gain the sensor holds; stored in GlobalGain when both bytes were read.
-    BOOLEAN readGain(PLONG gain);
-    // Mirror and flip in the read-out. The flag is stored only when the sensor took it; the
-    // colour phase then follows.
-    BOOLEAN setFlipH(LONG flag);
-    BOOLEAN setFlipV(LONG flag);
+    BOOLEAN readGain(PLONG gain) override;
+    // Mirror and flip in the read-out. The flag (0 or 1) is stored only when the sensor took
+    // it; the colour phase then follows.
+    BOOLEAN setFlipH(LONG flag) override;
+    BOOLEAN setFlipV(LONG flag) override;
 
-    // The camera's preparation when the device starts, before its settings are loaded: the
-    // board is started, the sensor initialised and the read-out programmed.
-    VOID PrepareAtDeviceStart();
+    // The board is started, the sensor initialised and the read-out programmed.
+    VOID PrepareAtDeviceStart() override;
 
     // The read-out timing in effect, which the exposure is computed with.
     ULONG LineLength() const { return lineLength_; }
@@ -61,6 +60,8 @@ private:
     BOOLEAN WriteSplit(USHORT first, ULONG value, ULONG bytes);
     VOID WriteTable(const RegisterWrite* writes, ULONG count);
     BOOLEAN WriteDirection(LONG flipH, LONG flipV);
+    // The read-out direction with one flag changed; stores the flag when the sensor took it.
+    BOOLEAN SetDirectionFlag(volatile LONG* flag, LONG value);
     // Recomputes the colour phase of the read-out for the current window and flips.
     VOID UpdateBayerPhase(ColorState* colorState);
 

@@ -4,11 +4,6 @@
 
 namespace zyn::egret {
 
-DriverGlobals& Globals() {
-    static DriverGlobals globals;
-    return globals;
-}
-
 EgretCameraDevice::EgretCameraDevice(struct _KSDEVICE* device, DriverGlobals& globals)
     : CropSensorCameraDevice(device, kTraits, kSensorProfile, globals) {}
 

@@ -4,11 +4,6 @@
 
 namespace zyn::heron {
 
-DriverGlobals& Globals() {
-    static DriverGlobals globals;
-    return globals;
-}
-
 HeronCameraDevice::HeronCameraDevice(struct _KSDEVICE* device, DriverGlobals& globals)
     : CropSensorCameraDevice(device, kTraits, kSensorProfile, globals) {}
 

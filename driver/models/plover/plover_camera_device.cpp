@@ -64,26 +64,9 @@ constexpr ULONG RoundUpTo2KiB(ULONG bytes) { return ((bytes - 1) & ~0x7FFu) + 0x
 
 } // namespace
 
-DriverGlobals& Globals() {
-    static DriverGlobals globals;
-    return globals;
-}
-
 PloverCameraDevice::PloverCameraDevice(struct _KSDEVICE* device, DriverGlobals& globals)
     : CameraDevice(device, kTraits, globals),
       frameLength_(static_cast<ULONG>(Settings().RoiY + Settings().RoiH) + kFrameBlanking) {}
-
-VOID PloverCameraDevice::NotifyFrame() {
-    InterlockedIncrement(&frameCount_);
-    CameraDevice::NotifyFrame();
-}
-
-ULONG PloverCameraDevice::FrameCount() const {
-    return static_cast<ULONG>(
-        InterlockedCompareExchange(const_cast<volatile LONG*>(&frameCount_), 0, 0));
-}
-
-VOID PloverCameraDevice::ResetFrameCount() { InterlockedExchange(&frameCount_, 0); }
 
 BOOLEAN PloverCameraDevice::writeSensorRegister(ULONG index, ULONG value) {
     if (index > kLastAddress) {
@@ -117,6 +100,8 @@ VOID PloverCameraDevice::PrepareAtDeviceStart() {
     Commands().Send(packets::InitBegin());
     InitSensor();
 }
+
+VOID PloverCameraDevice::PrepareForReload() { PrepareAtDeviceStart(); }
 
 NTSTATUS PloverCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) {
     CameraSettings& settings = Settings();
@@ -234,9 +219,9 @@ BOOLEAN PloverCameraDevice::selectClock(LONG index) {
         return FALSE;
     }
     InitSensor();
+    // The colour phase does not change: no colour state is needed.
     const CameraSettings& settings = Settings();
-    StartCapture(GetColorState(), static_cast<ULONG>(settings.RoiW),
-                 static_cast<ULONG>(settings.RoiH));
+    StartCapture(nullptr, static_cast<ULONG>(settings.RoiW), static_cast<ULONG>(settings.RoiH));
     Settings().Clock = static_cast<LONG>(clock);
     return TRUE;
 }

@@ -12,8 +12,6 @@ class PloverCameraDevice : public CameraDevice {
 public:
     PloverCameraDevice(struct _KSDEVICE* device, DriverGlobals& globals);
 
-    // Counts the frame for the frame numbers the pin reports, then forwards it.
-    VOID NotifyFrame() override;
     // Programs the window of the region in the settings, sets the raw frame geometry, starts
     // the board and applies ExTrigger, Exposure and GlobalGain. Fails when the frame size or
     // the start command did not reach the camera.
@@ -37,17 +35,14 @@ public:
 
     // ExTrigger as the board has it: on when any of the trigger bits of register 11 is set.
     // On failure ExTrigger is left as it was.
-    BOOLEAN readExternalTrigger(PLONG flag);
+    BOOLEAN readExternalTrigger(PLONG flag) override;
     // Selects pixel clock `index` (6 or more, or negative, select 0). On success the sensor
     // is initialised and the camera started again for the new clock, and Clock stored.
-    BOOLEAN selectClock(LONG index);
+    BOOLEAN selectClock(LONG index) override;
 
-    // The camera's preparation at device start and before a settings reload.
-    VOID PrepareAtDeviceStart();
-
-    // Frames reported since the last reset (the stream start resets it).
-    ULONG FrameCount() const;
-    VOID ResetFrameCount();
+    // The sensor is initialised at device start and before a settings reload.
+    VOID PrepareAtDeviceStart() override;
+    VOID PrepareForReload() override;
 
     ULONG FirmwareVersion() const { return firmwareVersion_; }
     ULONG FrameLength() const { return frameLength_; }
@@ -55,7 +50,6 @@ public:
 private:
     ULONG firmwareVersion_ = 0; // board registers 29 (high) to 31; 0 until read
     ULONG frameLength_;         // lines of one frame: the window's bottom plus blanking
-    volatile LONG frameCount_ = 0;
 };
 
 // The module-wide state of the Plover driver image.

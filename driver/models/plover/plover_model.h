@@ -3,7 +3,6 @@
 #pragma once
 
 #include "driver/core/camera_model_traits.h"
-#include "driver/models/common/window_region_rule.h"
 #include "driver/wdk.h"
 
 namespace zyn::plover {
@@ -20,22 +19,32 @@ constexpr LONG kGainDefault = 40;
 // Pixel clocks the sensor offers; board register 15 selects one.
 constexpr LONG kClockCount = 6;
 
-constexpr CameraModelTraits kTraits = {
-    {
-        kSensorWidth, kSensorHeight,
-        kExposureMinimum, kExposureMaximum, kExposureDefault,
-        kGainMaximum, kGainDefault,
-        0, 300, 512, // colour gains: clamp range and the maximum reported
-        0,           // no sub-sampling
-        TRUE,        // the clock is selectable
-        TRUE,        // and read from the camera
-        TRUE,        // the dot filter (Dot, DotThreshold)
-    },
-    2,     // RGGB wherever the window starts
-    37,    // trigger on
-    FALSE, // a record array per frame
-};
+constexpr WindowRegionRule kRegionRule = {32, 1};
 
-constexpr models::WindowRegionRule kRegionRule = {32, 1};
+constexpr CameraModelTraits MakeTraits() {
+    CameraModelTraits traits = {
+        {
+            kSensorWidth, kSensorHeight,
+            kExposureMinimum, kExposureMaximum, kExposureDefault,
+            kGainMaximum, kGainDefault,
+            0, 300, 512, // colour gains: clamp range and the maximum reported
+            0,           // no sub-sampling
+            TRUE,        // the clock is selectable
+            TRUE,        // and read from the camera
+            TRUE,        // the dot filter (Dot, DotThreshold)
+        },
+        2,     // RGGB wherever the window starts
+        37,    // trigger on
+        FALSE, // a record array per frame
+    };
+    traits.windowRegion = kRegionRule;
+    traits.triggerAfterRegion = FALSE;
+    traits.rawFrameIsRegion = TRUE;
+    traits.cancelReadsOnStop = TRUE;
+    traits.stopChecksRunFlag = TRUE;
+    traits.framesNumbered = TRUE;
+    return traits;
+}
+constexpr CameraModelTraits kTraits = MakeTraits();
 
 } // namespace zyn::plover

@@ -5,23 +5,16 @@
 #pragma once
 
 #include "driver/control/camera_settings.h"
+#include "driver/control/region_rule.h"
 #include "driver/wdk.h"
 
-namespace zyn::models {
+namespace zyn {
 
 struct WindowRegionRule {
-    LONG minimumSize; // smallest width and height of a window
+    LONG minimumSize; // smallest width and height of a window; 0: no window, the full sensor
     // Origin and size of a window are multiples of this (1: any pixel). The sensor width and
     // height, less the minimum size, must be multiples of it too.
     LONG alignment;
-};
-
-struct RegionRequest {
-    LONG subSample;
-    LONG x;
-    LONG y;
-    LONG width;
-    LONG height;
 };
 
 // Stores the region the request leads to in SubSample, Roi*, Report* and Output*. The caller
@@ -36,4 +29,4 @@ struct RegionRequest {
 VOID ApplyWindowRegion(CameraSettings& settings, const SettingsLimits& limits,
                        const WindowRegionRule& rule, const RegionRequest& request);
 
-} // namespace zyn::models
+} // namespace zyn

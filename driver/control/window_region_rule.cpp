@@ -1,6 +1,6 @@
-#include "driver/models/common/window_region_rule.h"
+#include "driver/control/window_region_rule.h"
 
-namespace zyn::models {
+namespace zyn {
 
 namespace {
 
@@ -61,4 +61,4 @@ VOID ApplyWindowRegion(CameraSettings& settings, const SettingsLimits& limits,
     settings.OutputHeight = settings.RoiH;
 }
 
-} // namespace zyn::models
+} // namespace zyn

@@ -51,6 +51,7 @@ NTSTATUS Acquisition::Start(ColorState* colorState, ULONG width, ULONG height) {
     InterlockedExchange(&framesRead_, 0);
     InterlockedExchange(&readFailures_, 0);
     InterlockedExchange(&framesConverted_, 0);
+    InterlockedExchange64(&conversionTime_, 0);
     slots_.ResetDropped();
 
     // A camera that did not take its start would never send a frame; the client hears of it
@@ -144,7 +145,14 @@ BOOLEAN Acquisition::ConvertReady() {
     }
     BOOLEAN converted = FALSE;
     if (conversionValid_ && rawBuffers_[slot] != nullptr) {
+        LARGE_INTEGER frequency;
+        const LARGE_INTEGER begin = KeQueryPerformanceCounter(&frequency);
         ConvertFrame(colorState_, rawBuffers_[slot], conversionOffset_, conversionPitch_);
+        const LARGE_INTEGER end = KeQueryPerformanceCounter(nullptr);
+        if (frequency.QuadPart > 0) {
+            const LONGLONG elapsed = (end.QuadPart - begin.QuadPart) * 10000000 / frequency.QuadPart;
+            InterlockedExchange64(&conversionTime_, conversionTime_ + elapsed);
+        }
         InterlockedIncrement(&framesConverted_);
         converted = TRUE;
     }
@@ -166,6 +174,8 @@ VOID Acquisition::GetCounters(AcquisitionCounters* counters) const {
     counters->readFailures = ReadCounter(&readFailures_);
     counters->framesConverted = ReadCounter(&framesConverted_);
     counters->framesDropped = slots_.Dropped();
+    counters->conversionTime = static_cast<ULONGLONG>(
+        InterlockedCompareExchange64(const_cast<volatile LONG64*>(&conversionTime_), 0, 0));
 }
 
 Acquisition::State Acquisition::CurrentState() const {

@@ -30,6 +30,7 @@ struct AcquisitionCounters {
     ULONG readFailures;    // reads that brought no frame (timeouts among them)
     ULONG framesConverted; // raw frames converted into the RGB frame buffer
     ULONG framesDropped;   // raw frames overwritten or dropped before conversion
+    ULONGLONG conversionTime; // spent converting, in 100-ns units
 };
 
 class Acquisition : public PoolObject<kTagContext> {
@@ -105,6 +106,7 @@ private:
     volatile LONG framesRead_ = 0;
     volatile LONG readFailures_ = 0;
     volatile LONG framesConverted_ = 0;
+    volatile LONG64 conversionTime_ = 0; // written by the process routine only
 };
 
 } // namespace zyn

@@ -233,6 +233,7 @@ NTSTATUS CapturePin::StartStreaming() {
     rgbHeight_ = NonNegative(settings.RoiH);
     outputWidth_ = AtMost(NonNegative(settings.OutputWidth), rgbWidth_);
     outputHeight_ = AtMost(NonNegative(settings.OutputHeight), rgbHeight_);
+    undelivered_ = FALSE;
     const NTSTATUS status = acquisition_->Start(colorState, rgbWidth_, rgbHeight_);
     if (NT_SUCCESS(status)) {
         runState_ = 2;
@@ -272,16 +273,23 @@ NTSTATUS CapturePin::Process() {
     PKSSTREAM_POINTER streamPointer =
         KsPinGetLeadingEdgeStreamPointer(pin_, KSSTREAM_POINTER_STATE_LOCKED);
     // Converted whether or not a client frame waits, so the RGB frame stays the newest.
-    const BOOLEAN converted = acquisition->ConvertReady();
+    if (acquisition->ConvertReady()) {
+        undelivered_ = TRUE;
+    }
     if (streamPointer != nullptr) {
-        Deliver(streamPointer, converted);
-        KsStreamPointerUnlock(streamPointer, TRUE);
+        // A client frame takes each picture once; without a new one it stays queued for the
+        // next, rather than coming back at once with a picture the client already has.
+        const BOOLEAN complete = undelivered_;
+        if (complete && Deliver(streamPointer)) {
+            undelivered_ = FALSE;
+        }
+        KsStreamPointerUnlock(streamPointer, complete);
     }
     acquisition->ProcessingDone();
     return STATUS_PENDING;
 }
 
-VOID CapturePin::Deliver(PKSSTREAM_POINTER streamPointer, BOOLEAN converted) {
+BOOLEAN CapturePin::Deliver(PKSSTREAM_POINTER streamPointer) {
     PKSSTREAM_HEADER header = streamPointer->StreamHeader;
     header->Duration = videoInfo_.AvgTimePerFrame;
     header->PresentationTime.Numerator = 1;
@@ -308,7 +316,7 @@ VOID CapturePin::Deliver(PKSSTREAM_POINTER streamPointer, BOOLEAN converted) {
     if (rgb == nullptr || ClientFrameExtent(layout) > available || imageBytes > available) {
         header->DataUsed = 0;
         InterlockedIncrement(&framesTooSmall_);
-        return;
+        return FALSE;
     }
     FrameOrientation orientation = {FALSE, FALSE};
     if (!device_->Traits().sensorFlips) {
@@ -319,14 +327,11 @@ VOID CapturePin::Deliver(PKSSTREAM_POINTER streamPointer, BOOLEAN converted) {
     CopyFrameToClient(rgb, layout, orientation, streamPointer->OffsetOut.Data);
     header->DataUsed = imageBytes;
     InterlockedIncrement(&framesDelivered_);
-    if (!converted) {
-        InterlockedIncrement(&framesRepeated_);
-    }
+    return TRUE;
 }
 
 VOID CapturePin::GetCounters(CapturePinCounters* counters) const {
     counters->framesDelivered = static_cast<ULONG>(ReadInterlocked(&framesDelivered_));
-    counters->framesRepeated = static_cast<ULONG>(ReadInterlocked(&framesRepeated_));
     counters->framesTooSmall = static_cast<ULONG>(ReadInterlocked(&framesTooSmall_));
 }
 

@@ -1,6 +1,6 @@
 // The video capture pin: creation and closing, the connection format, the state changes that
 // claim the device, build the colour state and drive the acquisition, and the process routine
-// that fills each client frame with the newest converted frame.
+// that fills client frames with the newest converted frame, each picture once.
 //
 // Kernel streaming serialises the pin's dispatch calls except Process, which runs on a thread
 // of its own; Process touches the stream only between the acquisition's BeginProcessing and
@@ -20,7 +20,6 @@ class CameraDevice;
 // Counters of the pin's life, for diagnostics.
 struct CapturePinCounters {
     ULONG framesDelivered; // client frames completed with a picture
-    ULONG framesRepeated;  // of those, frames that carried no newly converted picture
     ULONG framesTooSmall;  // client frames completed empty: the picture did not fit
 };
 
@@ -57,7 +56,8 @@ private:
     NTSTATUS StartStreaming();
     VOID StopStreaming();
     VOID GiveUpDevice();
-    VOID Deliver(PKSSTREAM_POINTER streamPointer, BOOLEAN converted);
+    // Fills the client frame and its header; FALSE when the picture did not fit.
+    BOOLEAN Deliver(PKSSTREAM_POINTER streamPointer);
 
     PKSPIN const pin_;
     CameraDevice* const device_;
@@ -73,8 +73,9 @@ private:
     ULONG rgbHeight_ = 0;
     ULONG outputWidth_ = 0;
     ULONG outputHeight_ = 0;
+    // The RGB frame holds a picture no client frame has carried yet (process routine only).
+    BOOLEAN undelivered_ = FALSE;
     volatile LONG framesDelivered_ = 0;
-    volatile LONG framesRepeated_ = 0;
     volatile LONG framesTooSmall_ = 0;
 };
 

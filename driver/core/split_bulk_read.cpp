@@ -96,6 +96,7 @@ NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer
         // their IRPs be freed.
         KeWaitForSingleObject(&readCompleted_, Executive, KernelMode, FALSE, nullptr);
         status = STATUS_TIMEOUT;
+        InterlockedIncrement(&readTimeouts_);
     } else if (NT_SUCCESS(status)) {
         status = ChunkOutcome(submitted, length);
     }

@@ -67,6 +67,10 @@ public:
     // From another thread: cancels the requests of a read in progress that have not completed
     // and waits until they have.
     VOID CancelReads();
+    // Frame reads that ended in their timeout since the transport was created.
+    ULONG ReadTimeouts() const {
+        return static_cast<ULONG>(InterlockedCompareExchange(&readTimeouts_, 0, 0));
+    }
 
 private:
     NTSTATUS SendIoctl(ULONG code, PVOID argument);
@@ -106,6 +110,7 @@ private:
     PMDL wholeBufferMdl_ = nullptr;
     CommandPacket readPacket_; // the split read's own command packet area
     BOOLEAN keepRecords_ = FALSE;
+    mutable volatile LONG readTimeouts_ = 0;
 };
 
 } // namespace zyn

@@ -412,10 +412,31 @@ bool Camera::ServeLocked() {
     if (geometry.frameBytes == 0) {
         return false;
     }
-    stream_ = FrameStream(RenderPicture(*scene_, geometry), geometry.frameBytes, kBulkPacketSize);
+    stream_ = FrameStream(PictureLocked(geometry), geometry.frameBytes, kBulkPacketSize);
     lastFrame_ = now;
     ++framesSent_;
     return true;
+}
+
+// A still scene seen through unchanged registers gives the same picture every frame: it is
+// rendered once and sent as copies, so the emulator costs the host little more than a real
+// camera would (the transfer), and streaming measures the driver rather than the renderer.
+std::vector<uint8_t> Camera::PictureLocked(const FrameGeometry& geometry) {
+    const FrameGeometry& last = renderedGeometry_;
+    const bool same = renderedScene_ == scene_ && last.windowX == geometry.windowX &&
+                      last.windowY == geometry.windowY &&
+                      last.windowWidth == geometry.windowWidth &&
+                      last.windowHeight == geometry.windowHeight &&
+                      last.subSample == geometry.subSample && last.mirrored == geometry.mirrored &&
+                      last.flipped == geometry.flipped && last.phase == geometry.phase &&
+                      last.width == geometry.width && last.lines == geometry.lines &&
+                      last.pitch == geometry.pitch && last.frameBytes == geometry.frameBytes;
+    if (!same) {
+        renderedPicture_ = RenderPicture(*scene_, geometry);
+        renderedScene_ = scene_;
+        renderedGeometry_ = geometry;
+    }
+    return renderedPicture_;
 }
 
 std::optional<std::chrono::nanoseconds> Camera::PacingDeadlineLocked() const {

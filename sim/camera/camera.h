@@ -150,6 +150,7 @@ private:
     bool AnswerLocked(const CommandRecord& command, const uint8_t* result, size_t length);
     bool ServeLocked();
     std::optional<std::chrono::nanoseconds> PacingDeadlineLocked() const;
+    std::vector<uint8_t> PictureLocked(const FrameGeometry& geometry);
     void NotifyDataReady(std::unique_lock<std::mutex>& lock);
     void PacingLoop();
 
@@ -166,6 +167,10 @@ private:
     std::vector<CommandRecord> log_;
     std::shared_ptr<const imaging::RgbImage> scene_;
     FrameStream stream_;
+    // The last picture rendered, and the scene and read-out it was rendered from.
+    std::shared_ptr<const imaging::RgbImage> renderedScene_;
+    FrameGeometry renderedGeometry_;
+    std::vector<uint8_t> renderedPicture_;
     std::function<void()> dataReady_;
     std::chrono::nanoseconds manualNow_{0};
     std::optional<std::chrono::nanoseconds> lastFrame_;

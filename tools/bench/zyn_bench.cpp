@@ -15,6 +15,7 @@
 #include "driver/pipeline/color_state.h"
 #include "sim/imaging/bayer.h"
 #include "sim/imaging/scenes.h"
+#include "tools/capture/capture_session.h"
 
 #if defined(ZYN_BENCH_OPENCV)
 #include <opencv2/imgproc.hpp>
@@ -83,6 +84,42 @@ void Convert(benchmark::State& state, FrameSize size, Mode mode) {
     CountPixels(state, size);
 }
 
+// The processors the benchmark was started with; the conversion rows run on one of them.
+cpu_set_t g_allCores;
+
+// The whole simulated stack: the emulated camera sending unpaced frames over the bus, the
+// driver reading and converting them, the client taking each picture and handing its frame
+// back. Its threads may use every processor, as the driver's pipeline does on a machine.
+void EndToEnd(benchmark::State& state, FrameSize size) {
+    cpu_set_t pinned;
+    sched_getaffinity(0, sizeof pinned, &pinned);
+    sched_setaffinity(0, sizeof g_allCores, &g_allCores);
+    zyn::capture::SessionOptions options;
+    options.frameInterval = std::chrono::nanoseconds{0};
+    options.scene = std::make_shared<imaging::RgbImage>(imaging::Gradient(size.width, size.height));
+    std::string error;
+    std::unique_ptr<zyn::capture::CaptureSession> session =
+        zyn::capture::CaptureSession::Open(options, &error);
+    if (session == nullptr || !NT_SUCCESS(session->CreatePin()) ||
+        !NT_SUCCESS(session->SetState(KSSTATE_RUN))) {
+        state.SkipWithError(session == nullptr ? error.c_str() : "the pin did not run");
+    } else {
+        for (auto _ : state) {
+            std::unique_ptr<sim::host::Frame> frame = session->NextFrame(std::chrono::seconds(10));
+            if (frame == nullptr) {
+                state.SkipWithError("no frame for 10 s");
+                break;
+            }
+            session->Requeue(std::move(frame));
+        }
+        state.counters["frames_per_s"] =
+            benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    }
+    session.reset();
+    sched_setaffinity(0, sizeof pinned, &pinned);
+    CountPixels(state, size);
+}
+
 #if defined(ZYN_BENCH_OPENCV)
 void OpenCvBilinear(benchmark::State& state, FrameSize size) {
     std::vector<uint8_t> raw = RawFrame(size);
@@ -127,6 +164,16 @@ public:
             std::printf("%-46s %10.3f %14.2f\n", row.name.c_str(), row.nsPerPixel,
                         floor == floors.end() ? 0.0 : row.nsPerPixel / floor->second);
         }
+        // The stack beside the conversion it is built around: frames per second of each.
+        const Row* stack = Find("end to end");
+        const Row* conversion = Find("ConvertFrame colour/" + Size(stack ? stack->name : ""));
+        if (stack != nullptr && conversion != nullptr) {
+            const double pixels = static_cast<double>(kSizes[0].width) * kSizes[0].height;
+            const double stackRate = 1e9 / (stack->nsPerPixel * pixels);
+            const double conversionRate = 1e9 / (conversion->nsPerPixel * pixels);
+            std::printf("\nend to end %.0f frames/s, conversion alone %.0f frames/s: %.0f %%\n",
+                        stackRate, conversionRate, 100.0 * stackRate / conversionRate);
+        }
     }
 
 private:
@@ -134,7 +181,20 @@ private:
         std::string name;
         double nsPerPixel;
     };
-    static std::string Size(const std::string& name) { return name.substr(name.rfind('/') + 1); }
+    static std::string Size(const std::string& name) {
+        // The size follows the first '/' (Google Benchmark appends its own parts after it).
+        const size_t slash = name.find('/');
+        const size_t end = name.find('/', slash + 1);
+        return slash == std::string::npos ? "" : name.substr(slash + 1, end - slash - 1);
+    }
+    const Row* Find(const std::string& prefix) const {
+        for (const Row& row : rows_) {
+            if (row.name.rfind(prefix, 0) == 0) {
+                return &row;
+            }
+        }
+        return nullptr;
+    }
 
     std::vector<Row> rows_;
 };
@@ -153,6 +213,7 @@ void PinToThisCore() {
 } // namespace
 
 int main(int argc, char** argv) {
+    sched_getaffinity(0, sizeof g_allCores, &g_allCores);
     PinToThisCore();
     for (const FrameSize& size : kSizes) {
         const std::string name = SizeName(size);
@@ -173,6 +234,11 @@ int main(int argc, char** argv) {
             ->Unit(benchmark::kMillisecond);
 #endif
     }
+    // Tern frames through the whole stack, beside the conversion alone of the same size.
+    benchmark::RegisterBenchmark("end to end, unpaced/1360x1024", EndToEnd, kSizes[0])
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->MinTime(2.0);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

@@ -1,0 +1,171 @@
+// zyn-capture as a user runs it on an emulated Tern.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "driver/pipeline/color_state.h"
+#include "sim/imaging/png_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+class ZynCapture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("zyn-capture-test-" + std::to_string(getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    ToolRun Capture(const std::string& arguments) {
+        const fs::path errFile = dir_ / "stderr.txt";
+        const std::string command =
+            std::string(ZYN_CAPTURE_PATH) + " " + arguments + " 2>" + errFile.string();
+        ToolRun run;
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) {
+            return run;
+        }
+        std::array<char, 4096> buffer;
+        size_t n;
+        while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
+            run.out.append(buffer.data(), n);
+        }
+        const int status = pclose(pipe);
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        std::ifstream err(errFile);
+        std::stringstream text;
+        text << err.rdbuf();
+        run.err = text.str();
+        return run;
+    }
+
+    fs::path dir_;
+};
+
+// The picture the pipeline makes of a raw frame's region with the default settings, top row
+// first, cut to `outputWidth` columns.
+imaging::RgbImage Convert(const std::vector<uint8_t>& raw, int x, int y, int w, int h,
+                          int outputWidth) {
+    std::vector<uint8_t> bgra(static_cast<size_t>(w) * h * 4);
+    zyn::ColorState* state = new (NonPagedPool) zyn::ColorState();
+    state->SetBayerPhase(2);
+    state->SetFrameSize(w, h);
+    EXPECT_EQ(state->AllocateWorkBuffer(), STATUS_SUCCESS);
+    state->SetOutputBuffer(bgra.data());
+    zyn::ConvertFrame(state, raw.data(), y * 1360 + x, 1360);
+    state->SetOutputBuffer(nullptr);
+    delete state;
+    return imaging::FromBgra(bgra.data(), outputWidth, h, static_cast<size_t>(w) * 4);
+}
+
+std::vector<uint8_t> ReadBytes(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(file), {});
+}
+
+TEST_F(ZynCapture, WritesEveryKthPictureUprightWithItsRawFrameAndTheCommandLog) {
+    const ToolRun run = Capture("--frames 4 --every 2 --raw --unpaced --scene gradient "
+                            "--region 8,16,1004,600 --out " + dir_.string() +
+                            " --command-log " + (dir_ / "commands.txt").string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.err.empty()) << run.err;
+    EXPECT_NE(run.out.find("frames delivered        4\n"), std::string::npos) << run.out;
+    for (const char* line : {"frames read by driver", "frames dropped", "read timeouts",
+                             "mean frames per second", "mean conversion time"}) {
+        EXPECT_NE(run.out.find(line), std::string::npos) << line;
+    }
+
+    // Frames 0 and 2, each with the raw frame it came from, named for zyn-convert.
+    for (const char* name : {"frame-0000", "frame-0002"}) {
+        SCOPED_TRACE(name);
+        imaging::RgbImage picture;
+        std::string error;
+        ASSERT_TRUE(imaging::ReadPng((dir_ / (std::string(name) + ".png")).string(), picture, error))
+            << error;
+        EXPECT_EQ(picture.width, 1000);
+        EXPECT_EQ(picture.height, 600);
+        const fs::path raw =
+            dir_ / (std::string(name) + ".w1004.h600.pitch1360.offset21768.phase2.raw");
+        ASSERT_TRUE(fs::exists(raw));
+        const std::vector<uint8_t> bytes = ReadBytes(raw);
+        ASSERT_EQ(bytes.size(), 1360u * 1024);
+        EXPECT_TRUE(Convert(bytes, 8, 16, 1004, 600, 1000).pixels == picture.pixels);
+    }
+    EXPECT_FALSE(fs::exists(dir_ / "frame-0001.png"));
+    EXPECT_NE(run.out.find("zyn-convert --width 1004 --height 600 --pitch 1360 --offset 21768 "
+                           "--phase 2"),
+              std::string::npos)
+        << run.out;
+
+    // One packet a line: 64 bytes in two-digit hex, the frame requests among them.
+    std::ifstream log(dir_ / "commands.txt");
+    std::string line;
+    int packets = 0, frameRequests = 0;
+    const std::regex packet("([0-9a-f]{2} ){63}[0-9a-f]{2}");
+    while (std::getline(log, line)) {
+        ++packets;
+        ASSERT_TRUE(std::regex_match(line, packet)) << line;
+        frameRequests += line.rfind("02 00", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_GT(packets, 100);
+    EXPECT_GE(frameRequests, 8) << "two frame requests for each of at least four frames";
+}
+
+TEST_F(ZynCapture, TriggeredCaptureRunsOnTheToolsPulses) {
+    const ToolRun run =
+        Capture("--frames 3 --every 100 --unpaced --trigger-every 30 --out " + dir_.string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("frames delivered        3\n"), std::string::npos) << run.out;
+    std::smatch read;
+    ASSERT_TRUE(std::regex_search(run.out, read, std::regex("frames read by driver +([0-9]+)")));
+    EXPECT_GE(std::stoi(read[1]), 3);
+    EXPECT_NE(run.out.find("read timeouts           0\n"), std::string::npos) << run.out;
+}
+
+TEST_F(ZynCapture, SettingsPersistInTheRegistryFile) {
+    const std::string registry = (dir_ / "registry.txt").string();
+    ToolRun run = Capture("--frames 1 --unpaced --set brightness=300 --set flip_v=1 --registry " +
+                      registry + " --out " + dir_.string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    run = Capture("--frames 1 --raw --unpaced --registry " + registry + " --out " + dir_.string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("--brightness 300"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("flipped as set"), std::string::npos) << run.out;
+}
+
+TEST_F(ZynCapture, BadInputGetsOneLineAndAFailingStatus) {
+    const std::string out = " --out " + dir_.string();
+    for (const std::string& arguments : std::vector<std::string>{
+             "--frames 0", "--every 0", "--region 1,2,3", "--region 1,2,x,4",
+          "--set no_such_setting=1", "--set exposure=abc", "--set exposure", "--set exposure=1,2",
+          "--scene " + (dir_ / "missing.png").string(), "--model kestrel",
+             "--trigger-every -5", "--frames 1 --unpaced --set region=0,0,8000,8000,9,9",
+             "--frames many"}) {
+        SCOPED_TRACE(arguments);
+        const ToolRun run = Capture(arguments + out);
+        EXPECT_NE(run.status, 0);
+        EXPECT_TRUE(run.out.empty()) << run.out;
+        ASSERT_FALSE(run.err.empty());
+        EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
+        EXPECT_EQ(run.err.rfind("zyn-capture: ", 0), 0u) << run.err;
+    }
+}
+
+} // namespace

@@ -23,6 +23,17 @@ ULONG ReadCounter(const volatile LONG* counter) {
     return static_cast<ULONG>(ReadInterlocked(counter));
 }
 
+// The conversion time has one writer, the process routine. The 32-bit kernel has no 64-bit
+// interlocked exchange; there a reader may see a sum torn between two frames, which a
+// diagnostic can afford.
+#if defined(ZYN_SIMULATED) || defined(_WIN64)
+VOID StoreTime(volatile LONG64* time, LONG64 value) { InterlockedExchange64(time, value); }
+LONG64 LoadTime(volatile LONG64* time) { return InterlockedCompareExchange64(time, 0, 0); }
+#else
+VOID StoreTime(volatile LONG64* time, LONG64 value) { *time = value; }
+LONG64 LoadTime(volatile LONG64* time) { return *time; }
+#endif
+
 } // namespace
 
 Acquisition::Acquisition(CameraDevice* device) : device_(device) {
@@ -51,7 +62,7 @@ NTSTATUS Acquisition::Start(ColorState* colorState, ULONG width, ULONG height) {
     InterlockedExchange(&framesRead_, 0);
     InterlockedExchange(&readFailures_, 0);
     InterlockedExchange(&framesConverted_, 0);
-    InterlockedExchange64(&conversionTime_, 0);
+    StoreTime(&conversionTime_, 0);
     slots_.ResetDropped();
 
     // A camera that did not take its start would never send a frame; the client hears of it
@@ -151,7 +162,7 @@ BOOLEAN Acquisition::ConvertReady() {
         const LARGE_INTEGER end = KeQueryPerformanceCounter(nullptr);
         if (frequency.QuadPart > 0) {
             const LONGLONG elapsed = (end.QuadPart - begin.QuadPart) * 10000000 / frequency.QuadPart;
-            InterlockedExchange64(&conversionTime_, conversionTime_ + elapsed);
+            StoreTime(&conversionTime_, LoadTime(&conversionTime_) + elapsed);
         }
         InterlockedIncrement(&framesConverted_);
         converted = TRUE;
@@ -174,8 +185,8 @@ VOID Acquisition::GetCounters(AcquisitionCounters* counters) const {
     counters->readFailures = ReadCounter(&readFailures_);
     counters->framesConverted = ReadCounter(&framesConverted_);
     counters->framesDropped = slots_.Dropped();
-    counters->conversionTime = static_cast<ULONGLONG>(
-        InterlockedCompareExchange64(const_cast<volatile LONG64*>(&conversionTime_), 0, 0));
+    counters->conversionTime =
+        static_cast<ULONGLONG>(LoadTime(const_cast<volatile LONG64*>(&conversionTime_)));
 }
 
 Acquisition::State Acquisition::CurrentState() const {

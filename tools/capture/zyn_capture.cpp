@@ -393,6 +393,7 @@ int Capture(const Options& options) {
     std::string firstRaw;
     std::vector<uint8_t> rawFrame;
     long long delivered = 0;
+    Clock::time_point first = started;
     Clock::time_point last = started;
     Clock::time_point lastProgress = started;
     while (delivered < options.frames) {
@@ -429,6 +430,9 @@ int Capture(const Options& options) {
                         firstRaw = raw;
                     }
                 }
+            }
+            if (delivered == 0) {
+                first = now;
             }
             ++delivered;
             last = now;
@@ -473,7 +477,9 @@ int Capture(const Options& options) {
         sim::registry::StopUsingFile();
     }
 
-    const double seconds = std::chrono::duration<double>(last - started).count();
+    // The rate between the first frame and the last: frames after the first, over the time
+    // they took.
+    const double seconds = std::chrono::duration<double>(last - first).count();
     if (terminal) {
         std::printf("\n");
     }
@@ -484,7 +490,7 @@ int Capture(const Options& options) {
     std::printf("frames dropped          %lld\n",
                 std::max(0LL, static_cast<long long>(counters.framesRead) - delivered));
     std::printf("read timeouts           %u\n", counters.readTimeouts);
-    std::printf("mean frames per second  %.1f\n", seconds > 0 ? delivered / seconds : 0.0);
+    std::printf("mean frames per second  %.1f\n", seconds > 0 ? (delivered - 1) / seconds : 0.0);
     std::printf("mean conversion time    %.2f ms\n", counters.meanConversionMs);
     if (!written.empty()) {
         std::printf("pictures                %zu in %s (%s ... %s)\n", written.size(),

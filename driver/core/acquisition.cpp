@@ -8,6 +8,10 @@ namespace zyn {
 
 namespace {
 
+// 10 ms in 100-ns units: a hundred retries a second find a camera that comes back, and cost
+// nothing while it stays away.
+constexpr LONGLONG kFailedReadBackOff = 10 * 10000;
+
 PUCHAR AllocateFrameBuffer(SIZE_T bytes) {
     return static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, bytes, kTagFrame));
 }
@@ -218,6 +222,13 @@ VOID Acquisition::ReadLoop() {
             // A timeout is the idle state of a triggered camera: the next read starts at once.
             InterlockedIncrement(&readFailures_);
             slots_.EndFill(slot, FALSE);
+            // A read that fails at once would otherwise spin this thread flat out, as after
+            // the camera was unplugged, until the application stops the stream.
+            if (device_->LastReadFailedFast()) {
+                LARGE_INTEGER interval;
+                interval.QuadPart = -kFailedReadBackOff;
+                (VOID) KeDelayExecutionThread(KernelMode, FALSE, &interval);
+            }
         }
     }
 }

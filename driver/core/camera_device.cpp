@@ -69,6 +69,7 @@ VOID CameraDevice::PrepareForReload() {}
 
 BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
     const ULONG size = rawFrameSize_;
+    lastReadFailedFast_ = TRUE;
     if (buffer == nullptr || size == 0) {
         return FALSE;
     }
@@ -77,7 +78,9 @@ BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
     ULONG transferred = 0;
     (VOID) transport_.PipeTransfer(kCommandPipe, kCommandPacketSize, &framePacket_, &transferred);
     // STATUS_TIMEOUT counts as a success status; only a whole frame is one.
-    return transport_.SplitBulkRead(kDataPipe, size, buffer, globals_.Timeout()) == STATUS_SUCCESS;
+    const NTSTATUS status = transport_.SplitBulkRead(kDataPipe, size, buffer, globals_.Timeout());
+    lastReadFailedFast_ = !NT_SUCCESS(status);
+    return status == STATUS_SUCCESS;
 }
 
 NTSTATUS CameraDevice::AbortPipes() { return transport_.AbortPipes(); }

@@ -52,6 +52,9 @@ public:
     virtual NTSTATUS StartCapture(ColorState* colorState, ULONG width, ULONG height);
     // Reads one raw frame of GetRawFrameSize bytes into `buffer` (non-paged pool).
     virtual BOOLEAN ReadRawFrame(PUCHAR buffer);
+    // Whether the last read failed with an error rather than by waiting out the read timeout:
+    // nothing to read into, requests the USB stack refused or failed (the camera gone).
+    BOOLEAN LastReadFailedFast() const { return lastReadFailedFast_; }
     virtual ULONG GetRawFrameSize() const { return rawFrameSize_; }
     virtual ULONG GetRawFrameOffset() const { return rawFrameOffset_; }
     virtual ULONG GetRawFramePitch() const { return rawFramePitch_; }
@@ -169,6 +172,7 @@ private:
     ULONG rawFrameOffset_ = 0;
     ULONG rawFramePitch_ = 0;
     ULONG rawFrameSize_ = 0;
+    BOOLEAN lastReadFailedFast_ = FALSE;
     BOOLEAN splitRead_ = TRUE; // frames are read with the split bulk read; never cleared
     LONG baseBayerPhase_;
     BOOLEAN initializing_ = TRUE; // until the first sensor initialisation has finished

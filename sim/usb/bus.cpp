@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <deque>
+#include <list>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -37,7 +37,9 @@ struct PendingTransfer {
 };
 
 struct Endpoint {
-    std::deque<PendingTransfer> queue;
+    // A list: a cancelled transfer leaves from the middle while the bus thread holds a
+    // reference to the busy one at the front, which erasing from a deque would move.
+    std::list<PendingTransfer> queue;
     bool halted = false;
     size_t shortenNext = SIZE_MAX;
     size_t drop = 0;

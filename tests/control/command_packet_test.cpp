@@ -64,7 +64,7 @@ TEST(CommandPacket, RawCommandCarriesAtMost63CallerBytes) {
 }
 
 constexpr zyn::SettingsLimits kLimits = {1360, 1024, 8, 1074, 64, 1023, 512,
-                                         1,    512,  512, 0, FALSE, TRUE};
+                                         1,    512,  512, 0, FALSE, TRUE, FALSE};
 
 TEST(CameraSettings, CreationValuesOverwriteWhateverWasThere) {
     zyn::CameraSettings settings;

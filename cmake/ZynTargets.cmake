@@ -1,6 +1,11 @@
 # Build conventions shared by every folder.
 
-if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
+# ZYN_WINDOWS: the real Windows images (kernel drivers, the plug-in). A Windows build with
+# ZYN_SIMULATED_WINDOWS instead makes the simulated platform and the driver libraries as
+# ordinary user-mode Windows code, exactly as the simulated build on Linux does, for the
+# plug-in's end-to-end tests under Wine.
+option(ZYN_SIMULATED_WINDOWS "Windows build of the simulated platform and drivers" OFF)
+if(CMAKE_SYSTEM_NAME STREQUAL "Windows" AND NOT ZYN_SIMULATED_WINDOWS)
     set(ZYN_WINDOWS ON)
 else()
     set(ZYN_WINDOWS OFF)

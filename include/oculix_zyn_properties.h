@@ -6,7 +6,7 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32)
+#if defined(_WIN32) && !defined(ZYN_SIMULATED)
 #include <guiddef.h>
 #else
 #include "sim/wdk/wdk_types.h"

@@ -1,10 +1,14 @@
 #include "sim/imaging/png_file.h"
 
+#if ZYN_WITH_PNG
 #include <png.h>
+#endif
 
 #include <cstring>
 
 namespace imaging {
+
+#if ZYN_WITH_PNG
 
 bool ReadPng(const std::string& path, RgbImage& image, std::string& error) {
     png_image png;
@@ -43,6 +47,20 @@ bool WritePng(const std::string& path, const RgbImage& image, std::string& error
     }
     return true;
 }
+
+#else
+
+bool ReadPng(const std::string& path, RgbImage&, std::string& error) {
+    error = path + ": this build reads no PNG pictures (built without libpng)";
+    return false;
+}
+
+bool WritePng(const std::string& path, const RgbImage&, std::string& error) {
+    error = path + ": this build writes no PNG pictures (built without libpng)";
+    return false;
+}
+
+#endif
 
 RgbImage FromBgra(const uint8_t* bgra, int width, int height, size_t strideBytes) {
     RgbImage image(width, height);

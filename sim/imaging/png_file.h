@@ -1,4 +1,4 @@
-// Reading and writing 8-bit RGB PNG files.
+// Reading and writing 8-bit RGB PNG files (where the build has libpng: ZYN_WITH_PNG).
 #pragma once
 
 #include <string>

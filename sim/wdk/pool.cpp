@@ -36,6 +36,25 @@ struct Pool {
     std::unordered_set<ULONG> failingTags;
 };
 
+// 16-byte alignment, as the platform gives on x64. The Windows C runtime has no aligned_alloc;
+// its aligned blocks go back through _aligned_free.
+void* AlignedAllocate(size_t bytes) {
+    const size_t rounded = (bytes + 15) & ~size_t{15};
+#if defined(_WIN32)
+    return _aligned_malloc(rounded, 16);
+#else
+    return std::aligned_alloc(16, rounded);
+#endif
+}
+
+void AlignedFree(void* block) {
+#if defined(_WIN32)
+    _aligned_free(block);
+#else
+    std::free(block);
+#endif
+}
+
 Pool& ThePool() {
     static Pool* pool = new Pool; // never destroyed: threads may free during static teardown
     return *pool;
@@ -71,8 +90,7 @@ PVOID Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, const char* file, int li
             return nullptr;
         }
     }
-    // 16-byte alignment, as the platform gives on x64.
-    void* block = std::aligned_alloc(16, (bytes + kGuardBytes + 15) & ~size_t{15});
+    void* block = AlignedAllocate(bytes + kGuardBytes);
     if (block == nullptr) {
         return nullptr;
     }
@@ -133,7 +151,7 @@ void Free(PVOID address, bool checkTag, ULONG tag, const char* file, int line) {
         }
     }
     std::memset(address, kFreedPattern, block.size);
-    std::free(address);
+    AlignedFree(address);
 }
 
 } // namespace

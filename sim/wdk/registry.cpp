@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -352,7 +353,11 @@ bool WriteFileLocked(Store& store, std::string* error) {
             return false;
         }
     }
-    if (std::rename(temporary.c_str(), store.file.c_str()) != 0) {
+    // Replaces the previous file in one step; the C library's rename refuses an existing
+    // target on Windows.
+    std::error_code renamed;
+    std::filesystem::rename(temporary, store.file, renamed);
+    if (renamed) {
         *error = "cannot replace " + store.file;
         std::remove(temporary.c_str());
         return false;

@@ -11,6 +11,6 @@ using VerifierHandler = void (*)(const char* message);
 VerifierHandler SetVerifierHandler(VerifierHandler handler);
 
 // Reports a verifier failure: a driver broke a rule of the platform.
-void VerifierFail(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void VerifierFail(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 } // namespace sim

@@ -10,6 +10,7 @@
 #include "driver/models/heron/heron_camera_device.h"
 #include "driver/models/plover/plover_camera_device.h"
 #include "driver/models/tern/tern_camera_device.h"
+#include "driver/pipeline/color_state.h"
 #include "driver/pool_tags.h"
 #include "sim/camera/frame_geometry.h"
 #include "sim/imaging/bayer.h"
@@ -142,6 +143,19 @@ IdealReadout IdealRead(const imaging::RgbImage& scene, Filter filter, Region reg
                << differing << " of " << ideal.samples.size() << " samples differ";
     }
     return ::testing::AssertionSuccess();
+}
+
+std::vector<uint8_t> ConvertIdeal(const IdealReadout& ideal) {
+    std::vector<uint8_t> out(ideal.samples.size() * 4);
+    auto* state = new (NonPagedPool) zyn::ColorState();
+    state->SetFrameSize(ideal.width, ideal.height);
+    EXPECT_EQ(state->AllocateWorkBuffer(), STATUS_SUCCESS);
+    state->SetOutputBuffer(out.data());
+    state->SetBayerPhase(ideal.phase);
+    zyn::ConvertFrame(state, ideal.samples.data(), 0, static_cast<ULONG>(ideal.width));
+    state->SetOutputBuffer(nullptr);
+    delete state;
+    return out;
 }
 
 const imaging::RgbImage& DetailedScene(Model model) {

@@ -77,6 +77,10 @@ IdealReadout IdealRead(const imaging::RgbImage& scene, Filter filter, Region reg
 // device converts it in the ideal read-out's phase.
 ::testing::AssertionResult DeliversIdealReadout(ModelRig& rig, const IdealReadout& ideal);
 
+// The ideal read-out converted with the drivers' pipeline at its default colour settings:
+// blue, green, red, 255 per pixel, top row first.
+std::vector<uint8_t> ConvertIdeal(const IdealReadout& ideal);
+
 // A scene of the model's sensor size with detail at every pixel.
 const imaging::RgbImage& DetailedScene(Model model);
 

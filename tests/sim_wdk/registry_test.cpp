@@ -154,8 +154,11 @@ TEST_F(RegistryTest, FileStoreKeepsValuesBetweenRunsAndRejectsBadFiles) {
     ZwClose(key);
     ZwClose(driverKey); // the last handle of a changed store writes the file
 
-    std::ifstream in(file);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text;
+    {
+        std::ifstream in(file);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
     EXPECT_NE(text.find("\"Exposure\"=dword:000004d2"), std::string::npos) << text;
     EXPECT_NE(text.find("hex(3):01,02,03"), std::string::npos) << text;
 
@@ -164,6 +167,18 @@ TEST_F(RegistryTest, FileStoreKeepsValuesBetweenRunsAndRejectsBadFiles) {
     const std::string settings = std::string(kDriverKey) + "\\Settings";
     EXPECT_EQ(sim::registry::GetDword(settings, "Exposure"), 1234u);
     EXPECT_EQ(sim::registry::GetValue(settings, "odd \"ONE\"")->data.size(), 3u);
+
+    // A later change replaces the file that is already there.
+    IoOpenDeviceRegistryKey(pdo_, PLUGPLAY_REGKEY_DRIVER, READ_CONTROL, &driverKey);
+    CreateSubkey(driverKey, L"Settings", &key, nullptr);
+    RtlInitUnicodeString(&name, L"Exposure");
+    exposure = 4321;
+    ZwSetValueKey(key, &name, 0, REG_DWORD, &exposure, 4);
+    ZwClose(key);
+    ZwClose(driverKey);
+    sim::registry::Clear();
+    ASSERT_TRUE(sim::registry::UseFile(file));
+    EXPECT_EQ(sim::registry::GetDword(settings, "Exposure"), 4321u);
 
     std::ofstream(file) << "[\\Registry\\X]\n\"v\"=dword:12\n";
     std::string error;

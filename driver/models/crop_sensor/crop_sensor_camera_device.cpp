@@ -19,7 +19,7 @@ constexpr ULONG kFrameSizeSettleMs = 100;
 // Registers the maker's sequence clears once the exposure setup has settled.
 constexpr USHORT kClearedLast[] = {0x20A, 0x2AA, 0x2AE};
 
-// The sensor's first board register of the trigger timing (four bytes, low byte first).
+// The board's trigger timing: four registers from this one, low byte first.
 constexpr UCHAR kBoardTriggerTiming = 20;
 
 // A frame in window mode spans the window's lines rounded up to even, less one.

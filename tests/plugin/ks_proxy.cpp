@@ -1,0 +1,119 @@
+#include "tests/plugin/ks_proxy.h"
+
+#include <ks.h>
+#include <winternl.h>
+
+#include <cstring>
+#include <vector>
+
+#include "plugin/class_ids.h"
+#include "tests/plugin/fake_filter.h"
+#include "tests/plugin/plugin_module.h"
+#include "tests/plugin/simulated_pc/simulated_pc.h"
+
+namespace zyn::test {
+
+KsProxy* KsProxy::Create() { return new KsProxy; }
+
+KsProxy::~KsProxy()
+{
+    if (inner_) {
+        // The outer object guards itself while the inner one goes.
+        references_ = 1;
+        inner_->Release();
+    }
+}
+
+HRESULT KsProxy::AggregateExtension()
+{
+    Ref<IClassFactory> factory(ClassFactory(CLSID_OculixZYNExtension));
+    if (!factory)
+        return E_UNEXPECTED;
+    return factory->CreateInstance(this, IID_IUnknown, reinterpret_cast<void**>(&inner_));
+}
+
+IOculixZYNDSConfig* KsProxy::Config()
+{
+    IOculixZYNDSConfig* config = nullptr;
+    QueryInterface(IID_IOculixZYNDSConfig, reinterpret_cast<void**>(&config));
+    return config;
+}
+
+HRESULT KsProxy::FromStatus(LONG status)
+{
+    if (status >= 0)
+        return S_OK;
+    return HRESULT_FROM_WIN32(RtlNtStatusToDosError(status));
+}
+
+HRESULT STDMETHODCALLTYPE KsProxy::QueryInterface(REFIID iid, void** object)
+{
+    if (!object)
+        return E_POINTER;
+    *object = nullptr;
+    if (IsEqualIID(iid, IID_IUnknown)) {
+        *object = static_cast<IUnknown*>(this);
+    } else if (IsEqualIID(iid, IID_IKsPropertySet)) {
+        *object = static_cast<IKsPropertySet*>(this);
+    } else if (inner_) {
+        return inner_->QueryInterface(iid, object);
+    } else {
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+ULONG STDMETHODCALLTYPE KsProxy::AddRef() { return static_cast<ULONG>(++references_); }
+
+ULONG STDMETHODCALLTYPE KsProxy::Release()
+{
+    const LONG count = --references_;
+    if (count == 0)
+        delete this;
+    return static_cast<ULONG>(count);
+}
+
+HRESULT KsProxy::Request(REFGUID set, DWORD id, ULONG flags, const void* instance,
+                         DWORD instanceLength, void* data, DWORD dataLength, DWORD* returned)
+{
+    // KSPROPERTY, then the instance data, in a buffer aligned as the header wants.
+    std::vector<LONGLONG> input((sizeof(KSPROPERTY) + instanceLength + 7) / 8);
+    auto* property = reinterpret_cast<KSPROPERTY*>(input.data());
+    property->Set = set;
+    property->Id = id;
+    property->Flags = flags;
+    if (instanceLength)
+        std::memcpy(property + 1, instance, instanceLength);
+    uint32_t bytes = 0;
+    const LONG status =
+        ZynSimProperty(property, static_cast<uint32_t>(sizeof(KSPROPERTY) + instanceLength),
+                       data, dataLength, &bytes);
+    if (returned)
+        *returned = bytes;
+    return FromStatus(status);
+}
+
+HRESULT STDMETHODCALLTYPE KsProxy::Set(REFGUID set, DWORD id, void* instance,
+                                       DWORD instanceLength, void* data, DWORD dataLength)
+{
+    LONG value = 0;
+    if (dataLength >= 28)
+        std::memcpy(&value, static_cast<const uint8_t*>(data) + 24, sizeof(value));
+    sets.emplace_back(id, value);
+    return Request(set, id, KSPROPERTY_TYPE_SET, instance, instanceLength, data, dataLength,
+                   nullptr);
+}
+
+HRESULT STDMETHODCALLTYPE KsProxy::Get(REFGUID set, DWORD id, void* instance,
+                                       DWORD instanceLength, void* data, DWORD dataLength,
+                                       DWORD* returned)
+{
+    ++gets;
+    return Request(set, id, KSPROPERTY_TYPE_GET, instance, instanceLength, data, dataLength,
+                   returned);
+}
+
+HRESULT STDMETHODCALLTYPE KsProxy::QuerySupported(REFGUID, DWORD, DWORD*) { return E_NOTIMPL; }
+
+}  // namespace zyn::test

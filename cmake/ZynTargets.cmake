@@ -92,11 +92,28 @@ endfunction()
 # Test pictures kept in the repository.
 set(ZYN_TESTDATA ${ZYN_ROOT}/testdata CACHE PATH "Folder of the test pictures")
 
+# The USB vendor id of every camera of the family.
+set(ZYN_USB_VENDOR 2F7A)
+
 # A kernel-mode driver image (.sys), Windows builds only: native subsystem, entered at
 # DriverEntry, linked against the kernel, kernel streaming and USB import libraries and nothing
-# else (no C or C++ runtime).
+# else (no C or C++ runtime). A camera driver names its MODEL and USB_PRODUCT id and gets its
+# installation file beside the image.
 function(zyn_kernel_image name)
-    cmake_parse_arguments(K "" "" "SOURCES;LIBS" ${ARGN})
+    cmake_parse_arguments(K "" "MODEL;USB_PRODUCT" "SOURCES;LIBS" ${ARGN})
+    if(K_MODEL)
+        set(IMAGE ${name})
+        set(MODEL ${K_MODEL})
+        set(VENDOR ${ZYN_USB_VENDOR})
+        set(PRODUCT ${K_USB_PRODUCT})
+        if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+            set(DECORATION NTx86)
+        else()
+            set(DECORATION NTamd64)
+        endif()
+        configure_file(${ZYN_ROOT}/windows/inf/OculixZYN.inf.in
+                       ${CMAKE_CURRENT_BINARY_DIR}/${name}.inf @ONLY NEWLINE_STYLE CRLF)
+    endif()
     add_library(${name} SHARED ${K_SOURCES})
     zyn_kernel_flags(${name})
     set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".sys")

@@ -13,16 +13,13 @@
 
 #include "driver/pipeline/color_state.h"
 #include "sim/imaging/png_file.h"
+#include "tests/tools/tool_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using zyn::testing::ToolRun;
 
 class ZynCapture : public ::testing::Test {
 protected:
@@ -34,26 +31,7 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     ToolRun Capture(const std::string& arguments) {
-        const fs::path errFile = dir_ / "stderr.txt";
-        const std::string command =
-            std::string(ZYN_CAPTURE_PATH) + " " + arguments + " 2>" + errFile.string();
-        ToolRun run;
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) {
-            return run;
-        }
-        std::array<char, 4096> buffer;
-        size_t n;
-        while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-            run.out.append(buffer.data(), n);
-        }
-        const int status = pclose(pipe);
-        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream err(errFile);
-        std::stringstream text;
-        text << err.rdbuf();
-        run.err = text.str();
-        return run;
+        return zyn::testing::RunTool(ZYN_CAPTURE_PATH, arguments);
     }
 
     fs::path dir_;

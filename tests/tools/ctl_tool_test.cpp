@@ -1,46 +1,18 @@
 // zyn-ctl as a user runs it on an emulated Tern.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
+
+#include "tests/tools/tool_run.h"
 
 namespace {
 
-struct CtlRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
+using CtlRun = zyn::testing::ToolRun;
 
-CtlRun Ctl(const std::string& arguments) {
-    const std::filesystem::path errFile =
-        std::filesystem::temp_directory_path() / ("zyn-ctl-err-" + std::to_string(getpid()));
-    const std::string command =
-        std::string(ZYN_CTL_PATH) + " " + arguments + " 2>" + errFile.string();
-    CtlRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    std::array<char, 4096> buffer;
-    size_t n;
-    while ((n = fread(buffer.data(), 1, buffer.size(), pipe)) > 0) {
-        run.out.append(buffer.data(), n);
-    }
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(errFile);
-    std::stringstream text;
-    text << err.rdbuf();
-    run.err = text.str();
-    std::filesystem::remove(errFile);
-    return run;
-}
+CtlRun Ctl(const std::string& arguments) { return zyn::testing::RunTool(ZYN_CTL_PATH, arguments); }
 
 TEST(ZynCtl, ListPrintsEveryTernPropertyWithRangesAndNothingElse) {
     const CtlRun run = Ctl("--list");

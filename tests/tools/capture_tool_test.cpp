@@ -1,14 +1,11 @@
 // zyn-capture as a user runs it on an emulated Tern.
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "driver/pipeline/color_state.h"

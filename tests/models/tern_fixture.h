@@ -3,87 +3,19 @@
 // ends with the device removed and the image unloaded, leaving nothing behind.
 #pragma once
 
-#include <memory>
-#include <string>
-
-#include "driver/core/camera_device.h"
 #include "driver/models/tern/tern_driver.h"
-#include "sim/host/camera_system.h"
-#include "sim/wdk/registry.h"
-#include "tests/support/verified_test.h"
-#include "tools/common/camera_properties.h"
+#include "tests/models/model_driver_fixture.h"
 
 namespace tern_test {
 
 using sim::host::PropertyResult;
 
-class TernTest : public sim::testing::VerifiedTest {
-public:
-    static constexpr char kDriverKey[] =
-        "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\"
-        "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0042";
-
+class TernTest : public model_test::ModelDriverTest {
 protected:
     void SetUp() override {
-        VerifiedTest::SetUp();
-        sim::registry::Clear();
-        system_ = std::make_unique<sim::host::CameraSystem>(
-            sim::camera::Model::Tern, &zyn::tern::DriverEntry,
-            sim::camera::CameraOptions{std::chrono::nanoseconds{0}, false});
-        ASSERT_EQ(system_->loadStatus(), STATUS_SUCCESS);
-        sim::registry::BindDriverKey(system_->physicalDevice(), kDriverKey);
+        ModelDriverTest::SetUp();
+        Plug("tern");
     }
-    void TearDown() override {
-        filter_.reset();
-        if (system_ != nullptr) {
-            sim::registry::UnbindDevice(system_->physicalDevice());
-        }
-        system_.reset();
-        sim::registry::Clear();
-        VerifiedTest::TearDown();
-    }
-
-    // Adds and starts the device and opens its filter.
-    void StartAndOpen() {
-        ASSERT_EQ(system_->Start(), STATUS_SUCCESS);
-        Open();
-    }
-    void Open() {
-        NTSTATUS status = STATUS_UNSUCCESSFUL;
-        filter_ = system_->OpenFilter(&status);
-        ASSERT_EQ(status, STATUS_SUCCESS);
-        ASSERT_NE(filter_, nullptr);
-    }
-
-    zyn::CameraDevice& Camera() {
-        return *static_cast<zyn::CameraDevice*>(system_->device()->context());
-    }
-    zyn::CameraSettings& Settings() { return Camera().Settings(); }
-    sim::camera::Camera& Emulator() { return system_->camera(); }
-
-    LONG Get(ULONG id) {
-        LONG value = -12345;
-        const PropertyResult result = zyn::tools::GetValue(*filter_, id, &value);
-        EXPECT_EQ(result.status, STATUS_SUCCESS) << "GET " << id;
-        return value;
-    }
-    NTSTATUS Set(ULONG id, LONG value, LONG extra = 0) {
-        return zyn::tools::SetValue(*filter_, id, value, extra).status;
-    }
-    NTSTATUS Region(LONG x, LONG y, LONG w, LONG h, LONG subSample = 0) {
-        return zyn::tools::SetRegion(*filter_, x, y, w, h, subSample).status;
-    }
-
-    std::optional<uint32_t> Stored(const std::string& name) {
-        return sim::registry::GetDword(std::string(kDriverKey) + "\\Settings", name);
-    }
-    void Store(const std::string& name, uint32_t value) {
-        sim::registry::CreateKey(std::string(kDriverKey) + "\\Settings");
-        sim::registry::SetDword(std::string(kDriverKey) + "\\Settings", name, value);
-    }
-
-    std::unique_ptr<sim::host::CameraSystem> system_;
-    std::unique_ptr<sim::host::Filter> filter_;
 };
 
 } // namespace tern_test

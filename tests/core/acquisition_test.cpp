@@ -160,7 +160,7 @@ TEST_F(AcquisitionTest, ConvertsOnlyTheNewestReadyFrame) {
     acquisition_->Release();
 }
 
-TEST_F(AcquisitionTest, FailedReadsAreRetriedAtOnceAndNotCountedAsFrames) {
+TEST_F(AcquisitionTest, TimedOutReadsAreRetriedAtOnceAndNotCountedAsFrames) {
     ASSERT_EQ(acquisition_->Start(colorState_, kWidth, kHeight), STATUS_SUCCESS);
     device_->Script(-1);
     device_->Script(-1);

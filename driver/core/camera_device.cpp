@@ -83,6 +83,21 @@ BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
     return status == STATUS_SUCCESS;
 }
 
+NTSTATUS CameraDevice::CompleteCameraStart(ColorState* colorState, BOOLEAN started) {
+    started = commands_.Send(packets::StartControl()) && started;
+    writeBoardRegister(board::kStartMode, 0);
+    // Settings applied before the start went to a sensor that the start has since reset.
+    const CameraSettings& settings = settings_;
+    setExternalTrigger(settings.ExTrigger);
+    setExposure(settings.Exposure);
+    setGain(settings.GlobalGain);
+    SetBayerPhase(BaseBayerPhase());
+    if (colorState != nullptr) {
+        colorState->SetBayerPhase(BayerPhase());
+    }
+    return started ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+}
+
 NTSTATUS CameraDevice::AbortPipes() { return transport_.AbortPipes(); }
 
 VOID CameraDevice::CancelReads() { transport_.CancelReads(); }

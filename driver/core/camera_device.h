@@ -152,6 +152,11 @@ public:
 
 protected:
     VOID SetRawFrameGeometry(ULONG offset, ULONG pitch, ULONG size);
+    // The end of a camera start in free-running start mode: the start command, the trigger,
+    // exposure and gain programmed again from the settings, and the base Bayer phase handed
+    // to the colour state (if any). `started` tells whether the start so far reached the
+    // camera; the result reports the whole start.
+    NTSTATUS CompleteCameraStart(ColorState* colorState, BOOLEAN started);
     VOID InitializationDone() { initializing_ = FALSE; }
 
 private:

@@ -140,16 +140,7 @@ NTSTATUS PloverCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) 
     writeBoardRegister(kBoardBufferHeight + 1, static_cast<UCHAR>(height >> 8));
     writeBoardRegister(kBoardBufferCommit, 1);
 
-    started = Commands().Send(packets::StartControl()) && started;
-    writeBoardRegister(board::kStartMode, 0);
-    setExternalTrigger(settings.ExTrigger);
-    setExposure(settings.Exposure);
-    setGain(settings.GlobalGain);
-    SetBayerPhase(BaseBayerPhase());
-    if (colorState != nullptr) {
-        colorState->SetBayerPhase(BayerPhase());
-    }
-    return started ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+    return CompleteCameraStart(colorState, started);
 }
 
 BOOLEAN PloverCameraDevice::setExposure(LONG value) {

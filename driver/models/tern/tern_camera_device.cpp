@@ -140,19 +140,7 @@ NTSTATUS TernCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) {
     InitSensor();
     SetRawFrameGeometry(0, kRawPitch, kRawFrameBytes);
     BOOLEAN started = writeFrameByteCount(kRawFrameBytes);
-    started = Commands().Send(packets::StartControl()) && started;
-    writeBoardRegister(board::kStartMode, 0);
-    // The settings loaded at device start were applied to a sensor that the initialisation
-    // has since reset.
-    CameraSettings& settings = Settings();
-    setExternalTrigger(settings.ExTrigger);
-    setExposure(settings.Exposure);
-    setGain(settings.GlobalGain);
-    SetBayerPhase(BaseBayerPhase());
-    if (colorState != nullptr) {
-        colorState->SetBayerPhase(BayerPhase());
-    }
-    return started ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+    return CompleteCameraStart(colorState, started);
 }
 
 BOOLEAN TernCameraDevice::setExposure(LONG value) {

@@ -399,6 +399,9 @@ void Pin::ProcessLoop() {
         }
         requested_ = false;
         if (!ProcessingAllowedLocked() || dispatch == nullptr || dispatch->Process == nullptr) {
+            // A request dropped because the pin left the state that allowed it: whoever waits
+            // for the pin to be idle must hear of it too.
+            wake_.notify_all();
             continue;
         }
         processing_ = true;
@@ -422,7 +425,7 @@ void Pin::ProcessLoop() {
 
 void Pin::WaitProcessingIdle() {
     std::unique_lock<std::mutex> lock(mutex_);
-    wake_.wait(lock, [this] { return !processing_ && !requested_; });
+    wake_.wait(lock, [this] { return exiting_ || (!processing_ && !requested_); });
 }
 
 void Pin::StopWorker() {
@@ -444,6 +447,7 @@ void Pin::FlushQueue() {
         std::unique_lock<std::mutex> lock(mutex_);
         wake_.wait(lock, [this] { return !processing_; });
         requested_ = false;
+        wake_.notify_all();
         if (leadingEdgeLocked_) {
             VerifierFail("pin %u entered STOP with its leading-edge stream pointer still locked",
                          ks_.Id);

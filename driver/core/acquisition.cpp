@@ -236,6 +236,7 @@ VOID Acquisition::ReadLoop() {
 NTSTATUS Acquisition::StartThread() {
     slots_.Open();
     InterlockedExchange(&runFlag_, 1);
+    device_->ResumeReads();
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, nullptr, OBJ_KERNEL_HANDLE, nullptr, nullptr);
     HANDLE handle = nullptr;
@@ -266,7 +267,10 @@ VOID Acquisition::StopThread() {
     if (device_->Traits().cancelReadsOnStop) {
         device_->CancelReads();
     }
-    // Ends a frame read in flight instead of letting it run into its timeout.
+    // Ends a frame read in flight instead of letting it run into its timeout, also one whose
+    // frame request is still on its way (it then submits nothing), and a command the camera
+    // does not take.
+    device_->HaltReads();
     (VOID) device_->AbortPipes();
     KeWaitForSingleObject(thread_, Executive, KernelMode, FALSE, nullptr);
     ObDereferenceObject(thread_);

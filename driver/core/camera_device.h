@@ -60,6 +60,10 @@ public:
     virtual ULONG GetRawFramePitch() const { return rawFramePitch_; }
     virtual NTSTATUS AbortPipes();
     virtual VOID CancelReads();
+    // The stop of a stream: no frame read submits anything until ResumeReads, and one in
+    // progress is cancelled and waited for (UsbTransport::HaltReads).
+    VOID HaltReads();
+    VOID ResumeReads();
     virtual ULONG GetRoiX() const { return static_cast<ULONG>(settings_.RoiX); }
     virtual ULONG GetRoiY() const { return static_cast<ULONG>(settings_.RoiY); }
     // The model's sensor initialisation.

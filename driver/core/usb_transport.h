@@ -10,6 +10,7 @@
 
 #include "driver/control/command_packet.h"
 #include "driver/core/bulk_chunk_record.h"
+#include "driver/kernel/interlocked.h"
 #include "driver/wdk.h"
 
 namespace zyn {
@@ -77,12 +78,10 @@ public:
     // finds the halt before it submits.
     VOID HaltReads();
     VOID ResumeReads();
-    BOOLEAN ReadsHalted() const {
-        return InterlockedCompareExchange(&readsHalted_, 0, 0) != 0;
-    }
+    BOOLEAN ReadsHalted() const { return ReadInterlocked(&readsHalted_) != 0; }
     // Frame reads that ended in their timeout since the transport was created.
     ULONG ReadTimeouts() const {
-        return static_cast<ULONG>(InterlockedCompareExchange(&readTimeouts_, 0, 0));
+        return static_cast<ULONG>(ReadInterlocked(&readTimeouts_));
     }
 
 private:
@@ -128,7 +127,7 @@ private:
     CommandPacket readPacket_; // the split read's own command packet area
     BOOLEAN keepRecords_ = FALSE;
     mutable volatile LONG readTimeouts_ = 0;
-    mutable volatile LONG readsHalted_ = 0; // changed under the submission spin lock
+    volatile LONG readsHalted_ = 0; // changed under the submission spin lock
 };
 
 } // namespace zyn

@@ -1,5 +1,5 @@
+#include "driver/kernel/interlocked.h"
 #include "driver/pipeline/floating_point_guard.h"
-#include "driver/pipeline/interlocked_value.h"
 #include "driver/pipeline/pipeline_routines.h"
 
 namespace zyn {

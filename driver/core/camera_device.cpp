@@ -1,6 +1,7 @@
 #include "driver/core/camera_device.h"
 
 #include "driver/control/command_codes.h"
+#include "driver/core/acquisition.h"
 #include "driver/core/capture_pin.h"
 
 namespace zyn {
@@ -102,6 +103,12 @@ NTSTATUS CameraDevice::AbortPipes() { return transport_.AbortPipes(); }
 VOID CameraDevice::CancelReads() { transport_.CancelReads(); }
 
 VOID CameraDevice::HaltReads() { transport_.HaltReads(); }
+
+VOID CameraDevice::EndStreaming() {
+    if (acquisition_ != nullptr) {
+        acquisition_->Release();
+    }
+}
 
 VOID CameraDevice::ResumeReads() { transport_.ResumeReads(); }
 

@@ -1,8 +1,8 @@
 #include "driver/core/acquisition.h"
 
 #include "driver/core/camera_device.h"
+#include "driver/kernel/interlocked.h"
 #include "driver/pipeline/color_state.h"
-#include "driver/pipeline/interlocked_value.h"
 
 namespace zyn {
 
@@ -32,7 +32,7 @@ ULONG ReadCounter(const volatile LONG* counter) {
 // diagnostic can afford.
 #if defined(ZYN_SIMULATED) || defined(_WIN64)
 VOID StoreTime(volatile LONG64* time, LONG64 value) { InterlockedExchange64(time, value); }
-LONG64 LoadTime(volatile LONG64* time) { return InterlockedCompareExchange64(time, 0, 0); }
+LONG64 LoadTime(volatile LONG64* time) { return ReadInterlocked(time); }
 #else
 VOID StoreTime(volatile LONG64* time, LONG64 value) { *time = value; }
 LONG64 LoadTime(volatile LONG64* time) { return *time; }

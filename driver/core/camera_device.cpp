@@ -21,16 +21,9 @@ CameraDevice::CameraDevice(struct _KSDEVICE* device, const CameraModelTraits& tr
 CameraDevice::~CameraDevice() = default;
 
 VOID CameraDevice::SetColorState(ColorState* colorState) {
-    LockColorState();
+    MutexGuard hold(&colorStateLock_);
     colorState_ = colorState;
-    UnlockColorState();
 }
-
-VOID CameraDevice::LockColorState() {
-    (VOID) KeWaitForSingleObject(&colorStateLock_, Executive, KernelMode, FALSE, nullptr);
-}
-
-VOID CameraDevice::UnlockColorState() { (VOID) KeReleaseMutex(&colorStateLock_, FALSE); }
 
 VOID CameraDevice::NotifyFrame() {
     InterlockedIncrement(&framesNotified_);
@@ -136,7 +129,7 @@ BOOLEAN CameraDevice::readClock(PLONG clock) {
 }
 
 BOOLEAN CameraDevice::writeFrameByteCount(ULONG bytes) {
-    CommandSequence sequence(commands_);
+    MutexGuard sequence(commands_.Mutex());
     BOOLEAN ok = TRUE;
     for (UCHAR i = 0; i < 4; ++i) {
         ok = writeBoardRegister(static_cast<UCHAR>(board::kFrameBytes0 + i),

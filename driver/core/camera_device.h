@@ -13,6 +13,8 @@
 #include "driver/core/camera_model_traits.h"
 #include "driver/core/driver_globals.h"
 #include "driver/core/usb_transport.h"
+#include "driver/kernel/interlocked.h"
+#include "driver/kernel/lock_guards.h"
 #include "driver/pool_object.h"
 #include "driver/pool_tags.h"
 #include "driver/wdk.h"
@@ -42,8 +44,7 @@ public:
     virtual VOID NotifyFrame();
     // Frames notified since the last reset: the number the next delivered frame carries.
     ULONG FramesNotified() const {
-        return static_cast<ULONG>(
-            InterlockedCompareExchange(const_cast<volatile LONG*>(&framesNotified_), 0, 0));
+        return static_cast<ULONG>(ReadInterlocked(&framesNotified_));
     }
     VOID ResetFramesNotified() { InterlockedExchange(&framesNotified_, 0); }
     // Programs the camera for streaming and sets the raw frame geometry. Sensor writes are
@@ -143,8 +144,7 @@ public:
     // ColorStateAccess.
     ColorState* GetColorState() const { return colorState_; }
     VOID SetColorState(ColorState* colorState);
-    VOID LockColorState();
-    VOID UnlockColorState();
+    PKMUTEX ColorStateMutex() { return &colorStateLock_; }
     CapturePin* OpenPin() const { return openPin_; }
     VOID SetOpenPin(CapturePin* pin) { openPin_ = pin; }
     PVOID ConnectionFormat() const { return connectionFormat_; }
@@ -188,16 +188,15 @@ private:
 // Holds the device's colour state in place for a short hand-over of values.
 class ColorStateAccess {
 public:
-    explicit ColorStateAccess(CameraDevice& device) : device_(device) { device_.LockColorState(); }
-    ~ColorStateAccess() { device_.UnlockColorState(); }
-    ColorStateAccess(const ColorStateAccess&) = delete;
-    ColorStateAccess& operator=(const ColorStateAccess&) = delete;
+    explicit ColorStateAccess(CameraDevice& device, LockSite site = LockSite::Here())
+        : device_(device), hold_(device.ColorStateMutex(), site) {}
 
     // Null while no capture pin has one.
     ColorState* get() const { return device_.GetColorState(); }
 
 private:
     CameraDevice& device_;
+    MutexGuard hold_;
 };
 
 } // namespace zyn

@@ -3,27 +3,12 @@
 // partial MDLs of one MDL over the whole (non-paged) buffer, so nothing is copied on the way.
 #include "driver/core/usb_transport.h"
 
+#include "driver/kernel/interlocked.h"
+#include "driver/kernel/lock_guards.h"
+#include "driver/kernel/pool_pointer.h"
 #include "driver/pool_tags.h"
 
 namespace zyn {
-
-namespace {
-
-LONG ReadLong(volatile LONG* value) { return InterlockedCompareExchange(value, 0, 0); }
-
-class SpinLockGuard {
-public:
-    explicit SpinLockGuard(PKSPIN_LOCK lock) : lock_(lock) { KeAcquireSpinLock(lock_, &irql_); }
-    ~SpinLockGuard() { KeReleaseSpinLock(lock_, irql_); }
-    SpinLockGuard(const SpinLockGuard&) = delete;
-    SpinLockGuard& operator=(const SpinLockGuard&) = delete;
-
-private:
-    PKSPIN_LOCK lock_;
-    KIRQL irql_ = PASSIVE_LEVEL;
-};
-
-} // namespace
 
 NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer,
                                      ULONG timeoutMs) {
@@ -74,7 +59,7 @@ NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer
             }
         }
         InterlockedExchange(&inFlight_, static_cast<LONG>(submitted));
-        if (ReadLong(&completed_) >= static_cast<LONG>(submitted)) {
+        if (ReadInterlocked(&completed_) >= static_cast<LONG>(submitted)) {
             KeSetEvent(&readCompleted_, IO_NO_INCREMENT, FALSE);
         }
     }
@@ -142,6 +127,11 @@ NTSTATUS UsbTransport::PrepareRead(ULONG count, ULONG length, PVOID buffer) {
 NTSTATUS UsbTransport::SubmitChunk(ULONG index, ULONG offset, ULONG chunkLength, PVOID buffer,
                                    const USBD_PIPE_INFORMATION& pipe, PBOOLEAN passedDown) {
     *passedDown = FALSE;
+    const USHORT size = sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER);
+    auto urb = PoolPointer<URB, kTagOther>::Zeroed(size);
+    if (!urb) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
     PIRP irp = IoAllocateIrp(static_cast<CCHAR>(next_->StackSize + 1), FALSE);
     if (irp == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;
@@ -153,24 +143,16 @@ NTSTATUS UsbTransport::SubmitChunk(ULONG index, ULONG offset, ULONG chunkLength,
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     IoBuildPartialMdl(wholeBufferMdl_, mdl, chunkStart, chunkLength);
-    const USHORT size = sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER);
-    auto urb = static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPool, size, kTagOther));
-    if (urb == nullptr) {
-        IoFreeMdl(mdl);
-        IoFreeIrp(irp);
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    RtlZeroMemory(urb, size);
     ULONG flags = USBD_SHORT_TRANSFER_OK;
     if (USB_ENDPOINT_DIRECTION_IN(pipe.EndpointAddress)) {
         flags |= USBD_TRANSFER_DIRECTION_IN;
     }
-    UsbBuildInterruptOrBulkTransferRequest(urb, size, pipe.PipeHandle, nullptr, mdl, chunkLength,
-                                           flags, nullptr);
+    UsbBuildInterruptOrBulkTransferRequest(urb.get(), size, pipe.PipeHandle, nullptr, mdl,
+                                           chunkLength, flags, nullptr);
 
     BulkChunkRecord& record = records_[index];
     record.owner = this;
-    record.urb = urb;
+    record.urb = urb.release();
     record.irp = irp;
     record.mdl = mdl;
     record.done = 0;
@@ -178,7 +160,7 @@ NTSTATUS UsbTransport::SubmitChunk(ULONG index, ULONG offset, ULONG chunkLength,
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
     next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
     next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
-    next->Parameters.Others.Argument1 = urb;
+    next->Parameters.Others.Argument1 = record.urb;
     IoSetCompletionRoutine(irp, &UsbTransport::ChunkCompleted, &record, TRUE, TRUE, TRUE);
     *passedDown = TRUE;
     const NTSTATUS status = IoCallDriver(next_, irp);
@@ -193,7 +175,7 @@ NTSTATUS NTAPI UsbTransport::ChunkCompleted(PDEVICE_OBJECT, PIRP irp, PVOID cont
         // reading thread frees the records, and no routine may still be about to touch one.
         InterlockedIncrement(&record->done);
         const LONG completed = InterlockedIncrement(&owner->completed_);
-        if (completed == ReadLong(&owner->inFlight_)) {
+        if (completed == ReadInterlocked(&owner->inFlight_)) {
             KeSetEvent(&owner->readCompleted_, IO_NO_INCREMENT, FALSE);
         }
     }
@@ -207,7 +189,7 @@ ULONG UsbTransport::CancelUndoneLocked() {
     }
     ULONG cancelled = 0;
     for (BulkChunkRecord* record = records_; record->owner != nullptr; ++record) {
-        if (ReadLong(&record->done) == 0) {
+        if (ReadInterlocked(&record->done) == 0) {
             IoCancelIrp(record->irp);
             ++cancelled;
         }

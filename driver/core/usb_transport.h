@@ -10,6 +10,7 @@
 
 #include "driver/control/command_packet.h"
 #include "driver/core/bulk_chunk_record.h"
+#include "driver/kernel/interlocked.h"
 #include "driver/wdk.h"
 
 namespace zyn {
@@ -69,7 +70,7 @@ public:
     VOID CancelReads();
     // Frame reads that ended in their timeout since the transport was created.
     ULONG ReadTimeouts() const {
-        return static_cast<ULONG>(InterlockedCompareExchange(&readTimeouts_, 0, 0));
+        return static_cast<ULONG>(ReadInterlocked(&readTimeouts_));
     }
 
 private:

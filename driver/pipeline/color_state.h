@@ -9,8 +9,8 @@
 // an old matrix and half of a new one.
 #pragma once
 
+#include "driver/kernel/interlocked.h"
 #include "driver/pipeline/color_matrices.h"
-#include "driver/pipeline/interlocked_value.h"
 #include "driver/pipeline/vector_path.h"
 #include "driver/pool_object.h"
 #include "driver/pool_tags.h"

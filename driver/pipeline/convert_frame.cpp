@@ -1,6 +1,6 @@
+#include "driver/kernel/interlocked.h"
 #include "driver/pipeline/extended_state_guard.h"
 #include "driver/pipeline/floating_point_guard.h"
-#include "driver/pipeline/interlocked_value.h"
 #include "driver/pipeline/pipeline_routines.h"
 
 namespace zyn {

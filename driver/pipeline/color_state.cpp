@@ -10,7 +10,10 @@ namespace zyn {
 
 ColorState::ColorState(const ColorStateTraits& traits)
     : saveFloatingPoint_(traits.saveFloatingPoint),
-      keepWorkBufferOfSameSize_(traits.keepWorkBufferOfSameSize) {
+      keepWorkBufferOfSameSize_(traits.keepWorkBufferOfSameSize),
+      supportedPaths_(traits.saveFloatingPoint ? VectorPathBit(VectorPath::Sse2)
+                                               : SupportedVectorPaths()),
+      requestedPath_(static_cast<LONG>(WidestVectorPath(supportedPaths_))) {
     ExInitializeFastMutex(&matrixLock_);
     // Until a rebuild succeeds, frames use the identity.
     for (int k = 0; k < kFixedMatrixEntries; ++k) {
@@ -22,6 +25,18 @@ ColorState::ColorState(const ColorStateTraits& traits)
 
 ColorState::~ColorState() {
     FreeWorkBuffer();
+}
+
+NTSTATUS ColorState::RequestVectorPath(VectorPath path) {
+    if ((supportedPaths_ & VectorPathBit(path)) == 0) {
+        return STATUS_NOT_SUPPORTED;
+    }
+    InterlockedExchange(&requestedPath_, static_cast<LONG>(path));
+    return STATUS_SUCCESS;
+}
+
+VOID ColorState::RequestWidestVectorPath() {
+    InterlockedExchange(&requestedPath_, static_cast<LONG>(WidestVectorPath(supportedPaths_)));
 }
 
 VOID ColorState::SetBayerPhase(LONG phase) {

@@ -37,6 +37,7 @@ struct Pool {
     AllocationFilter filter = nullptr;
     uint64_t filterMatches = 0;
     uint64_t filterFailAt = 0; // 0: none
+    AllocationRequest lastFailure{};
 };
 
 // 16-byte alignment, as the platform gives on x64. The Windows C runtime has no aligned_alloc;
@@ -93,6 +94,7 @@ PVOID Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, const char* file, int li
                 pool.failAtSerial = 0;
             }
             ++pool.counters[tag].failures;
+            pool.lastFailure = AllocationRequest{tag, bytes, file, line};
             return nullptr;
         }
     }
@@ -241,6 +243,13 @@ void FailNthAllocationWhere(AllocationFilter filter, uint64_t n) {
     pool.filter = filter;
     pool.filterMatches = 0;
     pool.filterFailAt = n;
+    pool.lastFailure = AllocationRequest{};
+}
+
+AllocationRequest LastInjectedFailure() {
+    Pool& pool = ThePool();
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    return pool.lastFailure;
 }
 
 uint64_t AllocationsWhere() {
@@ -257,6 +266,7 @@ void ClearInjectedFailures() {
     pool.filter = nullptr;
     pool.filterMatches = 0;
     pool.filterFailAt = 0;
+    pool.lastFailure = AllocationRequest{};
 }
 
 } // namespace sim::pool

@@ -82,6 +82,8 @@ using AllocationFilter = bool (*)(const AllocationRequest& request);
 void FailNthAllocationWhere(AllocationFilter filter, uint64_t n);
 // How many requests the filter accepted since it was set, the failed one included.
 uint64_t AllocationsWhere();
+// The request the last injected failure refused ({} when none was), to name it in messages.
+AllocationRequest LastInjectedFailure();
 // Clears every injected failure, the filter included.
 void ClearInjectedFailures();
 

@@ -1,6 +1,7 @@
 #include "driver/control/camera_controls.h"
 
 #include "driver/core/camera_device.h"
+#include "driver/kernel/interlocked.h"
 #include "driver/pipeline/color_state.h"
 
 namespace zyn {
@@ -105,11 +106,11 @@ VOID SetFlipH(CameraDevice& device, LONG flip) { (VOID) device.setFlipH(flip); }
 VOID SetFlipV(CameraDevice& device, LONG flip) { (VOID) device.setFlipV(flip); }
 
 LONG GetFlipH(const CameraDevice& device) {
-    return InterlockedCompareExchange(const_cast<volatile LONG*>(&device.Settings().FlipH), 0, 0);
+    return ReadInterlocked(&device.Settings().FlipH);
 }
 
 LONG GetFlipV(const CameraDevice& device) {
-    return InterlockedCompareExchange(const_cast<volatile LONG*>(&device.Settings().FlipV), 0, 0);
+    return ReadInterlocked(&device.Settings().FlipV);
 }
 
 VOID SetDot(CameraDevice& device, LONG dot) {

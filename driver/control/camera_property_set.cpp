@@ -3,6 +3,7 @@
 #include "driver/control/camera_controls.h"
 #include "driver/control/region_rule.h"
 #include "driver/core/camera_device.h"
+#include "driver/kernel/interlocked.h"
 
 namespace zyn {
 
@@ -99,7 +100,7 @@ NTSTATUS GetScalar(CameraDevice& device, ULONG id, LONG* value) {
     case CAMPROP_ROI_WIDTH: *value = settings.ReportW; break;
     case CAMPROP_ROI_HEIGHT: *value = settings.ReportH; break;
     case CAMPROP_REGION_LOCKED:
-        *value = InterlockedCompareExchange(&settings.PinOpen, 0, 0);
+        *value = ReadInterlocked(&settings.PinOpen);
         break;
     case CAMPROP_EXTRIGGER_AVAILABLE: *value = 1; break;
     case CAMPROP_CLOCK:

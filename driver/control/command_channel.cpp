@@ -8,12 +8,6 @@ CommandChannel::CommandChannel(UsbTransport& transport) : transport_(transport) 
     KeInitializeMutex(&lock_, 0);
 }
 
-VOID CommandChannel::Lock() {
-    KeWaitForSingleObject(&lock_, Executive, KernelMode, FALSE, nullptr);
-}
-
-VOID CommandChannel::Unlock() { KeReleaseMutex(&lock_, FALSE); }
-
 BOOLEAN CommandChannel::TransferLocked(ULONG pipe) {
     ULONG transferred = 0;
     const NTSTATUS status = transport_.PipeTransfer(pipe, kCommandPacketSize, &packet_, &transferred);
@@ -21,13 +15,13 @@ BOOLEAN CommandChannel::TransferLocked(ULONG pipe) {
 }
 
 BOOLEAN CommandChannel::Send(const CommandPacket& packet) {
-    CommandSequence hold(*this);
+    MutexGuard hold(&lock_);
     packet_ = packet;
     return TransferLocked(kCommandPipe);
 }
 
 BOOLEAN CommandChannel::Query(const CommandPacket& packet, PUCHAR result, ULONG settleMs) {
-    CommandSequence hold(*this);
+    MutexGuard hold(&lock_);
     packet_ = packet;
     if (!TransferLocked(kCommandPipe)) {
         return FALSE;

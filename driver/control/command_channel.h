@@ -6,11 +6,12 @@
 // requests and the camera start never mix their packets or take each other's answers. The lock
 // is a kernel mutex, not a fast mutex: commands are synchronous USB requests, which must be
 // sent at PASSIVE_LEVEL (a fast mutex raises to APC_LEVEL). It is recursive for its owner, so a
-// CommandSequence can hold it across a whole sequence of commands. The frame read does not take
+// MutexGuard can hold it across a whole sequence of commands. The frame read does not take
 // it: it has packet areas of its own and waits up to a frame's timeout.
 #pragma once
 
 #include "driver/control/command_packet.h"
+#include "driver/kernel/lock_guards.h"
 #include "driver/wdk.h"
 
 namespace zyn {
@@ -31,8 +32,10 @@ public:
     // to answer).
     BOOLEAN Query(const CommandPacket& packet, PUCHAR result, ULONG settleMs = 0);
 
-    VOID Lock();
-    VOID Unlock();
+    // Held by a MutexGuard around a sequence of commands whose packets must not interleave with
+    // other commands (a mode switch, a read-modify-write of a register, the sensor
+    // initialisation).
+    PKMUTEX Mutex() { return &lock_; }
 
 private:
     BOOLEAN TransferLocked(ULONG pipe);
@@ -40,19 +43,6 @@ private:
     UsbTransport& transport_;
     KMUTEX lock_;
     CommandPacket packet_;
-};
-
-// Holds the channel for a sequence of commands whose packets must not interleave with other
-// commands (a mode switch, a read-modify-write of a register, the sensor initialisation).
-class CommandSequence {
-public:
-    explicit CommandSequence(CommandChannel& channel) : channel_(channel) { channel_.Lock(); }
-    ~CommandSequence() { channel_.Unlock(); }
-    CommandSequence(const CommandSequence&) = delete;
-    CommandSequence& operator=(const CommandSequence&) = delete;
-
-private:
-    CommandChannel& channel_;
 };
 
 // Waits at PASSIVE_LEVEL.

@@ -3,6 +3,7 @@
 #include "driver/control/window_region_rule.h"
 #include "driver/core/camera_device.h"
 #include "driver/core/data_range.h"
+#include "driver/kernel/interlocked.h"
 
 namespace zyn {
 
@@ -42,7 +43,7 @@ RegionRequest FullSensorRegion(const CameraDevice& device) {
 
 BOOLEAN ApplyRegion(CameraDevice& device, const RegionRequest& request) {
     CameraSettings& settings = device.Settings();
-    if (InterlockedCompareExchange(&settings.PinOpen, 0, 0) != 0) {
+    if (ReadInterlocked(&settings.PinOpen) != 0) {
         return FALSE;
     }
     const SettingsLimits& limits = device.Traits().limits;

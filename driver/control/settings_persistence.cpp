@@ -5,6 +5,7 @@
 #include "driver/control/region_rule.h"
 #include "driver/control/registry_key.h"
 #include "driver/core/camera_device.h"
+#include "driver/kernel/interlocked.h"
 
 namespace zyn {
 
@@ -94,8 +95,8 @@ LONG CurrentValue(const CameraSettings& settings, StoredValue value) {
     case kTimeout: return settings.Timeout;
     case kExposure: return settings.Exposure;
     case kGlobalGain: return settings.GlobalGain;
-    case kFlipH: return InterlockedCompareExchange(const_cast<volatile LONG*>(&settings.FlipH), 0, 0);
-    case kFlipV: return InterlockedCompareExchange(const_cast<volatile LONG*>(&settings.FlipV), 0, 0);
+    case kFlipH: return ReadInterlocked(&settings.FlipH);
+    case kFlipV: return ReadInterlocked(&settings.FlipV);
     case kColorEnable: return settings.ColorEnable;
     case kWhiteBalance: return settings.WhiteBalance;
     case kColorCorrection: return settings.ColorCorrection;

@@ -1,6 +1,7 @@
 #include "driver/core/camera_device.h"
 
 #include "driver/control/command_codes.h"
+#include "driver/core/acquisition.h"
 #include "driver/core/capture_pin.h"
 
 namespace zyn {
@@ -21,16 +22,9 @@ CameraDevice::CameraDevice(struct _KSDEVICE* device, const CameraModelTraits& tr
 CameraDevice::~CameraDevice() = default;
 
 VOID CameraDevice::SetColorState(ColorState* colorState) {
-    LockColorState();
+    MutexGuard hold(&colorStateLock_);
     colorState_ = colorState;
-    UnlockColorState();
 }
-
-VOID CameraDevice::LockColorState() {
-    (VOID) KeWaitForSingleObject(&colorStateLock_, Executive, KernelMode, FALSE, nullptr);
-}
-
-VOID CameraDevice::UnlockColorState() { (VOID) KeReleaseMutex(&colorStateLock_, FALSE); }
 
 VOID CameraDevice::NotifyFrame() {
     InterlockedIncrement(&framesNotified_);
@@ -73,7 +67,13 @@ BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
     if (buffer == nullptr || size == 0) {
         return FALSE;
     }
-    // Whether the request went out shows in the read: without it no frame comes.
+    // A stop has begun: nothing more goes to the camera for this stream.
+    if (transport_.ReadsHalted()) {
+        return FALSE;
+    }
+    // Whether the request went out shows in the read: without it no frame comes. Marked so
+    // that a stop also aborts a request the camera does not take.
+    transport_.MarkPipeForAbort(kCommandPipe);
     framePacket_ = packets::FrameRequest();
     ULONG transferred = 0;
     (VOID) transport_.PipeTransfer(kCommandPipe, kCommandPacketSize, &framePacket_, &transferred);
@@ -101,6 +101,16 @@ NTSTATUS CameraDevice::CompleteCameraStart(ColorState* colorState, BOOLEAN start
 NTSTATUS CameraDevice::AbortPipes() { return transport_.AbortPipes(); }
 
 VOID CameraDevice::CancelReads() { transport_.CancelReads(); }
+
+VOID CameraDevice::HaltReads() { transport_.HaltReads(); }
+
+VOID CameraDevice::EndStreaming() {
+    if (acquisition_ != nullptr) {
+        acquisition_->Release();
+    }
+}
+
+VOID CameraDevice::ResumeReads() { transport_.ResumeReads(); }
 
 VOID CameraDevice::SetRawFrameGeometry(ULONG offset, ULONG pitch, ULONG size) {
     rawFrameOffset_ = offset;
@@ -136,7 +146,7 @@ BOOLEAN CameraDevice::readClock(PLONG clock) {
 }
 
 BOOLEAN CameraDevice::writeFrameByteCount(ULONG bytes) {
-    CommandSequence sequence(commands_);
+    MutexGuard sequence(commands_.Mutex());
     BOOLEAN ok = TRUE;
     for (UCHAR i = 0; i < 4; ++i) {
         ok = writeBoardRegister(static_cast<UCHAR>(board::kFrameBytes0 + i),

@@ -13,6 +13,8 @@
 #include "driver/core/camera_model_traits.h"
 #include "driver/core/driver_globals.h"
 #include "driver/core/usb_transport.h"
+#include "driver/kernel/interlocked.h"
+#include "driver/kernel/lock_guards.h"
 #include "driver/pool_object.h"
 #include "driver/pool_tags.h"
 #include "driver/wdk.h"
@@ -42,8 +44,7 @@ public:
     virtual VOID NotifyFrame();
     // Frames notified since the last reset: the number the next delivered frame carries.
     ULONG FramesNotified() const {
-        return static_cast<ULONG>(
-            InterlockedCompareExchange(const_cast<volatile LONG*>(&framesNotified_), 0, 0));
+        return static_cast<ULONG>(ReadInterlocked(&framesNotified_));
     }
     VOID ResetFramesNotified() { InterlockedExchange(&framesNotified_, 0); }
     // Programs the camera for streaming and sets the raw frame geometry. Sensor writes are
@@ -60,6 +61,10 @@ public:
     virtual ULONG GetRawFramePitch() const { return rawFramePitch_; }
     virtual NTSTATUS AbortPipes();
     virtual VOID CancelReads();
+    // The stop of a stream: no frame read submits anything until ResumeReads, and one in
+    // progress is cancelled and waited for (UsbTransport::HaltReads).
+    VOID HaltReads();
+    VOID ResumeReads();
     virtual ULONG GetRoiX() const { return static_cast<ULONG>(settings_.RoiX); }
     virtual ULONG GetRoiY() const { return static_cast<ULONG>(settings_.RoiY); }
     // The model's sensor initialisation.
@@ -135,6 +140,12 @@ public:
         }
     }
     Acquisition* GetAcquisition() const { return acquisition_; }
+    // Stops the acquisition's stream, if any, and frees its buffers (a device stop or removal
+    // while a pin is open; the pin's own stop then finds it idle).
+    VOID EndStreaming();
+    // The camera was surprise-removed; never cleared (a camera plugged in again is a new device).
+    VOID MarkRemoved() { InterlockedExchange(&removed_, 1); }
+    BOOLEAN Removed() const { return ReadInterlocked(&removed_) != 0; }
     VOID SetAcquisition(Acquisition* acquisition) { acquisition_ = acquisition; }
     // The colour state is created and freed by the capture pin while property requests of any
     // filter of the device may be handing values to it: both sides go through the colour-state
@@ -143,8 +154,7 @@ public:
     // ColorStateAccess.
     ColorState* GetColorState() const { return colorState_; }
     VOID SetColorState(ColorState* colorState);
-    VOID LockColorState();
-    VOID UnlockColorState();
+    PKMUTEX ColorStateMutex() { return &colorStateLock_; }
     CapturePin* OpenPin() const { return openPin_; }
     VOID SetOpenPin(CapturePin* pin) { openPin_ = pin; }
     PVOID ConnectionFormat() const { return connectionFormat_; }
@@ -168,6 +178,7 @@ private:
     CommandPacket framePacket_; // the per-frame frame request
     volatile LONG exclusiveClaim_ = 0;
     volatile LONG framesNotified_ = 0;
+    volatile LONG removed_ = 0;
     ULONG openPins_ = 0;
     Acquisition* acquisition_ = nullptr;
     ColorState* colorState_ = nullptr;
@@ -188,16 +199,15 @@ private:
 // Holds the device's colour state in place for a short hand-over of values.
 class ColorStateAccess {
 public:
-    explicit ColorStateAccess(CameraDevice& device) : device_(device) { device_.LockColorState(); }
-    ~ColorStateAccess() { device_.UnlockColorState(); }
-    ColorStateAccess(const ColorStateAccess&) = delete;
-    ColorStateAccess& operator=(const ColorStateAccess&) = delete;
+    explicit ColorStateAccess(CameraDevice& device, LockSite site = LockSite::Here())
+        : device_(device), hold_(device.ColorStateMutex(), site) {}
 
     // Null while no capture pin has one.
     ColorState* get() const { return device_.GetColorState(); }
 
 private:
     CameraDevice& device_;
+    MutexGuard hold_;
 };
 
 } // namespace zyn

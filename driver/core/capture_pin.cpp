@@ -3,8 +3,9 @@
 #include "driver/core/acquisition.h"
 #include "driver/core/camera_device.h"
 #include "driver/core/frame_copy.h"
+#include "driver/kernel/interlocked.h"
+#include "driver/kernel/lock_guards.h"
 #include "driver/pipeline/color_state.h"
-#include "driver/pipeline/interlocked_value.h"
 
 namespace zyn {
 
@@ -15,18 +16,6 @@ constexpr ULONG kClientFrames = 2;
 ULONG NonNegative(LONG value) { return value > 0 ? static_cast<ULONG>(value) : 0; }
 
 ULONG AtMost(ULONG value, ULONG limit) { return value < limit ? value : limit; }
-
-// Holds the kernel streaming device for a change of its open-pin count.
-class DeviceHold {
-public:
-    explicit DeviceHold(PKSDEVICE device) : device_(device) { KsAcquireDevice(device_); }
-    ~DeviceHold() { KsReleaseDevice(device_); }
-    DeviceHold(const DeviceHold&) = delete;
-    DeviceHold& operator=(const DeviceHold&) = delete;
-
-private:
-    PKSDEVICE device_;
-};
 
 } // namespace
 
@@ -57,7 +46,7 @@ NTSTATUS CapturePin::Create(PKSPIN pin, PIRP) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     {
-        DeviceHold hold(ksDevice);
+        DeviceGuard hold(ksDevice);
         device->PinCreated();
     }
     capturePin->counted_ = TRUE;
@@ -110,7 +99,7 @@ NTSTATUS CapturePin::Initialize() {
 VOID CapturePin::Close() {
     stride_ = 0;
     if (counted_) {
-        DeviceHold hold(device_->KsDevice());
+        DeviceGuard hold(device_->KsDevice());
         device_->PinClosed();
         counted_ = FALSE;
     }
@@ -263,6 +252,10 @@ VOID CapturePin::GiveUpDevice() {
 }
 
 NTSTATUS CapturePin::Process() {
+    if (device_->Removed()) {
+        ReturnQueuedFrames();
+        return STATUS_PENDING;
+    }
     Acquisition* acquisition = acquisition_;
     if (acquisition == nullptr || acquisition->FramesRead() == 0) {
         return STATUS_PENDING;
@@ -287,6 +280,14 @@ NTSTATUS CapturePin::Process() {
     }
     acquisition->ProcessingDone();
     return STATUS_PENDING;
+}
+
+VOID CapturePin::ReturnQueuedFrames() {
+    while (PKSSTREAM_POINTER streamPointer =
+               KsPinGetLeadingEdgeStreamPointer(pin_, KSSTREAM_POINTER_STATE_LOCKED)) {
+        streamPointer->StreamHeader->DataUsed = 0;
+        KsStreamPointerUnlock(streamPointer, TRUE);
+    }
 }
 
 BOOLEAN CapturePin::Deliver(PKSSTREAM_POINTER streamPointer) {

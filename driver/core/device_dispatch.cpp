@@ -1,8 +1,9 @@
 #include "driver/core/device_dispatch.h"
 
 #include "driver/control/region_rule.h"
-#include "driver/core/camera_device.h"
 #include "driver/core/acquisition.h"
+#include "driver/core/camera_device.h"
+#include "driver/kernel/lock_guards.h"
 
 namespace zyn {
 
@@ -16,10 +17,8 @@ VOID ReleaseCameraDevice(PVOID context) { delete static_cast<CameraDevice*>(cont
 // Adds an object to the device's bag under the device mutex; the caller still owns it when
 // this fails.
 NTSTATUS AddToDeviceBag(PKSDEVICE device, PVOID item, PFNKSFREE release) {
-    KsAcquireDevice(device);
-    const NTSTATUS status = KsAddItemToObjectBag(device->Bag, item, release);
-    KsReleaseDevice(device);
-    return status;
+    DeviceGuard hold(device);
+    return KsAddItemToObjectBag(device->Bag, item, release);
 }
 
 } // namespace
@@ -53,11 +52,13 @@ NTSTATUS StartCameraDevice(PKSDEVICE device, const KSFILTER_DESCRIPTOR* filterDe
     }
     // Kernel streaming frees the factory at every stop, so each start makes a new one.
     if (!device->Started) {
-        KsAcquireDevice(device);
-        const NTSTATUS factory = KsCreateFilterFactory(
-            device->FunctionalDeviceObject, filterDescriptor, kReferenceString, nullptr,
-            KSCREATE_ITEM_FREEONSTOP, nullptr, nullptr, nullptr);
-        KsReleaseDevice(device);
+        NTSTATUS factory;
+        {
+            DeviceGuard hold(device);
+            factory = KsCreateFilterFactory(device->FunctionalDeviceObject, filterDescriptor,
+                                            kReferenceString, nullptr, KSCREATE_ITEM_FREEONSTOP,
+                                            nullptr, nullptr, nullptr);
+        }
 
         if (NT_SUCCESS(factory)) {
             // An acquisition of an earlier start stays in the bag until removal; nothing uses
@@ -87,8 +88,20 @@ VOID StopCameraDevice(PKSDEVICE device) {
     if (camera == nullptr) {
         return;
     }
+    // The acquisition thread reads through the pipe information that Unconfigure frees.
+    camera->EndStreaming();
     (VOID) camera->saveSettings();
     (VOID) camera->Transport().Unconfigure();
+}
+
+VOID SurpriseRemoveCameraDevice(PKSDEVICE device) {
+    CameraDevice* camera = CameraDeviceOf(device);
+    if (camera == nullptr) {
+        return;
+    }
+    // Marked first: the acquisition thread, as it ends, has the pin return its client frames.
+    camera->MarkRemoved();
+    camera->EndStreaming();
 }
 
 NTSTATUS QueryCameraCapabilities(PKSDEVICE, PIRP, PDEVICE_CAPABILITIES capabilities) {

@@ -7,6 +7,7 @@
 
 #include "driver/control/camera_settings.h"
 #include "driver/core/data_range.h"
+#include "driver/kernel/interlocked.h"
 #include "driver/wdk.h"
 
 namespace zyn {
@@ -21,7 +22,7 @@ public:
 
     // How long a frame read waits for its requests, in milliseconds.
     ULONG Timeout() const {
-        return static_cast<ULONG>(InterlockedCompareExchange(&timeout_, 0, 0));
+        return static_cast<ULONG>(ReadInterlocked(&timeout_));
     }
     VOID SetTimeout(ULONG milliseconds) {
         InterlockedExchange(&timeout_, static_cast<LONG>(milliseconds));

@@ -1,31 +1,14 @@
 #include "driver/core/raw_slots.h"
 
+#include "driver/kernel/lock_guards.h"
+
 namespace zyn {
-
-// A critical region keeps the section's owner from being suspended by an APC while it holds
-// the slots; the spin lock keeps the other processor out.
-class RawSlots::Section {
-public:
-    explicit Section(PKSPIN_LOCK lock) : lock_(lock) {
-        KeEnterCriticalRegion();
-        KeAcquireSpinLock(lock_, &irql_);
-    }
-    ~Section() {
-        KeReleaseSpinLock(lock_, irql_);
-        KeLeaveCriticalRegion();
-    }
-    Section(const Section&) = delete;
-    Section& operator=(const Section&) = delete;
-
-private:
-    PKSPIN_LOCK lock_;
-    KIRQL irql_ = PASSIVE_LEVEL;
-};
 
 RawSlots::RawSlots() { KeInitializeSpinLock(&lock_); }
 
 VOID RawSlots::Open() {
-    Section section(&lock_);
+    CriticalRegionGuard region;
+    SpinLockGuard section(&lock_);
     for (LONG& state : state_) {
         if (state != kConverting) {
             state = kFree;
@@ -35,7 +18,8 @@ VOID RawSlots::Open() {
 }
 
 VOID RawSlots::Close() {
-    Section section(&lock_);
+    CriticalRegionGuard region;
+    SpinLockGuard section(&lock_);
     for (LONG& state : state_) {
         if (state != kConverting) {
             state = kFree;
@@ -45,7 +29,8 @@ VOID RawSlots::Close() {
 }
 
 ULONG RawSlots::BeginFill() {
-    Section section(&lock_);
+    CriticalRegionGuard region;
+    SpinLockGuard section(&lock_);
     ULONG slot;
     if (state_[0] == kFree) {
         slot = 0;
@@ -65,7 +50,8 @@ VOID RawSlots::EndFill(ULONG slot, BOOLEAN filled) {
     if (slot >= kSlotCount) {
         return;
     }
-    Section section(&lock_);
+    CriticalRegionGuard region;
+    SpinLockGuard section(&lock_);
     if (!filled) {
         state_[slot] = kFree;
         return;
@@ -84,7 +70,8 @@ VOID RawSlots::EndFill(ULONG slot, BOOLEAN filled) {
 }
 
 ULONG RawSlots::BeginConvert() {
-    Section section(&lock_);
+    CriticalRegionGuard region;
+    SpinLockGuard section(&lock_);
     if (!open_) {
         return kNoSlot;
     }
@@ -101,27 +88,32 @@ VOID RawSlots::EndConvert(ULONG slot) {
     if (slot >= kSlotCount) {
         return;
     }
-    Section section(&lock_);
+    CriticalRegionGuard region;
+    SpinLockGuard section(&lock_);
     state_[slot] = kFree;
 }
 
 ULONG RawSlots::Dropped() const {
-    Section section(&lock_);
+    CriticalRegionGuard region;
+    SpinLockGuard section(&lock_);
     return dropped_;
 }
 
 VOID RawSlots::ResetDropped() {
-    Section section(&lock_);
+    CriticalRegionGuard region;
+    SpinLockGuard section(&lock_);
     dropped_ = 0;
 }
 
 LONG RawSlots::State(ULONG slot) const {
-    Section section(&lock_);
+    CriticalRegionGuard region;
+    SpinLockGuard section(&lock_);
     return slot < kSlotCount ? state_[slot] : kFree;
 }
 
 BOOLEAN RawSlots::IsOpen() const {
-    Section section(&lock_);
+    CriticalRegionGuard region;
+    SpinLockGuard section(&lock_);
     return open_;
 }
 

@@ -52,10 +52,10 @@ public:
     BOOLEAN IsOpen() const;
 
 private:
-    class Section;
-
     VOID DropLocked() { ++dropped_; }
 
+    // Taken inside a critical region, so that its holder cannot be suspended by an APC while
+    // it holds the slots; the spin lock keeps the other processor out.
     mutable KSPIN_LOCK lock_;
     LONG state_[kSlotCount] = {kFree, kFree};
     BOOLEAN open_ = FALSE;

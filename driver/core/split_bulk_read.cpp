@@ -3,27 +3,12 @@
 // partial MDLs of one MDL over the whole (non-paged) buffer, so nothing is copied on the way.
 #include "driver/core/usb_transport.h"
 
+#include "driver/kernel/interlocked.h"
+#include "driver/kernel/lock_guards.h"
+#include "driver/kernel/pool_pointer.h"
 #include "driver/pool_tags.h"
 
 namespace zyn {
-
-namespace {
-
-LONG ReadLong(volatile LONG* value) { return InterlockedCompareExchange(value, 0, 0); }
-
-class SpinLockGuard {
-public:
-    explicit SpinLockGuard(PKSPIN_LOCK lock) : lock_(lock) { KeAcquireSpinLock(lock_, &irql_); }
-    ~SpinLockGuard() { KeReleaseSpinLock(lock_, irql_); }
-    SpinLockGuard(const SpinLockGuard&) = delete;
-    SpinLockGuard& operator=(const SpinLockGuard&) = delete;
-
-private:
-    PKSPIN_LOCK lock_;
-    KIRQL irql_ = PASSIVE_LEVEL;
-};
-
-} // namespace
 
 NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer,
                                      ULONG timeoutMs) {
@@ -35,10 +20,13 @@ NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer
     if (length == 0 || buffer == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
-    const ULONG count = BulkChunkCount(length);
+    ULONG count = BulkChunkCount(length);
 
     {
         SpinLockGuard guard(&submitLock_);
+        if (ReadsHalted()) {
+            return STATUS_CANCELLED;
+        }
         status = PrepareRead(count, length, buffer);
     }
     if (!NT_SUCCESS(status)) {
@@ -57,6 +45,13 @@ NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer
         // Marked before the first request goes down, so that an AbortPipes that finds requests
         // on the pipe also finds the mark.
         MarkPipeForAbort(pipeIndex);
+        // A stop that came while the frame request went out finds nothing to wait for: once
+        // the halt is seen here, nothing is submitted; before it, HaltReads waits for this
+        // lock and cancels what went down.
+        if (ReadsHalted()) {
+            status = STATUS_CANCELLED;
+            count = 0;
+        }
         ULONG offset = 0;
         for (ULONG index = 0; index < count; ++index, offset += kBulkChunkBytes) {
             const ULONG rest = length - offset;
@@ -74,12 +69,14 @@ NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer
             }
         }
         InterlockedExchange(&inFlight_, static_cast<LONG>(submitted));
-        if (ReadLong(&completed_) >= static_cast<LONG>(submitted)) {
+        if (ReadInterlocked(&completed_) >= static_cast<LONG>(submitted)) {
             KeSetEvent(&readCompleted_, IO_NO_INCREMENT, FALSE);
         }
     }
 
-    SendReadCommand(packets::ReadsQueued());
+    if (submitted > 0) {
+        SendReadCommand(packets::ReadsQueued());
+    }
     if (submissionFailed && !NT_SUCCESS(ResetPipe(pipeIndex))) {
         RecoverPort();
     }
@@ -142,6 +139,11 @@ NTSTATUS UsbTransport::PrepareRead(ULONG count, ULONG length, PVOID buffer) {
 NTSTATUS UsbTransport::SubmitChunk(ULONG index, ULONG offset, ULONG chunkLength, PVOID buffer,
                                    const USBD_PIPE_INFORMATION& pipe, PBOOLEAN passedDown) {
     *passedDown = FALSE;
+    const USHORT size = sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER);
+    auto urb = PoolPointer<URB, kTagOther>::Zeroed(size);
+    if (!urb) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
     PIRP irp = IoAllocateIrp(static_cast<CCHAR>(next_->StackSize + 1), FALSE);
     if (irp == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;
@@ -153,24 +155,16 @@ NTSTATUS UsbTransport::SubmitChunk(ULONG index, ULONG offset, ULONG chunkLength,
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     IoBuildPartialMdl(wholeBufferMdl_, mdl, chunkStart, chunkLength);
-    const USHORT size = sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER);
-    auto urb = static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPool, size, kTagOther));
-    if (urb == nullptr) {
-        IoFreeMdl(mdl);
-        IoFreeIrp(irp);
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    RtlZeroMemory(urb, size);
     ULONG flags = USBD_SHORT_TRANSFER_OK;
     if (USB_ENDPOINT_DIRECTION_IN(pipe.EndpointAddress)) {
         flags |= USBD_TRANSFER_DIRECTION_IN;
     }
-    UsbBuildInterruptOrBulkTransferRequest(urb, size, pipe.PipeHandle, nullptr, mdl, chunkLength,
-                                           flags, nullptr);
+    UsbBuildInterruptOrBulkTransferRequest(urb.get(), size, pipe.PipeHandle, nullptr, mdl,
+                                           chunkLength, flags, nullptr);
 
     BulkChunkRecord& record = records_[index];
     record.owner = this;
-    record.urb = urb;
+    record.urb = urb.release();
     record.irp = irp;
     record.mdl = mdl;
     record.done = 0;
@@ -178,7 +172,7 @@ NTSTATUS UsbTransport::SubmitChunk(ULONG index, ULONG offset, ULONG chunkLength,
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
     next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
     next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
-    next->Parameters.Others.Argument1 = urb;
+    next->Parameters.Others.Argument1 = record.urb;
     IoSetCompletionRoutine(irp, &UsbTransport::ChunkCompleted, &record, TRUE, TRUE, TRUE);
     *passedDown = TRUE;
     const NTSTATUS status = IoCallDriver(next_, irp);
@@ -193,7 +187,7 @@ NTSTATUS NTAPI UsbTransport::ChunkCompleted(PDEVICE_OBJECT, PIRP irp, PVOID cont
         // reading thread frees the records, and no routine may still be about to touch one.
         InterlockedIncrement(&record->done);
         const LONG completed = InterlockedIncrement(&owner->completed_);
-        if (completed == ReadLong(&owner->inFlight_)) {
+        if (completed == ReadInterlocked(&owner->inFlight_)) {
             KeSetEvent(&owner->readCompleted_, IO_NO_INCREMENT, FALSE);
         }
     }
@@ -207,7 +201,7 @@ ULONG UsbTransport::CancelUndoneLocked() {
     }
     ULONG cancelled = 0;
     for (BulkChunkRecord* record = records_; record->owner != nullptr; ++record) {
-        if (ReadLong(&record->done) == 0) {
+        if (ReadInterlocked(&record->done) == 0) {
             IoCancelIrp(record->irp);
             ++cancelled;
         }
@@ -224,6 +218,23 @@ VOID UsbTransport::CancelReads() {
     if (cancelled > 0) {
         KeWaitForSingleObject(&readCompleted_, Executive, KernelMode, FALSE, nullptr);
     }
+}
+
+VOID UsbTransport::HaltReads() {
+    ULONG cancelled;
+    {
+        SpinLockGuard guard(&submitLock_);
+        InterlockedExchange(&readsHalted_, 1);
+        cancelled = CancelUndoneLocked();
+    }
+    if (cancelled > 0) {
+        KeWaitForSingleObject(&readCompleted_, Executive, KernelMode, FALSE, nullptr);
+    }
+}
+
+VOID UsbTransport::ResumeReads() {
+    SpinLockGuard guard(&submitLock_);
+    InterlockedExchange(&readsHalted_, 0);
 }
 
 NTSTATUS UsbTransport::ChunkOutcome(ULONG submitted, ULONG length) const {
@@ -263,6 +274,8 @@ VOID UsbTransport::ReleaseRead(ULONG submitted) {
 
 VOID UsbTransport::SendReadCommand(const CommandPacket& packet) {
     // The frame read goes on whatever these commands do: a lost one shows as a timeout.
+    // Marked so that a stop also aborts a command the camera does not take.
+    MarkPipeForAbort(kCommandPipe);
     readPacket_ = packet;
     ULONG transferred = 0;
     (VOID) PipeTransfer(kCommandPipe, kCommandPacketSize, &readPacket_, &transferred);

@@ -1,18 +1,12 @@
 #include "driver/core/usb_transport.h"
 
+#include "driver/kernel/interlocked.h"
+#include "driver/kernel/pool_pointer.h"
 #include "driver/pool_tags.h"
 
 namespace zyn {
 
 namespace {
-
-PVOID AllocateZeroed(SIZE_T bytes) {
-    PVOID block = ExAllocatePoolWithTag(NonPagedPool, bytes, kTagOther);
-    if (block != nullptr) {
-        RtlZeroMemory(block, bytes);
-    }
-    return block;
-}
 
 template <typename T>
 VOID FreeAndClear(T*& block) {
@@ -21,6 +15,9 @@ VOID FreeAndClear(T*& block) {
         block = nullptr;
     }
 }
+
+template <typename T>
+using OtherPool = PoolPointer<T, kTagOther>;
 
 // Configuration 0 is the camera's only one; interface numbers are looked up to this bound.
 constexpr LONG kInterfaceNumberLimit = 256;
@@ -71,6 +68,62 @@ NTSTATUS UsbTransport::SubmitUrb(PURB urb) {
     return SendIoctl(IOCTL_INTERNAL_USB_SUBMIT_URB, urb);
 }
 
+namespace {
+
+NTSTATUS NTAPI BoundedRequestCompleted(PDEVICE_OBJECT, PIRP, PVOID context) {
+    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
+    // The submitter frees the IRP once it has seen this.
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+} // namespace
+
+NTSTATUS UsbTransport::SubmitUrbWithin(PURB urb, ULONG timeoutMs) {
+    if (next_ == nullptr) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    // An IRP of our own rather than a built one: after a timeout it is cancelled, and only an
+    // IRP that cannot be completed and freed under us can be cancelled safely.
+    PIRP irp = IoAllocateIrp(static_cast<CCHAR>(next_->StackSize + 1), FALSE);
+    if (irp == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    KEVENT completed;
+    KeInitializeEvent(&completed, NotificationEvent, FALSE);
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+    next->Parameters.Others.Argument1 = urb;
+    IoSetCompletionRoutine(irp, &BoundedRequestCompleted, &completed, TRUE, TRUE, TRUE);
+    (VOID) IoCallDriver(next_, irp);
+
+    LARGE_INTEGER wait;
+    wait.QuadPart = -static_cast<LONGLONG>(timeoutMs) * 10000;
+    BOOLEAN timedOut = FALSE;
+    if (KeWaitForSingleObject(&completed, Executive, KernelMode, FALSE, &wait) == STATUS_TIMEOUT) {
+        timedOut = TRUE;
+        (VOID) IoCancelIrp(irp);
+        KeWaitForSingleObject(&completed, Executive, KernelMode, FALSE, nullptr);
+    }
+    NTSTATUS status = irp->IoStatus.Status;
+    // One that completed in the moment between the timeout and the cancel stands as it came.
+    if (timedOut && status == STATUS_CANCELLED) {
+        status = STATUS_IO_TIMEOUT;
+    }
+    IoFreeIrp(irp);
+    return status;
+}
+
+VOID UsbTransport::RecoverPipe(ULONG pipe, USBD_STATUS usbdStatus) {
+    if (usbdStatus == USBD_STATUS_STALL_PID || usbdStatus == USBD_STATUS_ENDPOINT_HALTED) {
+        if (!NT_SUCCESS(ResetPipe(pipe))) {
+            RecoverPort();
+        }
+    } else if (usbdStatus == USBD_STATUS_DEV_NOT_RESPONDING) {
+        RecoverPort();
+    }
+}
+
 NTSTATUS UsbTransport::CheckPipe(ULONG pipe, PUSBD_PIPE_INFORMATION* info) const {
     if (interface_ == nullptr) {
         return STATUS_UNSUCCESSFUL;
@@ -101,40 +154,41 @@ NTSTATUS UsbTransport::PipeTransfer(ULONG pipe, ULONG length, PVOID buffer,
         return STATUS_INVALID_PARAMETER;
     }
     const USHORT size = sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER);
-    auto urb = static_cast<PURB>(AllocateZeroed(size));
-    if (urb == nullptr) {
+    auto urb = OtherPool<URB>::Zeroed(size);
+    if (!urb) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     ULONG flags = USBD_SHORT_TRANSFER_OK;
     if (USB_ENDPOINT_DIRECTION_IN(info->EndpointAddress)) {
         flags |= USBD_TRANSFER_DIRECTION_IN;
     }
-    UsbBuildInterruptOrBulkTransferRequest(urb, size, info->PipeHandle, buffer, nullptr, length,
-                                           flags, nullptr);
-    status = SubmitUrb(urb);
+    UsbBuildInterruptOrBulkTransferRequest(urb.get(), size, info->PipeHandle, buffer, nullptr,
+                                           length, flags, nullptr);
+    status = SubmitUrbWithin(urb.get(), kPipeTransferTimeoutMs);
+    const USBD_STATUS usbdStatus = urb->UrbHeader.Status;
     if (NT_SUCCESS(status)) {
-        if (USBD_ERROR(urb->UrbHeader.Status)) {
+        if (USBD_ERROR(usbdStatus)) {
             status = STATUS_UNSUCCESSFUL;
         } else {
             *transferred = urb->UrbBulkOrInterruptTransfer.TransferBufferLength;
         }
     }
-    ExFreePoolWithTag(urb, kTagOther);
+    if (!NT_SUCCESS(status)) {
+        RecoverPipe(pipe, usbdStatus);
+    }
     return status;
 }
 
 NTSTATUS UsbTransport::PipeRequest(USHORT function, USBD_PIPE_HANDLE handle) {
     const USHORT size = sizeof(struct _URB_PIPE_REQUEST);
-    auto urb = static_cast<PURB>(AllocateZeroed(size));
-    if (urb == nullptr) {
+    auto urb = OtherPool<URB>::Zeroed(size);
+    if (!urb) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     urb->UrbHeader.Length = size;
     urb->UrbHeader.Function = function;
     urb->UrbPipeRequest.PipeHandle = handle;
-    const NTSTATUS status = SubmitUrb(urb);
-    ExFreePoolWithTag(urb, kTagOther);
-    return status;
+    return SubmitUrb(urb.get());
 }
 
 NTSTATUS UsbTransport::ResetPipe(ULONG pipe) {
@@ -163,7 +217,7 @@ NTSTATUS UsbTransport::AbortPipes() {
         return STATUS_SUCCESS;
     }
     for (ULONG pipe = 0; pipe < interface_->NumberOfPipes; ++pipe) {
-        if (InterlockedCompareExchange(&abortMarks_[pipe], 0, 0) == 0) {
+        if (ReadInterlocked(&abortMarks_[pipe]) == 0) {
             continue;
         }
         const NTSTATUS status = PipeRequest(URB_FUNCTION_ABORT_PIPE, interface_->Pipes[pipe].PipeHandle);
@@ -218,66 +272,58 @@ NTSTATUS UsbTransport::Configure() {
     // A configuration left from an earlier start is replaced, not leaked.
     FreeConfiguration();
 
-    auto urb = static_cast<PURB>(AllocateZeroed(sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST)));
-    if (urb == nullptr) {
+    auto urb = OtherPool<URB>::Zeroed(sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST));
+    if (!urb) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    NTSTATUS status = STATUS_SUCCESS;
     ULONG received = 0;
 
     // The device descriptor is read only to see the device answer.
-    auto device = static_cast<PUSB_DEVICE_DESCRIPTOR>(AllocateZeroed(sizeof(USB_DEVICE_DESCRIPTOR)));
-    if (device == nullptr) {
-        status = STATUS_INSUFFICIENT_RESOURCES;
-    } else {
-        status = ReadDescriptor(urb, USB_DEVICE_DESCRIPTOR_TYPE, device,
-                                sizeof(USB_DEVICE_DESCRIPTOR), &received);
-        ExFreePoolWithTag(device, kTagOther);
+    auto device = OtherPool<USB_DEVICE_DESCRIPTOR>::Zeroed(sizeof(USB_DEVICE_DESCRIPTOR));
+    if (!device) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    NTSTATUS status = ReadDescriptor(urb.get(), USB_DEVICE_DESCRIPTOR_TYPE, device.get(),
+                                     sizeof(USB_DEVICE_DESCRIPTOR), &received);
+    if (!NT_SUCCESS(status)) {
+        return status;
     }
 
     // The configuration's header gives the size of the whole set of descriptors.
-    PUSB_CONFIGURATION_DESCRIPTOR configuration = nullptr;
-    if (NT_SUCCESS(status)) {
-        auto header = static_cast<PUSB_CONFIGURATION_DESCRIPTOR>(
-            AllocateZeroed(sizeof(USB_CONFIGURATION_DESCRIPTOR)));
-        if (header == nullptr) {
-            status = STATUS_INSUFFICIENT_RESOURCES;
-        } else {
-            status = ReadDescriptor(urb, USB_CONFIGURATION_DESCRIPTOR_TYPE, header,
-                                    sizeof(USB_CONFIGURATION_DESCRIPTOR), &received);
-            const ULONG total = header->wTotalLength;
-            ExFreePoolWithTag(header, kTagOther);
-            if (NT_SUCCESS(status) &&
-                (received < sizeof(USB_CONFIGURATION_DESCRIPTOR) ||
-                 total < sizeof(USB_CONFIGURATION_DESCRIPTOR))) {
-                status = STATUS_DEVICE_DATA_ERROR;
-            }
-            if (NT_SUCCESS(status)) {
-                configuration = static_cast<PUSB_CONFIGURATION_DESCRIPTOR>(AllocateZeroed(total));
-                if (configuration == nullptr) {
-                    status = STATUS_INSUFFICIENT_RESOURCES;
-                } else {
-                    status = ReadDescriptor(urb, USB_CONFIGURATION_DESCRIPTOR_TYPE, configuration,
-                                            total, &received);
-                    // Parsing reads up to wTotalLength: a device that sent less (or changed
-                    // its mind about the length) is not believed.
-                    if (NT_SUCCESS(status) &&
-                        (received != total || configuration->wTotalLength != total)) {
-                        status = STATUS_DEVICE_DATA_ERROR;
-                    }
-                }
-            }
-        }
+    auto header =
+        OtherPool<USB_CONFIGURATION_DESCRIPTOR>::Zeroed(sizeof(USB_CONFIGURATION_DESCRIPTOR));
+    if (!header) {
+        return STATUS_INSUFFICIENT_RESOURCES;
     }
-    ExFreePoolWithTag(urb, kTagOther);
+    status = ReadDescriptor(urb.get(), USB_CONFIGURATION_DESCRIPTOR_TYPE, header.get(),
+                            sizeof(USB_CONFIGURATION_DESCRIPTOR), &received);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    const ULONG total = header->wTotalLength;
+    if (received < sizeof(USB_CONFIGURATION_DESCRIPTOR) ||
+        total < sizeof(USB_CONFIGURATION_DESCRIPTOR)) {
+        return STATUS_DEVICE_DATA_ERROR;
+    }
 
-    if (NT_SUCCESS(status)) {
-        status = SelectConfiguration(configuration);
+    auto configuration = OtherPool<USB_CONFIGURATION_DESCRIPTOR>::Zeroed(total);
+    if (!configuration) {
+        return STATUS_INSUFFICIENT_RESOURCES;
     }
+    status = ReadDescriptor(urb.get(), USB_CONFIGURATION_DESCRIPTOR_TYPE, configuration.get(),
+                            total, &received);
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    // Parsing reads up to wTotalLength: a device that sent less (or changed its mind about the
+    // length) is not believed.
+    if (received != total || configuration->wTotalLength != total) {
+        return STATUS_DEVICE_DATA_ERROR;
+    }
+
+    status = SelectConfiguration(configuration.get());
     if (NT_SUCCESS(status)) {
-        configuration_ = configuration;
-    } else {
-        FreeAndClear(configuration);
+        configuration_ = configuration.release();
     }
     return status;
 }
@@ -287,9 +333,9 @@ NTSTATUS UsbTransport::SelectConfiguration(PUSB_CONFIGURATION_DESCRIPTOR configu
     if (interfaces == 0) {
         return STATUS_DEVICE_DATA_ERROR;
     }
-    auto list = static_cast<PUSBD_INTERFACE_LIST_ENTRY>(
-        AllocateZeroed((interfaces + 1) * sizeof(USBD_INTERFACE_LIST_ENTRY)));
-    if (list == nullptr) {
+    auto list =
+        OtherPool<USBD_INTERFACE_LIST_ENTRY>::Zeroed((interfaces + 1) * sizeof(USBD_INTERFACE_LIST_ENTRY));
+    if (!list) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     ULONG found = 0;
@@ -301,52 +347,44 @@ NTSTATUS UsbTransport::SelectConfiguration(PUSB_CONFIGURATION_DESCRIPTOR configu
         }
     }
     if (found == 0) {
-        ExFreePoolWithTag(list, kTagOther);
         return STATUS_DEVICE_DATA_ERROR;
     }
 
-    NTSTATUS status = STATUS_SUCCESS;
-    PURB select = USBD_CreateConfigurationRequestEx(configuration, list);
+    PURB select = USBD_CreateConfigurationRequestEx(configuration, list.get());
     if (select == nullptr) {
-        status = STATUS_INSUFFICIENT_RESOURCES;
-    } else {
-        PUSBD_INTERFACE_INFORMATION selected = list[0].Interface;
-        for (ULONG pipe = 0; pipe < selected->NumberOfPipes; ++pipe) {
-            selected->Pipes[pipe].MaximumTransferSize = USBD_DEFAULT_MAXIMUM_TRANSFER_SIZE;
-        }
-        status = SubmitUrb(select);
-        if (NT_SUCCESS(status)) {
-            auto copy = static_cast<PUSBD_INTERFACE_INFORMATION>(AllocateZeroed(selected->Length));
-            const ULONG marks = selected->NumberOfPipes > 0 ? selected->NumberOfPipes : 1;
-            auto abortMarks = static_cast<volatile LONG*>(AllocateZeroed(marks * sizeof(LONG)));
-            if (copy == nullptr || abortMarks == nullptr) {
-                FreeAndClear(copy);
-                FreeAndClear(abortMarks);
-                status = STATUS_INSUFFICIENT_RESOURCES;
-            } else {
-                RtlCopyMemory(copy, selected, selected->Length);
-                interface_ = copy;
-                abortMarks_ = abortMarks;
-            }
-        }
-        // The USB stack's library allocated it, untagged.
-        ExFreePool(select);
+        return STATUS_INSUFFICIENT_RESOURCES;
     }
-    ExFreePoolWithTag(list, kTagOther);
+    PUSBD_INTERFACE_INFORMATION selected = list[0].Interface;
+    for (ULONG pipe = 0; pipe < selected->NumberOfPipes; ++pipe) {
+        selected->Pipes[pipe].MaximumTransferSize = USBD_DEFAULT_MAXIMUM_TRANSFER_SIZE;
+    }
+    NTSTATUS status = SubmitUrb(select);
+    if (NT_SUCCESS(status)) {
+        auto copy = OtherPool<USBD_INTERFACE_INFORMATION>::Zeroed(selected->Length);
+        const ULONG marks = selected->NumberOfPipes > 0 ? selected->NumberOfPipes : 1;
+        auto abortMarks = OtherPool<volatile LONG>::Zeroed(marks * sizeof(LONG));
+        if (!copy || !abortMarks) {
+            status = STATUS_INSUFFICIENT_RESOURCES;
+        } else {
+            RtlCopyMemory(copy.get(), selected, selected->Length);
+            interface_ = copy.release();
+            abortMarks_ = abortMarks.release();
+        }
+    }
+    // The USB stack's library allocated it, untagged.
+    ExFreePool(select);
     return status;
 }
 
 NTSTATUS UsbTransport::Unconfigure() {
     FreeConfiguration();
     const USHORT size = sizeof(struct _URB_SELECT_CONFIGURATION);
-    auto urb = static_cast<PURB>(AllocateZeroed(size));
-    if (urb == nullptr) {
+    auto urb = OtherPool<URB>::Zeroed(size);
+    if (!urb) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    UsbBuildSelectConfigurationRequest(urb, size, nullptr);
-    const NTSTATUS status = SubmitUrb(urb);
-    ExFreePoolWithTag(urb, kTagOther);
-    return status;
+    UsbBuildSelectConfigurationRequest(urb.get(), size, nullptr);
+    return SubmitUrb(urb.get());
 }
 
 } // namespace zyn

@@ -2,47 +2,41 @@
 
 #include <emmintrin.h>
 
+#include "driver/kernel/interlocked.h"
+#include "driver/kernel/lock_guards.h"
 #include "driver/pipeline/floating_point_guard.h"
-#include "driver/pipeline/interlocked_value.h"
 
 namespace zyn {
-namespace {
-
-class FastMutexLock {
-public:
-    explicit FastMutexLock(PFAST_MUTEX mutex) : mutex_(mutex) { ExAcquireFastMutex(mutex_); }
-    ~FastMutexLock() { ExReleaseFastMutex(mutex_); }
-    FastMutexLock(const FastMutexLock&) = delete;
-    FastMutexLock& operator=(const FastMutexLock&) = delete;
-
-private:
-    PFAST_MUTEX mutex_;
-};
-
-class CriticalRegion {
-public:
-    CriticalRegion() { KeEnterCriticalRegion(); }
-    ~CriticalRegion() { KeLeaveCriticalRegion(); }
-    CriticalRegion(const CriticalRegion&) = delete;
-    CriticalRegion& operator=(const CriticalRegion&) = delete;
-};
-
-} // namespace
 
 ColorState::ColorState(const ColorStateTraits& traits)
     : saveFloatingPoint_(traits.saveFloatingPoint),
-      keepWorkBufferOfSameSize_(traits.keepWorkBufferOfSameSize) {
+      keepWorkBufferOfSameSize_(traits.keepWorkBufferOfSameSize),
+      supportedPaths_(traits.saveFloatingPoint ? VectorPathBit(VectorPath::Sse2)
+                                               : SupportedVectorPaths()),
+      requestedPath_(static_cast<LONG>(WidestVectorPath(supportedPaths_))) {
     ExInitializeFastMutex(&matrixLock_);
     // Until a rebuild succeeds, frames use the identity.
     for (int k = 0; k < kFixedMatrixEntries; ++k) {
         fixedMatrix_[k] = k % 5 == 0 ? kFixedMatrixOne : 0;
     }
-    FastMutexLock lock(&matrixLock_);
+    FastMutexGuard lock(&matrixLock_);
     RebuildLocked();
 }
 
 ColorState::~ColorState() {
     FreeWorkBuffer();
+}
+
+NTSTATUS ColorState::RequestVectorPath(VectorPath path) {
+    if ((supportedPaths_ & VectorPathBit(path)) == 0) {
+        return STATUS_NOT_SUPPORTED;
+    }
+    InterlockedExchange(&requestedPath_, static_cast<LONG>(path));
+    return STATUS_SUCCESS;
+}
+
+VOID ColorState::RequestWidestVectorPath() {
+    InterlockedExchange(&requestedPath_, static_cast<LONG>(WidestVectorPath(supportedPaths_)));
 }
 
 VOID ColorState::SetBayerPhase(LONG phase) {
@@ -121,7 +115,7 @@ LONG ColorState::GetHue() const {
 }
 
 VOID ColorState::SetMatrixSetting(volatile LONG* field, LONG value, ULONG matrixBit) {
-    FastMutexLock lock(&matrixLock_);
+    FastMutexGuard lock(&matrixLock_);
     // A repeated value costs nothing, unless an earlier rebuild could not run.
     if (ReadInterlocked(field) == value && staleMatrices_ == 0) {
         return;
@@ -132,7 +126,7 @@ VOID ColorState::SetMatrixSetting(volatile LONG* field, LONG value, ULONG matrix
 }
 
 VOID ColorState::RebuildColorMatrix() {
-    FastMutexLock lock(&matrixLock_);
+    FastMutexGuard lock(&matrixLock_);
     RebuildLocked();
 }
 
@@ -169,7 +163,7 @@ VOID ColorState::RebuildLocked() {
 }
 
 VOID ColorState::PublishFixedMatrix(const LONG matrix[kFixedMatrixEntries]) {
-    CriticalRegion region;
+    CriticalRegionGuard region;
     InterlockedIncrement(&matrixSequence_);
     for (int k = 0; k < kFixedMatrixEntries; ++k) {
         InterlockedExchange(&fixedMatrix_[k], matrix[k]);
@@ -178,7 +172,7 @@ VOID ColorState::PublishFixedMatrix(const LONG matrix[kFixedMatrixEntries]) {
 }
 
 VOID ColorState::CopyFixedMatrix(LONG matrix[kFixedMatrixEntries]) const {
-    CriticalRegion region;
+    CriticalRegionGuard region;
     for (;;) {
         const LONG before = ReadInterlocked(&matrixSequence_);
         if ((before & 1) == 0) {

@@ -9,7 +9,9 @@
 // an old matrix and half of a new one.
 #pragma once
 
+#include "driver/kernel/interlocked.h"
 #include "driver/pipeline/color_matrices.h"
+#include "driver/pipeline/vector_path.h"
 #include "driver/pool_object.h"
 #include "driver/pool_tags.h"
 #include "driver/wdk.h"
@@ -24,6 +26,8 @@ struct ColorStateTraits {
     // Keep the working buffer when a new stream needs one of the same size.
     bool keepWorkBufferOfSameSize = false;
 };
+// A driver that saves the floating-point state converts with SSE2 only: the 32-bit image has
+// no wider path, and the simulated build of that driver behaves as the image does.
 
 // What one frame is converted with; rewritten at the start of every frame.
 struct FrameSnapshot {
@@ -104,6 +108,18 @@ public:
     const FrameSnapshot& Snapshot() const { return snapshot_; }
     bool SavesFloatingPoint() const { return saveFloatingPoint_; }
 
+    // The vector paths this state can convert with (VectorPathBit each), found at creation.
+    ULONG SupportedPaths() const { return supportedPaths_; }
+    // Frames use the widest supported path unless one is asked for (tools and tests). Asking
+    // for a path that is not supported changes nothing and returns STATUS_NOT_SUPPORTED.
+    NTSTATUS RequestVectorPath(VectorPath path);
+    VOID RequestWidestVectorPath();
+    // The path the last frame was converted with: the requested one, or SSE2 when the
+    // extended processor state could not be saved for it.
+    VectorPath LastFramePath() const {
+        return static_cast<VectorPath>(ReadInterlocked(&lastFramePath_));
+    }
+
 private:
     friend VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG pitch);
 
@@ -164,6 +180,10 @@ private:
 
     const bool saveFloatingPoint_;
     const bool keepWorkBufferOfSameSize_;
+
+    const ULONG supportedPaths_;
+    volatile LONG requestedPath_; // a VectorPath
+    volatile LONG lastFramePath_ = static_cast<LONG>(VectorPath::Sse2);
 };
 
 // Converts one raw Bayer frame (rows of the frame size from raw + startOffset, pitch bytes

@@ -1,5 +1,6 @@
+#include "driver/kernel/interlocked.h"
+#include "driver/pipeline/extended_state_guard.h"
 #include "driver/pipeline/floating_point_guard.h"
-#include "driver/pipeline/interlocked_value.h"
 #include "driver/pipeline/pipeline_routines.h"
 
 namespace zyn {
@@ -45,6 +46,15 @@ VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG 
     if (!floatingPoint.Saved()) {
         return;
     }
+    // The path is chosen once for the whole frame. A wider one runs with the extended processor
+    // state saved on this thread; when that fails the frame takes SSE2.
+    auto path = static_cast<VectorPath>(ReadInterlocked(&state->requestedPath_));
+    ExtendedStateGuard extendedState(ExtendedStateMask(path));
+    if (!extendedState.Saved()) {
+        path = VectorPath::Sse2;
+    }
+    InterlockedExchange(&state->lastFramePath_, static_cast<LONG>(path));
+
     FrameSnapshot& frame = state->snapshot_;
     PadWorkingBuffer(frame, raw + startOffset, pitch);
 
@@ -55,7 +65,7 @@ VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG 
     const LONG phase = ReadInterlocked(&state->bayerPhase_);
 
     if (ReadInterlocked(&state->whiteBalance_) != 0) {
-        GatherWhiteBalance(frame, phase);
+        GatherWhiteBalance(frame, phase, path);
         // The gains found become the ones getters report and that stay when balancing stops.
         InterlockedExchange(&state->redGain_, frame.redGain);
         InterlockedExchange(&state->greenGain_, frame.greenGain);
@@ -74,9 +84,9 @@ VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG 
     }
 
     if (ReadInterlocked(&state->colorEnable_) != 0) {
-        ConvertColor(frame, phase);
+        ConvertColor(frame, phase, path);
     } else {
-        ConvertMono(frame, phase);
+        ConvertMono(frame, phase, path);
     }
 }
 

@@ -11,6 +11,7 @@
 #include "sim/wdk/spin_lock.h"
 #include "sim/wdk/critical_region.h"
 #include "sim/wdk/float_state.h"
+#include "sim/wdk/extended_state.h"
 #include "sim/wdk/dispatcher.h"
 #include "sim/wdk/events.h"
 #include "sim/wdk/mutex.h"

@@ -7,6 +7,7 @@
 #include "sim/wdk/clock.h"
 #include "sim/wdk/critical_region.h"
 #include "sim/wdk/events.h"
+#include "sim/wdk/extended_state.h"
 #include "sim/wdk/float_state.h"
 #include "sim/wdk/mutex.h"
 #include "sim/wdk/object_manager.h"
@@ -74,6 +75,11 @@ void CheckThreadExit(_KTHREAD* thread) {
         sim::VerifierFail("system thread created at %s:%d ended with %d floating-point state(s) "
                           "saved and not restored",
                           site, line, sim::OpenFloatingPointSaves());
+    }
+    if (sim::OpenExtendedStateSaves() > 0) {
+        sim::VerifierFail("system thread created at %s:%d ended with %d extended processor "
+                          "state(s) saved and not restored",
+                          site, line, sim::OpenExtendedStateSaves());
     }
 }
 

@@ -1,6 +1,7 @@
 #include "driver/models/crop_sensor/crop_sensor_camera_device.h"
 
 #include "driver/control/command_codes.h"
+#include "driver/kernel/interlocked.h"
 #include "driver/models/crop_sensor/crop_sensor_exposure.h"
 #include "driver/models/crop_sensor/crop_sensor_registers.h"
 #include "driver/pipeline/color_state.h"
@@ -24,10 +25,6 @@ constexpr UCHAR kBoardTriggerTiming = 20;
 
 // A frame in window mode spans the window's lines rounded up to even, less one.
 constexpr ULONG WindowFrameLength(ULONG height) { return ((height + 1) & ~1u) - 1; }
-
-LONG ReadFlag(const volatile LONG& flag) {
-    return InterlockedCompareExchange(const_cast<volatile LONG*>(&flag), 0, 0);
-}
 
 } // namespace
 
@@ -81,7 +78,7 @@ VOID CropSensorCameraDevice::WriteTable(const RegisterWrite* writes, ULONG count
 }
 
 VOID CropSensorCameraDevice::InitSensor() {
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     sendSensorControl(kControlPower, 1);
     if (profile_.releaseAtPowerUp) {
         sendSensorControl(kControlStream, 1);
@@ -96,12 +93,12 @@ VOID CropSensorCameraDevice::InitSensor() {
     }
     // The sensor powers up reading backwards; read out the way the flip settings ask.
     const CameraSettings& settings = Settings();
-    WriteDirection(ReadFlag(settings.FlipH), ReadFlag(settings.FlipV));
+    WriteDirection(ReadInterlocked(&settings.FlipH), ReadInterlocked(&settings.FlipV));
     InitializationDone();
 }
 
 VOID CropSensorCameraDevice::PrepareAtDeviceStart() {
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     Commands().Send(packets::StartControl());
     writeBoardRegister(board::kStartMode, kBoardStartMode);
     Commands().Send(packets::InitBegin());
@@ -113,7 +110,7 @@ VOID CropSensorCameraDevice::PrepareAtDeviceStart() {
 
 NTSTATUS CropSensorCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) {
     const SensorWindow window = ReadoutWindow(Settings(), Traits().limits);
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
 
     ULONG pitch;
     ULONG lines;
@@ -159,8 +156,8 @@ NTSTATUS CropSensorCameraDevice::StartCapture(ColorState* colorState, ULONG, ULO
 VOID CropSensorCameraDevice::UpdateBayerPhase(ColorState* colorState) {
     const CameraSettings& settings = Settings();
     const SensorWindow window = ReadoutWindow(settings, Traits().limits);
-    SetBayerPhase(ReadoutBayerPhase(BaseBayerPhase(), window, ReadFlag(settings.FlipH),
-                                    ReadFlag(settings.FlipV)));
+    SetBayerPhase(ReadoutBayerPhase(BaseBayerPhase(), window, ReadInterlocked(&settings.FlipH),
+                                    ReadInterlocked(&settings.FlipV)));
     if (colorState != nullptr) {
         colorState->SetBayerPhase(BayerPhase());
     }
@@ -175,7 +172,7 @@ BOOLEAN CropSensorCameraDevice::setExposure(LONG value) {
     }
     Settings().Exposure = static_cast<LONG>(lines);
 
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     const ULONG timing = TriggerTiming(lines, lineLength_);
     for (UCHAR i = 0; i < 4; ++i) {
         writeBoardRegister(static_cast<UCHAR>(kBoardTriggerTiming + i),
@@ -193,7 +190,7 @@ BOOLEAN CropSensorCameraDevice::setGain(LONG value) {
     if (gain > maximum) {
         gain = maximum;
     }
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     const BOOLEAN low = writeSensorRegister(reg::kGain, gain & 0xFF);
     const BOOLEAN high = writeSensorRegister(reg::kGain + 1, (gain >> 8) & profile_.gainHighMask);
     if (low && high) {
@@ -203,7 +200,7 @@ BOOLEAN CropSensorCameraDevice::setGain(LONG value) {
 }
 
 BOOLEAN CropSensorCameraDevice::readGain(PLONG gain) {
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     ULONG low = 0;
     ULONG high = 0;
     if (!readSensorRegister(reg::kGain, &low) || !readSensorRegister(reg::kGain + 1, &high)) {
@@ -216,7 +213,7 @@ BOOLEAN CropSensorCameraDevice::readGain(PLONG gain) {
 
 BOOLEAN CropSensorCameraDevice::setExternalTrigger(LONG flag) {
     const LONG on = flag != 0 ? 1 : 0;
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     writeSensorRegister(reg::kHold, 1);
     const BOOLEAN switched = writeSensorRegister(reg::kTriggerInput, static_cast<ULONG>(on));
     sendSensorControl(kControlStream, 0);
@@ -238,9 +235,9 @@ BOOLEAN CropSensorCameraDevice::WriteDirection(LONG flipH, LONG flipV) {
 BOOLEAN CropSensorCameraDevice::SetDirectionFlag(volatile LONG* flag, LONG value) {
     CameraSettings& settings = Settings();
     {
-        CommandSequence sequence(Commands());
-        const LONG flipH = flag == &settings.FlipH ? value : ReadFlag(settings.FlipH);
-        const LONG flipV = flag == &settings.FlipV ? value : ReadFlag(settings.FlipV);
+        MutexGuard sequence(Commands().Mutex());
+        const LONG flipH = flag == &settings.FlipH ? value : ReadInterlocked(&settings.FlipH);
+        const LONG flipV = flag == &settings.FlipV ? value : ReadInterlocked(&settings.FlipV);
         if (!WriteDirection(flipH, flipV)) {
             return FALSE;
         }

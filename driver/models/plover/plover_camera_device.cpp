@@ -78,7 +78,7 @@ BOOLEAN PloverCameraDevice::writeSensorRegister(ULONG index, ULONG value) {
 }
 
 VOID PloverCameraDevice::InitSensor() {
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     UCHAR version[3] = {};
     if (readBoardRegister(kBoardVersionHigh, &version[0])) {
         readBoardRegister(kBoardVersionHigh + 1, &version[1]);
@@ -96,7 +96,7 @@ VOID PloverCameraDevice::InitSensor() {
 }
 
 VOID PloverCameraDevice::PrepareAtDeviceStart() {
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     Commands().Send(packets::InitBegin());
     InitSensor();
 }
@@ -112,7 +112,7 @@ NTSTATUS PloverCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) 
     const ULONG width = static_cast<ULONG>(settings.RoiW);
     const ULONG height = static_cast<ULONG>(settings.RoiH);
 
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     writeSensorRegister(kReadoutMode, 2);
     frameLength_ = y + height + kFrameBlanking;
     writeSensorRegister(kLineLengthLow, ((width + 72) * 16) & 0xFF);
@@ -152,7 +152,7 @@ BOOLEAN PloverCameraDevice::setExposure(LONG value) {
     }
     Settings().Exposure = static_cast<LONG>(lines);
 
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     ULONG shutter;
     if (lines > frameLength_) {
         // The frame stretches to the exposure.
@@ -176,7 +176,7 @@ BOOLEAN PloverCameraDevice::setGain(LONG value) {
     }
     Settings().GlobalGain = static_cast<LONG>(gain);
     const GainCode code = PloverGainCode(gain);
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     BOOLEAN ok = writeSensorRegister(kFineGainLow, code.fine & 0xFF);
     ok = writeSensorRegister(kFineGainHigh, (code.fine >> 8) & 0x1F) && ok;
     ok = writeSensorRegister(kCoarseGain, code.coarse) && ok;
@@ -205,7 +205,7 @@ BOOLEAN PloverCameraDevice::selectClock(LONG index) {
     if (clock >= static_cast<ULONG>(kClockCount)) {
         clock = 0;
     }
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     if (!writeBoardRegister(board::kClockIndex, static_cast<UCHAR>(clock))) {
         return FALSE;
     }

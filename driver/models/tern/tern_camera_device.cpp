@@ -86,7 +86,7 @@ VOID TernCameraDevice::WriteRegisters(ULONG first, const ULONG* values, ULONG co
 }
 
 VOID TernCameraDevice::InitSensor() {
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     // Failed writes are not acted on here: the camera start and the frame reads show them.
     if (writeBoardRegister(kBoardSensorReset, kSensorResetPulse)) {
         writeBoardRegister(kBoardSensorReset, 0);
@@ -136,7 +136,7 @@ VOID TernCameraDevice::InitSensor() {
 }
 
 NTSTATUS TernCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) {
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     InitSensor();
     SetRawFrameGeometry(0, kRawPitch, kRawFrameBytes);
     BOOLEAN started = writeFrameByteCount(kRawFrameBytes);
@@ -153,7 +153,7 @@ BOOLEAN TernCameraDevice::setExposure(LONG value) {
     const ULONG low = exposure & 0x3F;
     const ULONG high = (exposure >> 6) & 0x3F;
 
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     BOOLEAN ok;
     if (exposure > static_cast<ULONG>(kLongExposureThreshold)) {
         if (!longExposureMode_) {
@@ -189,7 +189,7 @@ BOOLEAN TernCameraDevice::setGain(LONG value) {
     if (gain > static_cast<ULONG>(kGainMaximum)) {
         gain = kGainMaximum;
     }
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     const BOOLEAN low = writeSensorRegister(kGainLow, gain & 0x3F);
     const BOOLEAN high = writeSensorRegister(kGainHigh, (gain >> 6) & 0x0F);
     if (low && high) {
@@ -200,7 +200,7 @@ BOOLEAN TernCameraDevice::setGain(LONG value) {
 
 BOOLEAN TernCameraDevice::setExternalTrigger(LONG flag) {
     const LONG on = flag != 0 ? 1 : 0;
-    CommandSequence sequence(Commands());
+    MutexGuard sequence(Commands().Mutex());
     if (!writeBoardRegister(board::kTrigger, on ? Traits().triggerOnValue : 0)) {
         return FALSE;
     }

@@ -1,0 +1,294 @@
+// The vector skeleton shared by the three per-pixel families (colour, grey, white balance
+// statistics): walks the working buffer in the conversion's scan order, one step of I::kPixels
+// pixels at a time with even and odd columns in separate 16-bit lanes, and demosaics each step
+// with the 5 x 5 linear kernels. The vector width I and the Bayer phase are template
+// arguments: the phase decides at compile time which kernel runs at which site, so the inner
+// loop has no branch. A family supplies an operation that receives each step's red, green and
+// blue values.
+//
+// A row takes full steps of the widest width while they fit inside the row, then narrower
+// ones, and ends with one 16-pixel step whose pixels beyond the width the operation discards:
+// every load stays inside the working buffer's padded row, whatever the width.
+#pragma once
+
+#include "driver/pipeline/color_state.h"
+#include "driver/pipeline/vector_isa.h"
+
+namespace zyn {
+namespace {
+namespace bayer {
+
+enum class Site { Red, Blue, GreenInRedRow, GreenInBlueRow };
+
+// Site of a sample by the parity of its row and column. Phases: 0 GRBG, 1 BGGR, 2 RGGB, 3 GBRG.
+constexpr Site SiteAt(int phase, int rowParity, int columnParity) {
+    constexpr Site kSites[4][2][2] = {
+        {{Site::GreenInRedRow, Site::Red}, {Site::Blue, Site::GreenInBlueRow}},
+        {{Site::Blue, Site::GreenInBlueRow}, {Site::GreenInRedRow, Site::Red}},
+        {{Site::Red, Site::GreenInRedRow}, {Site::GreenInBlueRow, Site::Blue}},
+        {{Site::GreenInBlueRow, Site::Blue}, {Site::Red, Site::GreenInRedRow}},
+    };
+    return kSites[phase][rowParity][columnParity];
+}
+
+// Red, green and blue of the pixels of one column parity, 0 to 255 in each 16-bit lane.
+template <class I> struct Rgb {
+    typename I::V red, green, blue;
+};
+
+// Samples around the pixels of one column parity: centre, the four direct neighbours, the
+// four diagonal ones and the four two steps away in the same row or column.
+template <class I> struct Neighbourhood {
+    typename I::V c, n, s, w, e, nw, ne, sw, se, n2, s2, w2, e2;
+};
+
+template <class I> struct Lanes {
+    typename I::V even, odd;
+};
+
+// I::kPixels samples from p on, split into even and odd columns.
+template <class I> ZYN_VECTOR_INLINE Lanes<I> Split(const UCHAR* p) {
+    const typename I::V bytes = I::Load(p);
+    return {I::And(bytes, I::Set16(0x00FF)), I::template Shr16<8>(bytes)};
+}
+
+// The neighbourhoods of the pixels starting at `centre`. Unused neighbours cost nothing:
+// everything is inlined and the loads a site does not need are dropped.
+template <class I>
+ZYN_VECTOR_INLINE void Gather(const UCHAR* centre, SIZE_T pitch, Neighbourhood<I>& even,
+                              Neighbourhood<I>& odd) {
+    const Lanes<I> up2 = Split<I>(centre - 2 * pitch);
+    const Lanes<I> upLeft = Split<I>(centre - pitch - 2);
+    const Lanes<I> up = Split<I>(centre - pitch);
+    const Lanes<I> upRight = Split<I>(centre - pitch + 2);
+    const Lanes<I> left = Split<I>(centre - 2);
+    const Lanes<I> here = Split<I>(centre);
+    const Lanes<I> right = Split<I>(centre + 2);
+    const Lanes<I> downLeft = Split<I>(centre + pitch - 2);
+    const Lanes<I> down = Split<I>(centre + pitch);
+    const Lanes<I> downRight = Split<I>(centre + pitch + 2);
+    const Lanes<I> down2 = Split<I>(centre + 2 * pitch);
+
+    even.c = here.even;
+    even.w = left.odd;
+    even.e = here.odd;
+    even.w2 = left.even;
+    even.e2 = right.even;
+    even.n = up.even;
+    even.s = down.even;
+    even.nw = upLeft.odd;
+    even.ne = up.odd;
+    even.sw = downLeft.odd;
+    even.se = down.odd;
+    even.n2 = up2.even;
+    even.s2 = down2.even;
+
+    odd.c = here.odd;
+    odd.w = here.even;
+    odd.e = right.even;
+    odd.w2 = left.odd;
+    odd.e2 = right.odd;
+    odd.n = up.odd;
+    odd.s = down.odd;
+    odd.nw = up.even;
+    odd.ne = upRight.even;
+    odd.sw = down.even;
+    odd.se = downRight.even;
+    odd.n2 = up2.odd;
+    odd.s2 = down2.odd;
+}
+
+// (positive + Round - negative) >> Shift, limited to 0 to 255: a negative sum becomes 0 before
+// rounding. Subtracting with unsigned saturation does both at once, because the rounding
+// constant is below 1 << Shift: a sum from -Round to -1 rounds to 0 either way.
+template <class I, int Round, int Shift>
+ZYN_VECTOR_INLINE typename I::V Finish(typename I::V positive, typename I::V negative) {
+    const typename I::V sum = I::SubSatU16(I::Add16(positive, I::Set16(Round)), negative);
+    return I::Min16(I::template Shr16<Shift>(sum), I::Set16(255));
+}
+
+// Green at a red or blue site.
+template <class I> ZYN_VECTOR_INLINE typename I::V GreenAtRedOrBlue(const Neighbourhood<I>& p) {
+    const auto cross = I::Add16(I::Add16(p.n, p.s), I::Add16(p.w, p.e));
+    const auto distant = I::Add16(I::Add16(p.n2, p.s2), I::Add16(p.w2, p.e2));
+    return Finish<I, 4, 3>(I::Add16(I::template Shl16<2>(p.c), I::template Shl16<1>(cross)),
+                           distant);
+}
+
+// Red at a blue site, blue at a red site.
+template <class I> ZYN_VECTOR_INLINE typename I::V Diagonal(const Neighbourhood<I>& p) {
+    const auto diagonal = I::Add16(I::Add16(p.nw, p.ne), I::Add16(p.sw, p.se));
+    const auto distant = I::Add16(I::Add16(p.n2, p.s2), I::Add16(p.w2, p.e2));
+    const auto twelve = I::Add16(I::template Shl16<3>(p.c), I::template Shl16<2>(p.c));
+    return Finish<I, 8, 4>(I::Add16(twelve, I::template Shl16<2>(diagonal)),
+                           I::Add16(I::template Shl16<1>(distant), distant));
+}
+
+// At a green site: the colour of its left and right neighbours (horizontal) and of its upper
+// and lower neighbours (vertical).
+template <class I>
+ZYN_VECTOR_INLINE void GreenSiteColours(const Neighbourhood<I>& p, typename I::V& horizontal,
+                                        typename I::V& vertical) {
+    const auto diagonal = I::Add16(I::Add16(p.nw, p.ne), I::Add16(p.sw, p.se));
+    const auto ten = I::Add16(I::template Shl16<3>(p.c), I::template Shl16<1>(p.c));
+    const auto rowFar = I::Add16(p.w2, p.e2);
+    const auto columnFar = I::Add16(p.n2, p.s2);
+    // Both share 10 C, -2 diagonal; each adds its own near pair x 8, far pair x -2, and the
+    // other direction's far pair once.
+    const auto negativeCommon = I::template Shl16<1>(diagonal);
+    horizontal = Finish<I, 8, 4>(
+        I::Add16(I::Add16(ten, I::template Shl16<3>(I::Add16(p.w, p.e))), columnFar),
+        I::Add16(negativeCommon, I::template Shl16<1>(rowFar)));
+    vertical = Finish<I, 8, 4>(
+        I::Add16(I::Add16(ten, I::template Shl16<3>(I::Add16(p.n, p.s))), rowFar),
+        I::Add16(negativeCommon, I::template Shl16<1>(columnFar)));
+}
+
+template <class I, Site S> ZYN_VECTOR_INLINE Rgb<I> Demosaic(const Neighbourhood<I>& p) {
+    if constexpr (S == Site::Red) {
+        return {p.c, GreenAtRedOrBlue<I>(p), Diagonal<I>(p)};
+    } else if constexpr (S == Site::Blue) {
+        return {Diagonal<I>(p), GreenAtRedOrBlue<I>(p), p.c};
+    } else {
+        typename I::V horizontal, vertical;
+        GreenSiteColours<I>(p, horizontal, vertical);
+        if constexpr (S == Site::GreenInRedRow) {
+            return {horizontal, p.c, vertical};
+        } else {
+            return {vertical, p.c, horizontal};
+        }
+    }
+}
+
+// Full steps of width I from x0 while they end inside the row, then of the narrower widths.
+// Returns where they stopped: fewer than 16 pixels before the end of the row.
+template <class I, Site EvenSite, Site OddSite, class Operation>
+ZYN_VECTOR_INLINE ULONG FullSteps(const UCHAR* row, SIZE_T pitch, ULONG x0, ULONG width,
+                                  Operation& operation) {
+    const auto constants = operation.template Constants<I>();
+    Neighbourhood<I> even, odd;
+    for (; x0 + I::kPixels <= width; x0 += I::kPixels) {
+        Gather<I>(row + x0, pitch, even, odd);
+        operation.template Step<I>(constants, x0, Demosaic<I, EvenSite>(even),
+                                   Demosaic<I, OddSite>(odd));
+    }
+    if constexpr (I::kPixels > isa::Sse2::kPixels) {
+        x0 = FullSteps<typename I::Half, EvenSite, OddSite>(row, pitch, x0, width, operation);
+    }
+    return x0;
+}
+
+// One row: the full steps, then the last, partial 16-pixel step.
+template <class I, Site EvenSite, Site OddSite, class Operation>
+ZYN_VECTOR_INLINE void ConvertRow(const FrameSnapshot& frame, ULONG y, Operation& operation) {
+    const SIZE_T pitch = frame.workPitch;
+    const UCHAR* row = frame.imageOrigin + static_cast<SIZE_T>(y) * pitch;
+    operation.BeginRow(y);
+    const ULONG x0 = FullSteps<I, EvenSite, OddSite>(row, pitch, 0, frame.width, operation);
+    if (x0 < frame.width) {
+        Neighbourhood<isa::Sse2> even, odd;
+        Gather<isa::Sse2>(row + x0, pitch, even, odd);
+        operation.LastStep(x0, Demosaic<isa::Sse2, EvenSite>(even),
+                           Demosaic<isa::Sse2, OddSite>(odd));
+    }
+}
+
+// The whole frame, top to bottom, both row types of the phase unrolled.
+template <class I, int Phase, class Operation>
+void ConvertRows(const FrameSnapshot& frame, Operation& operation) {
+    constexpr Site kEvenRowEven = SiteAt(Phase, 0, 0);
+    constexpr Site kEvenRowOdd = SiteAt(Phase, 0, 1);
+    constexpr Site kOddRowEven = SiteAt(Phase, 1, 0);
+    constexpr Site kOddRowOdd = SiteAt(Phase, 1, 1);
+    ULONG y = 0;
+    for (; y + 1 < frame.height; y += 2) {
+        ConvertRow<I, kEvenRowEven, kEvenRowOdd>(frame, y, operation);
+        ConvertRow<I, kOddRowEven, kOddRowOdd>(frame, y + 1, operation);
+    }
+    if (y < frame.height) {
+        ConvertRow<I, kEvenRowEven, kEvenRowOdd>(frame, y, operation);
+    }
+}
+
+// Runs the operation with the routine generated for the phase (0 to 3).
+template <class I, class Operation>
+void ConvertRowsForPhase(LONG phase, const FrameSnapshot& frame, Operation& operation) {
+    switch (phase & 3) {
+    case 0:
+        ConvertRows<I, 0>(frame, operation);
+        break;
+    case 1:
+        ConvertRows<I, 1>(frame, operation);
+        break;
+    case 2:
+        ConvertRows<I, 2>(frame, operation);
+        break;
+    default:
+        ConvertRows<I, 3>(frame, operation);
+        break;
+    }
+}
+
+// min(255, floor(v x gain / 128)) for values 0 to 255, with the gain in its doubled form
+// (GainForConversion): (v x 256) x (2 x gain) / 65536.
+template <class I>
+ZYN_VECTOR_INLINE typename I::V ApplyGain(typename I::V value, typename I::V doubledGain) {
+    return I::MinU16(I::MulHiU16(I::template Shl16<8>(value), doubledGain), I::Set16(255));
+}
+
+// Even and odd lanes (values 0 to 255 and beyond, limited to 255) as bytes in pixel order
+// within each 128-bit block.
+template <class I>
+ZYN_VECTOR_INLINE typename I::V InterleaveBytes(typename I::V even, typename I::V odd) {
+    const typename I::V packed = I::PackU8(even, odd);
+    return I::UnpackLo8(packed, I::ShiftBytesRight8(packed));
+}
+
+// I::kPixels pixels as blue, green, red, 255.
+template <class I>
+ZYN_VECTOR_INLINE void StorePixels(UCHAR* out, typename I::V blue, typename I::V green,
+                                   typename I::V red) {
+    blue = I::StoreOrder(blue);
+    green = I::StoreOrder(green);
+    red = I::StoreOrder(red);
+    const typename I::V alpha = I::Set16(-1);
+    const typename I::V blueGreenLow = I::UnpackLo8(blue, green);
+    const typename I::V blueGreenHigh = I::UnpackHi8(blue, green);
+    const typename I::V redAlphaLow = I::UnpackLo8(red, alpha);
+    const typename I::V redAlphaHigh = I::UnpackHi8(red, alpha);
+    constexpr SIZE_T kQuarter = I::kPixels; // bytes of a quarter of the step's pixels
+    I::Store(out, I::UnpackLo16(blueGreenLow, redAlphaLow));
+    I::Store(out + kQuarter, I::UnpackHi16(blueGreenLow, redAlphaLow));
+    I::Store(out + 2 * kQuarter, I::UnpackLo16(blueGreenHigh, redAlphaHigh));
+    I::Store(out + 3 * kQuarter, I::UnpackHi16(blueGreenHigh, redAlphaHigh));
+}
+
+// Writes a step's pixels: all of them, or for the last step of a row only those inside the
+// width.
+class PixelWriter {
+public:
+    explicit PixelWriter(const FrameSnapshot& frame) : frame_(frame) {}
+
+    ZYN_VECTOR_INLINE void BeginRow(ULONG y) {
+        row_ = frame_.output + static_cast<SIZE_T>(y) * frame_.width * 4;
+    }
+    template <class I>
+    ZYN_VECTOR_INLINE void Write(ULONG x0, typename I::V blue, typename I::V green,
+                                 typename I::V red) {
+        StorePixels<I>(row_ + static_cast<SIZE_T>(x0) * 4, blue, green, red);
+    }
+    ZYN_VECTOR_INLINE void WriteLast(ULONG x0, __m128i blue, __m128i green, __m128i red) {
+        alignas(16) UCHAR pixels[isa::Sse2::kPixels * 4];
+        StorePixels<isa::Sse2>(pixels, blue, green, red);
+        RtlCopyMemory(row_ + static_cast<SIZE_T>(x0) * 4, pixels,
+                      static_cast<SIZE_T>(frame_.width - x0) * 4);
+    }
+
+private:
+    const FrameSnapshot& frame_;
+    PUCHAR row_ = nullptr;
+};
+
+} // namespace bayer
+} // namespace
+} // namespace zyn

@@ -1,7 +1,9 @@
 #include "driver/core/acquisition.h"
 
 #include "driver/core/camera_device.h"
+#include "driver/core/capture_pin.h"
 #include "driver/kernel/interlocked.h"
+#include "driver/kernel/lock_guards.h"
 #include "driver/pipeline/color_state.h"
 
 namespace zyn {
@@ -42,6 +44,7 @@ LONG64 LoadTime(volatile LONG64* time) { return *time; }
 
 Acquisition::Acquisition(CameraDevice* device) : device_(device) {
     KeInitializeEvent(&processingDone_, NotificationEvent, FALSE);
+    KeInitializeMutex(&transitionLock_, 0);
 }
 
 Acquisition::~Acquisition() { Release(); }
@@ -51,6 +54,7 @@ VOID Acquisition::ReleaseFromBag(PVOID acquisition) {
 }
 
 NTSTATUS Acquisition::Start(ColorState* colorState, ULONG width, ULONG height) {
+    MutexGuard transition(&transitionLock_);
     if (CurrentState() != kIdle) {
         return STATUS_INVALID_DEVICE_STATE;
     }
@@ -112,6 +116,7 @@ NTSTATUS Acquisition::Start(ColorState* colorState, ULONG width, ULONG height) {
 }
 
 NTSTATUS Acquisition::SetPaused(BOOLEAN pause) {
+    MutexGuard transition(&transitionLock_);
     const State state = CurrentState();
     if (pause && state == kRunning) {
         StopThread();
@@ -124,11 +129,14 @@ NTSTATUS Acquisition::SetPaused(BOOLEAN pause) {
             InterlockedExchange(&state_, kPaused);
             return status;
         }
+    } else if (!pause && state == kIdle) {
+        return STATUS_INVALID_DEVICE_STATE;
     }
     return STATUS_SUCCESS;
 }
 
 VOID Acquisition::Release() {
+    MutexGuard transition(&transitionLock_);
     if (CurrentState() == kIdle && thread_ == nullptr) {
         return;
     }
@@ -231,11 +239,19 @@ VOID Acquisition::ReadLoop() {
             }
         }
     }
+    // A camera pulled out: the pin hands its queued client frames back. Asked from here, as
+    // the thread ends, because the pin cannot close before this thread has been waited for.
+    if (device_->Removed()) {
+        if (CapturePin* pin = device_->OpenPin()) {
+            pin->AttemptProcessing();
+        }
+    }
 }
 
 NTSTATUS Acquisition::StartThread() {
     slots_.Open();
     InterlockedExchange(&runFlag_, 1);
+    device_->ResumeReads();
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, nullptr, OBJ_KERNEL_HANDLE, nullptr, nullptr);
     HANDLE handle = nullptr;
@@ -266,7 +282,10 @@ VOID Acquisition::StopThread() {
     if (device_->Traits().cancelReadsOnStop) {
         device_->CancelReads();
     }
-    // Ends a frame read in flight instead of letting it run into its timeout.
+    // Ends a frame read in flight instead of letting it run into its timeout, also one whose
+    // frame request is still on its way (it then submits nothing), and a command the camera
+    // does not take.
+    device_->HaltReads();
     (VOID) device_->AbortPipes();
     KeWaitForSingleObject(thread_, Executive, KernelMode, FALSE, nullptr);
     ObDereferenceObject(thread_);

@@ -55,10 +55,15 @@ public:
     // and starts the thread. On failure nothing stays allocated and the state stays idle.
     NTSTATUS Start(ColorState* colorState, ULONG width, ULONG height);
     // TRUE while running: stops the thread, keeps the buffers. FALSE while paused: starts a
-    // new thread with both slots free. Anything else does nothing.
+    // new thread with both slots free; while idle (the device stopped the stream under a
+    // paused pin) STATUS_INVALID_DEVICE_STATE. Anything else does nothing.
     NTSTATUS SetPaused(BOOLEAN pause);
     // Stops the thread if any and frees every buffer; the colour state loses its output and
     // working buffer. Idle afterwards.
+    //
+    // Start, SetPaused and Release may come from the pin's state changes and from the device's
+    // Plug and Play dispatch at once; they take turns on a lock of the acquisition's own,
+    // which is never held around a call into kernel streaming.
     VOID Release();
 
     // The process routine's side. BeginProcessing sets the busy flag and reports whether the
@@ -97,6 +102,7 @@ private:
     BOOLEAN conversionValid_ = FALSE;
     volatile LONG state_ = kIdle;
     KEVENT processingDone_;
+    KMUTEX transitionLock_;
     PKTHREAD thread_ = nullptr;
     volatile LONG busy_ = 0;
     RawSlots slots_;

@@ -1,6 +1,7 @@
 #include "driver/core/camera_device.h"
 
 #include "driver/control/command_codes.h"
+#include "driver/core/acquisition.h"
 #include "driver/core/capture_pin.h"
 
 namespace zyn {
@@ -66,7 +67,13 @@ BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
     if (buffer == nullptr || size == 0) {
         return FALSE;
     }
-    // Whether the request went out shows in the read: without it no frame comes.
+    // A stop has begun: nothing more goes to the camera for this stream.
+    if (transport_.ReadsHalted()) {
+        return FALSE;
+    }
+    // Whether the request went out shows in the read: without it no frame comes. Marked so
+    // that a stop also aborts a request the camera does not take.
+    transport_.MarkPipeForAbort(kCommandPipe);
     framePacket_ = packets::FrameRequest();
     ULONG transferred = 0;
     (VOID) transport_.PipeTransfer(kCommandPipe, kCommandPacketSize, &framePacket_, &transferred);
@@ -94,6 +101,16 @@ NTSTATUS CameraDevice::CompleteCameraStart(ColorState* colorState, BOOLEAN start
 NTSTATUS CameraDevice::AbortPipes() { return transport_.AbortPipes(); }
 
 VOID CameraDevice::CancelReads() { transport_.CancelReads(); }
+
+VOID CameraDevice::HaltReads() { transport_.HaltReads(); }
+
+VOID CameraDevice::EndStreaming() {
+    if (acquisition_ != nullptr) {
+        acquisition_->Release();
+    }
+}
+
+VOID CameraDevice::ResumeReads() { transport_.ResumeReads(); }
 
 VOID CameraDevice::SetRawFrameGeometry(ULONG offset, ULONG pitch, ULONG size) {
     rawFrameOffset_ = offset;

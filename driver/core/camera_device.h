@@ -61,6 +61,10 @@ public:
     virtual ULONG GetRawFramePitch() const { return rawFramePitch_; }
     virtual NTSTATUS AbortPipes();
     virtual VOID CancelReads();
+    // The stop of a stream: no frame read submits anything until ResumeReads, and one in
+    // progress is cancelled and waited for (UsbTransport::HaltReads).
+    VOID HaltReads();
+    VOID ResumeReads();
     virtual ULONG GetRoiX() const { return static_cast<ULONG>(settings_.RoiX); }
     virtual ULONG GetRoiY() const { return static_cast<ULONG>(settings_.RoiY); }
     // The model's sensor initialisation.
@@ -136,6 +140,12 @@ public:
         }
     }
     Acquisition* GetAcquisition() const { return acquisition_; }
+    // Stops the acquisition's stream, if any, and frees its buffers (a device stop or removal
+    // while a pin is open; the pin's own stop then finds it idle).
+    VOID EndStreaming();
+    // The camera was surprise-removed; never cleared (a camera plugged in again is a new device).
+    VOID MarkRemoved() { InterlockedExchange(&removed_, 1); }
+    BOOLEAN Removed() const { return ReadInterlocked(&removed_) != 0; }
     VOID SetAcquisition(Acquisition* acquisition) { acquisition_ = acquisition; }
     // The colour state is created and freed by the capture pin while property requests of any
     // filter of the device may be handing values to it: both sides go through the colour-state
@@ -168,6 +178,7 @@ private:
     CommandPacket framePacket_; // the per-frame frame request
     volatile LONG exclusiveClaim_ = 0;
     volatile LONG framesNotified_ = 0;
+    volatile LONG removed_ = 0;
     ULONG openPins_ = 0;
     Acquisition* acquisition_ = nullptr;
     ColorState* colorState_ = nullptr;

@@ -252,6 +252,10 @@ VOID CapturePin::GiveUpDevice() {
 }
 
 NTSTATUS CapturePin::Process() {
+    if (device_->Removed()) {
+        ReturnQueuedFrames();
+        return STATUS_PENDING;
+    }
     Acquisition* acquisition = acquisition_;
     if (acquisition == nullptr || acquisition->FramesRead() == 0) {
         return STATUS_PENDING;
@@ -276,6 +280,14 @@ NTSTATUS CapturePin::Process() {
     }
     acquisition->ProcessingDone();
     return STATUS_PENDING;
+}
+
+VOID CapturePin::ReturnQueuedFrames() {
+    while (PKSSTREAM_POINTER streamPointer =
+               KsPinGetLeadingEdgeStreamPointer(pin_, KSSTREAM_POINTER_STATE_LOCKED)) {
+        streamPointer->StreamHeader->DataUsed = 0;
+        KsStreamPointerUnlock(streamPointer, TRUE);
+    }
 }
 
 BOOLEAN CapturePin::Deliver(PKSSTREAM_POINTER streamPointer) {

@@ -56,6 +56,8 @@ private:
     NTSTATUS StartStreaming();
     VOID StopStreaming();
     VOID GiveUpDevice();
+    // Completes every queued client frame empty (the camera is gone).
+    VOID ReturnQueuedFrames();
     // Fills the client frame and its header; FALSE when the picture did not fit.
     BOOLEAN Deliver(PKSSTREAM_POINTER streamPointer);
 

@@ -88,8 +88,20 @@ VOID StopCameraDevice(PKSDEVICE device) {
     if (camera == nullptr) {
         return;
     }
+    // The acquisition thread reads through the pipe information that Unconfigure frees.
+    camera->EndStreaming();
     (VOID) camera->saveSettings();
     (VOID) camera->Transport().Unconfigure();
+}
+
+VOID SurpriseRemoveCameraDevice(PKSDEVICE device) {
+    CameraDevice* camera = CameraDeviceOf(device);
+    if (camera == nullptr) {
+        return;
+    }
+    // Marked first: the acquisition thread, as it ends, has the pin return its client frames.
+    camera->MarkRemoved();
+    camera->EndStreaming();
 }
 
 NTSTATUS QueryCameraCapabilities(PKSDEVICE, PIRP, PDEVICE_CAPABILITIES capabilities) {

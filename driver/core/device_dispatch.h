@@ -20,7 +20,12 @@ NTSTATUS AddCameraDevice(PKSDEVICE device, NewCameraDevice create);
 // does not fail the start (the device then offers no filter, or its pin cannot stream), and
 // the settings are loaded even when the configuration failed.
 NTSTATUS StartCameraDevice(PKSDEVICE device, const KSFILTER_DESCRIPTOR* filterDescriptor);
+// A stream still running (Plug and Play may stop a device whose pin is open) is stopped before
+// the camera is unconfigured.
 VOID StopCameraDevice(PKSDEVICE device);
+// The camera is gone: the stream ends at once, and the client frames queued on the pin come
+// back empty. Closing the handles, Stop and removal then free everything.
+VOID SurpriseRemoveCameraDevice(PKSDEVICE device);
 // Reports the camera as not removable.
 NTSTATUS QueryCameraCapabilities(PKSDEVICE device, PIRP irp, PDEVICE_CAPABILITIES capabilities);
 

@@ -49,6 +49,7 @@ private:
         return StartCameraDevice(device, &kFilter);
     }
     static void Stop(PKSDEVICE device, PIRP) { StopCameraDevice(device); }
+    static void SurpriseRemoval(PKSDEVICE device, PIRP) { SurpriseRemoveCameraDevice(device); }
 
     static const KSPROPERTY_SET kPropertySets[1];
     static const PKSDATARANGE kDataRanges[1];
@@ -67,7 +68,7 @@ const KSDEVICE_DISPATCH KsDescriptors<Model>::kDeviceDispatch = {
     nullptr, // CancelRemove
     nullptr, // Remove: the device's object bag frees the contexts
     Model::kReportsNotRemovable ? QueryCameraCapabilities : nullptr, // QueryCapabilities
-    nullptr, // SurpriseRemoval
+    SurpriseRemoval, // SurpriseRemoval
     nullptr, // QueryPower
     nullptr, // SetPower
     nullptr, // QueryInterface

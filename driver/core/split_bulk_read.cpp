@@ -20,10 +20,13 @@ NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer
     if (length == 0 || buffer == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
-    const ULONG count = BulkChunkCount(length);
+    ULONG count = BulkChunkCount(length);
 
     {
         SpinLockGuard guard(&submitLock_);
+        if (ReadsHalted()) {
+            return STATUS_CANCELLED;
+        }
         status = PrepareRead(count, length, buffer);
     }
     if (!NT_SUCCESS(status)) {
@@ -42,6 +45,13 @@ NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer
         // Marked before the first request goes down, so that an AbortPipes that finds requests
         // on the pipe also finds the mark.
         MarkPipeForAbort(pipeIndex);
+        // A stop that came while the frame request went out finds nothing to wait for: once
+        // the halt is seen here, nothing is submitted; before it, HaltReads waits for this
+        // lock and cancels what went down.
+        if (ReadsHalted()) {
+            status = STATUS_CANCELLED;
+            count = 0;
+        }
         ULONG offset = 0;
         for (ULONG index = 0; index < count; ++index, offset += kBulkChunkBytes) {
             const ULONG rest = length - offset;
@@ -64,7 +74,9 @@ NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer
         }
     }
 
-    SendReadCommand(packets::ReadsQueued());
+    if (submitted > 0) {
+        SendReadCommand(packets::ReadsQueued());
+    }
     if (submissionFailed && !NT_SUCCESS(ResetPipe(pipeIndex))) {
         RecoverPort();
     }
@@ -208,6 +220,23 @@ VOID UsbTransport::CancelReads() {
     }
 }
 
+VOID UsbTransport::HaltReads() {
+    ULONG cancelled;
+    {
+        SpinLockGuard guard(&submitLock_);
+        InterlockedExchange(&readsHalted_, 1);
+        cancelled = CancelUndoneLocked();
+    }
+    if (cancelled > 0) {
+        KeWaitForSingleObject(&readCompleted_, Executive, KernelMode, FALSE, nullptr);
+    }
+}
+
+VOID UsbTransport::ResumeReads() {
+    SpinLockGuard guard(&submitLock_);
+    InterlockedExchange(&readsHalted_, 0);
+}
+
 NTSTATUS UsbTransport::ChunkOutcome(ULONG submitted, ULONG length) const {
     // A chunk that failed, or a frame that came in short, is not a frame.
     ULONGLONG received = 0;
@@ -245,6 +274,8 @@ VOID UsbTransport::ReleaseRead(ULONG submitted) {
 
 VOID UsbTransport::SendReadCommand(const CommandPacket& packet) {
     // The frame read goes on whatever these commands do: a lost one shows as a timeout.
+    // Marked so that a stop also aborts a command the camera does not take.
+    MarkPipeForAbort(kCommandPipe);
     readPacket_ = packet;
     ULONG transferred = 0;
     (VOID) PipeTransfer(kCommandPipe, kCommandPacketSize, &readPacket_, &transferred);

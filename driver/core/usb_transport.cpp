@@ -68,6 +68,62 @@ NTSTATUS UsbTransport::SubmitUrb(PURB urb) {
     return SendIoctl(IOCTL_INTERNAL_USB_SUBMIT_URB, urb);
 }
 
+namespace {
+
+NTSTATUS NTAPI BoundedRequestCompleted(PDEVICE_OBJECT, PIRP, PVOID context) {
+    KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
+    // The submitter frees the IRP once it has seen this.
+    return STATUS_MORE_PROCESSING_REQUIRED;
+}
+
+} // namespace
+
+NTSTATUS UsbTransport::SubmitUrbWithin(PURB urb, ULONG timeoutMs) {
+    if (next_ == nullptr) {
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    // An IRP of our own rather than a built one: after a timeout it is cancelled, and only an
+    // IRP that cannot be completed and freed under us can be cancelled safely.
+    PIRP irp = IoAllocateIrp(static_cast<CCHAR>(next_->StackSize + 1), FALSE);
+    if (irp == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    KEVENT completed;
+    KeInitializeEvent(&completed, NotificationEvent, FALSE);
+    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
+    next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
+    next->Parameters.DeviceIoControl.IoControlCode = IOCTL_INTERNAL_USB_SUBMIT_URB;
+    next->Parameters.Others.Argument1 = urb;
+    IoSetCompletionRoutine(irp, &BoundedRequestCompleted, &completed, TRUE, TRUE, TRUE);
+    (VOID) IoCallDriver(next_, irp);
+
+    LARGE_INTEGER wait;
+    wait.QuadPart = -static_cast<LONGLONG>(timeoutMs) * 10000;
+    BOOLEAN timedOut = FALSE;
+    if (KeWaitForSingleObject(&completed, Executive, KernelMode, FALSE, &wait) == STATUS_TIMEOUT) {
+        timedOut = TRUE;
+        (VOID) IoCancelIrp(irp);
+        KeWaitForSingleObject(&completed, Executive, KernelMode, FALSE, nullptr);
+    }
+    NTSTATUS status = irp->IoStatus.Status;
+    // One that completed in the moment between the timeout and the cancel stands as it came.
+    if (timedOut && status == STATUS_CANCELLED) {
+        status = STATUS_IO_TIMEOUT;
+    }
+    IoFreeIrp(irp);
+    return status;
+}
+
+VOID UsbTransport::RecoverPipe(ULONG pipe, USBD_STATUS usbdStatus) {
+    if (usbdStatus == USBD_STATUS_STALL_PID || usbdStatus == USBD_STATUS_ENDPOINT_HALTED) {
+        if (!NT_SUCCESS(ResetPipe(pipe))) {
+            RecoverPort();
+        }
+    } else if (usbdStatus == USBD_STATUS_DEV_NOT_RESPONDING) {
+        RecoverPort();
+    }
+}
+
 NTSTATUS UsbTransport::CheckPipe(ULONG pipe, PUSBD_PIPE_INFORMATION* info) const {
     if (interface_ == nullptr) {
         return STATUS_UNSUCCESSFUL;
@@ -108,13 +164,17 @@ NTSTATUS UsbTransport::PipeTransfer(ULONG pipe, ULONG length, PVOID buffer,
     }
     UsbBuildInterruptOrBulkTransferRequest(urb.get(), size, info->PipeHandle, buffer, nullptr,
                                            length, flags, nullptr);
-    status = SubmitUrb(urb.get());
+    status = SubmitUrbWithin(urb.get(), kPipeTransferTimeoutMs);
+    const USBD_STATUS usbdStatus = urb->UrbHeader.Status;
     if (NT_SUCCESS(status)) {
-        if (USBD_ERROR(urb->UrbHeader.Status)) {
+        if (USBD_ERROR(usbdStatus)) {
             status = STATUS_UNSUCCESSFUL;
         } else {
             *transferred = urb->UrbBulkOrInterruptTransfer.TransferBufferLength;
         }
+    }
+    if (!NT_SUCCESS(status)) {
+        RecoverPipe(pipe, usbdStatus);
     }
     return status;
 }

@@ -40,8 +40,12 @@ public:
     // The request's final status; waits without a timeout.
     NTSTATUS SubmitUrb(PURB urb);
     // A bulk or interrupt transfer of `length` bytes from or into `buffer`; `transferred`
-    // receives the bytes moved (a short IN transfer reports its short count).
+    // receives the bytes moved (a short IN transfer reports its short count). A transfer the
+    // camera has not taken or answered within kPipeTransferTimeoutMs is cancelled and fails
+    // with STATUS_IO_TIMEOUT. A pipe that stalled is reset before the failure is returned (the
+    // port when the pipe reset fails too), so that the next transfer finds it working.
     NTSTATUS PipeTransfer(ULONG pipe, ULONG length, PVOID buffer, PULONG transferred);
+    static constexpr ULONG kPipeTransferTimeoutMs = 500;
     // Clears a stall; any non-negative status is reported as STATUS_SUCCESS.
     NTSTATUS ResetPipe(ULONG pipe);
     // Aborts every pipe marked for it and clears the mark of each pipe aborted. Succeeds unless
@@ -68,6 +72,13 @@ public:
     // From another thread: cancels the requests of a read in progress that have not completed
     // and waits until they have.
     VOID CancelReads();
+    // From another thread: as CancelReads, and no frame read submits anything until
+    // ResumeReads (a read that begins meanwhile fails at once with STATUS_CANCELLED). A read
+    // between its frame request and its submissions is either waited for and cancelled, or
+    // finds the halt before it submits.
+    VOID HaltReads();
+    VOID ResumeReads();
+    BOOLEAN ReadsHalted() const { return ReadInterlocked(&readsHalted_) != 0; }
     // Frame reads that ended in their timeout since the transport was created.
     ULONG ReadTimeouts() const {
         return static_cast<ULONG>(ReadInterlocked(&readTimeouts_));
@@ -75,6 +86,10 @@ public:
 
 private:
     NTSTATUS SendIoctl(ULONG code, PVOID argument);
+    // SubmitUrb with a bound: the request is cancelled after `timeoutMs` and waited for.
+    NTSTATUS SubmitUrbWithin(PURB urb, ULONG timeoutMs);
+    // After a failed transfer: clears a stall, or re-enables a port the hub disabled.
+    VOID RecoverPipe(ULONG pipe, USBD_STATUS usbdStatus);
     NTSTATUS CheckPipe(ULONG pipe, PUSBD_PIPE_INFORMATION* info) const;
     NTSTATUS PipeRequest(USHORT function, USBD_PIPE_HANDLE handle);
     NTSTATUS ReadDescriptor(PURB urb, UCHAR type, PVOID buffer, ULONG length, PULONG received);
@@ -112,6 +127,7 @@ private:
     CommandPacket readPacket_; // the split read's own command packet area
     BOOLEAN keepRecords_ = FALSE;
     mutable volatile LONG readTimeouts_ = 0;
+    volatile LONG readsHalted_ = 0; // changed under the submission spin lock
 };
 
 } // namespace zyn

@@ -106,7 +106,10 @@ public:
     PDEVICE_OBJECT device_ = nullptr;
 
     std::mutex& Mutex() const { return wakeup_->mutex; }
-    void Wake() { wakeup_->condition.notify_all(); }
+    // Marks the wake-up as well as signalling it: a bus thread that is busy with another
+    // endpoint (its lock dropped for the copy) is not waiting to hear the signal, and must find
+    // the mark when it comes back, or the new request waits for unrelated traffic.
+    void Wake() { wakeup_->Notify(); }
 
     DeviceModel& model_;
     std::shared_ptr<Wakeup> wakeup_;

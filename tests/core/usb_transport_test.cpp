@@ -191,15 +191,18 @@ TEST_F(UsbTransportTest, UnpluggingAConfiguredCameraFailsTransfers) {
     EXPECT_EQ(transferred, 0u);
 }
 
-TEST_F(UsbTransportTest, StalledPipeFailsUntilReset) {
+// A stall fails the transfer that met it, and the transport clears it at once: a stalled
+// command pipe would otherwise leave every later command (the frame requests among them)
+// failing with nobody told.
+TEST_F(UsbTransportTest, StalledPipeFailsOneTransferAndIsReset) {
     Configure();
     rig_->bus.StallEndpoint(kCommandEndpoint);
     ULONG transferred = 0;
     EXPECT_EQ(AskClock(&transferred), STATUS_UNSUCCESSFUL);
-    EXPECT_EQ(transport_->ResetPipe(0), STATUS_SUCCESS);
     EXPECT_EQ(rig_->bus.Counters().pipeResets, 1u);
     EXPECT_EQ(AskClock(&transferred), STATUS_SUCCESS);
     EXPECT_EQ(transferred, 64u);
+    EXPECT_EQ(transport_->ResetPipe(0), STATUS_SUCCESS);
 }
 
 TEST_F(UsbTransportTest, RecoverPortResetsOnlyAConnectedDisabledPort) {

@@ -23,37 +23,25 @@ void TakeAndRequeue(CaptureSession& session, int frames) {
     }
 }
 
-TEST_F(StreamTest, UnpluggingWhileStreamingStopsTheStreamCleanly) {
+TEST_F(StreamTest, UnpluggingWhileStreamingEndsTheStreamAtOnce) {
     Open();
     Run();
     TakeAndRequeue(Session(), 2);
-    Session().system().Unplug();
-    // The read in flight fails, and so does the next: from then on nothing read before the
-    // cable was pulled is still on its way.
-    const ULONG failuresAtUnplug = Session().Counters().readFailures;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (Session().Counters().readFailures < failuresAtUnplug + 2 &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(milliseconds(1));
-    }
-    ASSERT_GE(Session().Counters().readFailures, failuresAtUnplug + 2);
     const ULONG framesRead = Session().Counters().framesRead;
+    Session().system().Unplug();
+    // The surprise removal has ended the acquisition thread before it returns.
+    EXPECT_EQ(sim::RunningSystemThreads(), 0);
 
-    // Pictures read before may still be delivered, each once.
-    while (std::unique_ptr<sim::host::Frame> frame = Next(milliseconds(300))) {
-        ASSERT_EQ(Session().Requeue(std::move(frame)), STATUS_PENDING);
+    // Every queued client frame comes back: a picture read before the cable was pulled, or
+    // empty.
+    while (Session().pin().QueuedFrames() > 0) {
+        std::unique_ptr<sim::host::Frame> frame = Next(std::chrono::seconds(20));
+        ASSERT_NE(frame, nullptr) << Session().pin().QueuedFrames() << " frame(s) kept";
+        EXPECT_EQ(frame->status(), STATUS_SUCCESS);
     }
-    const ULONG failuresBefore = Session().Counters().readFailures;
-    std::this_thread::sleep_for(milliseconds(100));
-    const capture::StreamCounters after = Session().Counters();
-    EXPECT_EQ(after.framesRead, framesRead) << "a frame read from an unplugged camera";
-    EXPECT_LE(after.framesDelivered, framesRead);
-    // The thread retries at a walk, not flat out: a spinning thread fails thousands of reads
-    // in this time and starves the rest of the machine.
-    EXPECT_LT(after.readFailures - failuresBefore, 30u);
+    EXPECT_LE(Session().Counters().framesRead, framesRead + 1) << "a frame read after the unplug";
 
     ASSERT_EQ(Session().SetState(KSSTATE_STOP), STATUS_SUCCESS);
-    EXPECT_EQ(sim::RunningSystemThreads(), 0);
     // Closing the pin and the filter, the stop and the removal leave nothing behind (the
     // fixture checks pool, handles and threads).
     Session().Close();
@@ -64,7 +52,11 @@ TEST_F(StreamTest, StalledDataPipeIsResetAndFramesFlowAgain) {
     Run();
     TakeAndRequeue(Session(), 1);
     Session().system().bus().StallEndpoint(sim::camera::kDataEndpoint);
-    TakeAndRequeue(Session(), 3);
+    // Frames read before the stall may still come (two raw slots and a converted frame); the
+    // stall shows as a pipe reset once the thread meets it.
+    for (int i = 0; i < 10 && Session().system().bus().Counters().pipeResets == 0; ++i) {
+        TakeAndRequeue(Session(), 1);
+    }
     EXPECT_GE(Session().system().bus().Counters().pipeResets, 1u);
     std::unique_ptr<sim::host::Frame> frame = FrameAfterChange();
     ASSERT_NE(frame, nullptr);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 
@@ -11,6 +12,7 @@ namespace {
 using sim::testing::VerifierCapture;
 constexpr uint8_t kCommandOut = 0x01;
 constexpr uint8_t kDataIn = 0x82;
+constexpr uint8_t kAnswerIn = 0x83;
 constexpr ULONG kTag = sim::pool::Tag("Tusb");
 
 // One interface, a bulk OUT and a bulk IN endpoint; IN data is what the test sends.
@@ -27,19 +29,35 @@ public:
         if (index != 0) {
             return {};
         }
-        return {9, 2, 32, 0, 1, 1, 0, 0x80, 50,          // configuration, 32 bytes
-                9, 4, 0, 0, 2, 0xFF, 0, 0, 0,            // interface 0, two endpoints
+        return {9, 2, 39, 0, 1, 1, 0, 0x80, 50,          // configuration, 39 bytes
+                9, 4, 0, 0, 3, 0xFF, 0, 0, 0,            // interface 0, three endpoints
                 7, 5, kCommandOut, 2, 64, 0, 0,          // bulk OUT
-                7, 5, kDataIn, 2, 0, 2, 0};              // bulk IN, 512-byte packets
+                7, 5, kDataIn, 2, 0, 2, 0,               // bulk IN, 512-byte packets
+                7, 5, kAnswerIn, 2, 64, 0, 0};           // bulk IN, 64-byte packets
     }
     bool Out(uint8_t, const uint8_t* data, size_t length) override {
         std::lock_guard<std::mutex> lock(mutex_);
         received_.insert(received_.end(), data, data + length);
         return true;
     }
-    InResult In(uint8_t, uint8_t* data, size_t length) override {
-        std::lock_guard<std::mutex> lock(mutex_);
+    InResult In(uint8_t endpoint, uint8_t* data, size_t length) override {
+        std::unique_lock<std::mutex> lock(mutex_);
         InResult result;
+        if (endpoint == kAnswerIn) {
+            if (answers_ > 0 && length > 0) {
+                --answers_;
+                data[0] = 0xA5;
+                result.bytes = 1;
+                result.shortPacket = true;
+            }
+            return result;
+        }
+        if (hold_ == Hold::Armed) {
+            hold_ = Hold::Inside;
+            changed_.notify_all();
+            changed_.wait(lock, [this] { return hold_ == Hold::Released; });
+            hold_ = Hold::None;
+        }
         while (result.bytes < length && !pending_.empty()) {
             data[result.bytes++] = pending_.front();
             pending_.pop_front();
@@ -68,6 +86,35 @@ public:
         }
         callback();
     }
+    // One-byte answers on the second IN endpoint, each ended by a short packet.
+    void Answer(int count) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        answers_ += count;
+    }
+    // The bus thread's next look at the data endpoint stops inside the device until Release,
+    // with the bus's own lock dropped as it is for every copy.
+    void HoldNextDataIn() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hold_ = Hold::Armed;
+    }
+    void WaitUntilHeld() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return hold_ == Hold::Inside; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        hold_ = Hold::Released;
+        changed_.notify_all();
+    }
+    // Data may be ready: the bus looks at its endpoints again.
+    void Poke() {
+        std::function<void()> callback;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            callback = callback_;
+        }
+        callback();
+    }
     std::vector<uint8_t> Received() {
         std::lock_guard<std::mutex> lock(mutex_);
         return received_;
@@ -75,7 +122,11 @@ public:
     int resets_ = 0;
 
 private:
+    enum class Hold { None, Armed, Inside, Released };
     std::mutex mutex_;
+    std::condition_variable changed_;
+    Hold hold_ = Hold::None;
+    int answers_ = 0;
     std::deque<uint8_t> pending_;
     std::vector<uint8_t> received_;
     bool shortAtEnd_ = false;
@@ -152,7 +203,8 @@ protected:
         return STATUS_MORE_PROCESSING_REQUIRED;
     }
     // Starts an IN read on the data pipe into pool memory described by an MDL.
-    std::unique_ptr<Read> StartRead(ULONG length, ULONG flags = USBD_SHORT_TRANSFER_OK) {
+    std::unique_ptr<Read> StartRead(ULONG length, ULONG flags = USBD_SHORT_TRANSFER_OK,
+                                    ULONG pipe = 1) {
         auto read = std::make_unique<Read>();
         KeInitializeEvent(&read->done, NotificationEvent, FALSE);
         read->buffer = static_cast<uint8_t*>(ExAllocatePoolWithTag(NonPagedPool, length, kTag));
@@ -162,7 +214,7 @@ protected:
         read->urb = URB{};
         UsbBuildInterruptOrBulkTransferRequest(&read->urb,
                                                sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER),
-                                               pipes_[1].PipeHandle, nullptr, read->mdl, length,
+                                               pipes_[pipe].PipeHandle, nullptr, read->mdl, length,
                                                USBD_TRANSFER_DIRECTION_IN | flags, nullptr);
         PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(read->irp);
         next->MajorFunction = IRP_MJ_INTERNAL_DEVICE_CONTROL;
@@ -206,7 +258,7 @@ protected:
     FakeDevice device_;
     std::unique_ptr<sim::usb::Bus> bus_;
     std::vector<uint8_t> config_;
-    USBD_PIPE_INFORMATION pipes_[2] = {};
+    USBD_PIPE_INFORMATION pipes_[3] = {};
     NTSTATUS lastSubmit_ = STATUS_SUCCESS;
 };
 
@@ -279,6 +331,35 @@ TEST_F(BusTest, InjectedShortAndLostDataAndRequestsServedInOrder) {
     EXPECT_EQ(second->buffer[0], 100) << "the data after the short packet goes to the next one";
     Free(std::move(first));
     Free(std::move(second));
+}
+
+// A host controller serves each endpoint on its own: a read that waits for data on one
+// endpoint never holds up another, also one queued while the bus was busy with the first.
+TEST_F(BusTest, AReadQueuedWhileAnotherEndpointWaitsIsServed) {
+    Configure();
+    device_.Answer(1);
+    auto data = StartRead(4096);
+    ASSERT_TRUE(bus_->WaitForPendingTransfers(kDataIn, 1, std::chrono::seconds(5)));
+    device_.HoldNextDataIn();
+    device_.Poke();
+    device_.WaitUntilHeld();
+    auto answer = StartRead(64, USBD_SHORT_TRANSFER_OK, 2);
+    device_.Release();
+
+    // A bound for a failure only: the answer is there and completes at once.
+    LARGE_INTEGER bound;
+    bound.QuadPart = -10LL * 1000 * 1000 * 10;
+    ASSERT_EQ(KeWaitForSingleObject(&answer->done, Executive, KernelMode, FALSE, &bound),
+              STATUS_SUCCESS)
+        << "the answer waited behind the data endpoint";
+    EXPECT_EQ(answer->irp->IoStatus.Status, STATUS_SUCCESS);
+    EXPECT_EQ(answer->buffer[0], 0xA5);
+    EXPECT_EQ(bus_->PendingTransfers(kDataIn), 1u);
+
+    EXPECT_TRUE(IoCancelIrp(data->irp));
+    EXPECT_EQ(Wait(*data), STATUS_CANCELLED);
+    Free(std::move(answer));
+    Free(std::move(data));
 }
 
 TEST_F(BusTest, CancelAndAbortCompletePendingReadsWithCancelled) {

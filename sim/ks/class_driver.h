@@ -23,6 +23,7 @@
 #include "sim/ks/ksmedia.h"
 #include "sim/ks/object_bag.h"
 #include "sim/ks/reference_clock.h"
+#include "sim/wdk/lock_order.h"
 
 namespace sim::ks {
 
@@ -93,10 +94,11 @@ private:
     int regions_;
 };
 
-// RAII ownership of a kernel mutex.
+// RAII ownership of a kernel mutex; `file` and `line` name the holder in lock-order reports.
 class MutexHold {
 public:
-    explicit MutexHold(KMUTEX& mutex);
+    explicit MutexHold(KMUTEX& mutex, const char* file = __builtin_FILE(),
+                       int line = __builtin_LINE());
     ~MutexHold();
     MutexHold(const MutexHold&) = delete;
     MutexHold& operator=(const MutexHold&) = delete;
@@ -359,6 +361,8 @@ private:
     bool processing_ = false;
     bool exiting_ = false;
     std::thread::id processThread_;
+    // Held around every Process call, as the platform holds the pin's processing mutex.
+    KMUTEX processingMutex_{};
     std::thread worker_;
     std::atomic<uint64_t> processCalls_{0};
     ULONG flags_ = 0; // the descriptor's flags, fixed once the pin exists

@@ -8,6 +8,7 @@ Device::Device(DriverImage& image, PDEVICE_OBJECT physicalDevice)
     : Node(Kind::Device, this, nullptr), image_(image), bag_("device of " + image.name()),
       pdo_(physicalDevice) {
     KeInitializeMutex(&mutex_, 0);
+    sim::lock_order::Name(&mutex_, "device mutex");
 }
 
 Device::~Device() {
@@ -347,7 +348,9 @@ void Device::FreeFactories(bool onlyFreeOnStop) {
             }
         }
     }
-    // Destroyed without the lock: their bags' release callbacks may call back.
+    // Destroyed without the list's lock, since their bags' release callbacks may call back, but
+    // under the device mutex, as the platform frees factories.
+    MutexHold hold(mutex_);
     going.clear();
 }
 
@@ -357,7 +360,11 @@ Filter* Device::OpenFilter(FilterFactory* factory, NTSTATUS* status) {
         return nullptr;
     }
     auto filter = std::make_unique<Filter>(*factory);
-    *status = filter->Create();
+    {
+        // The platform creates and closes filters under the device mutex.
+        MutexHold hold(mutex_);
+        *status = filter->Create();
+    }
     if (!NT_SUCCESS(*status)) {
         return nullptr;
     }
@@ -398,10 +405,10 @@ bool FilterFactory::HasCategory(const GUID& category) const {
 
 using sim::ks::Device;
 
-void KsAcquireDevice(PKSDEVICE Device) {
+void KsAcquireDevice(PKSDEVICE Device, const char* file, int line) {
     sim::CheckIrqlIs(PASSIVE_LEVEL, "KsAcquireDevice");
     if (auto* device = Device::FromKs(Device, "KsAcquireDevice")) {
-        KeWaitForSingleObject(&device->mutex(), Executive, KernelMode, FALSE, nullptr);
+        KeWaitForSingleObject(&device->mutex(), Executive, KernelMode, FALSE, nullptr, file, line);
     }
 }
 

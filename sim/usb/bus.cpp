@@ -145,6 +145,12 @@ public:
         if (completions.empty()) {
             return;
         }
+        // An IoCancelIrp that took a cancel routine before it was cleared is still reading the
+        // IRP until that routine releases the cancel spin lock; the routine then finds the
+        // transfer gone and leaves the completion to this thread.
+        KIRQL cancelIrql;
+        IoAcquireCancelSpinLock(&cancelIrql);
+        IoReleaseCancelSpinLock(cancelIrql);
         KIRQL old;
         KeRaiseIrql(DISPATCH_LEVEL, &old);
         for (const Completion& c : completions) {

@@ -354,7 +354,8 @@ VOID IoCompleteRequest(PIRP irp, CCHAR) {
         sim::VerifierFail("IoCompleteRequest of IRP %p with status STATUS_PENDING",
                           static_cast<void*>(irp));
     }
-    if (irp->CancelRoutine != nullptr) {
+    // Read as IoCancelIrp writes it: a cancel may come from another thread at any moment.
+    if (__atomic_load_n(&irp->CancelRoutine, __ATOMIC_ACQUIRE) != nullptr) {
         sim::VerifierFail("IoCompleteRequest of IRP %p with its cancel routine still set",
                           static_cast<void*>(irp));
     }

@@ -54,6 +54,13 @@ std::unique_ptr<DriverImage> DriverImage::Load(const std::wstring& serviceName,
     }
     std::unique_ptr<DriverImage> image(new DriverImage(serviceName));
     image->driver_ = sim::CreateDriverObject(serviceName.c_str());
+    if (image->driver_ == nullptr) {
+        // The I/O manager had no memory for the driver object: the image never runs.
+        if (status != nullptr) {
+            *status = STATUS_INSUFFICIENT_RESOURCES;
+        }
+        return nullptr;
+    }
     {
         std::lock_guard<std::mutex> lock(images.mutex);
         images.byDriver[image->driver_] = image.get();
@@ -85,7 +92,7 @@ DriverImage::~DriverImage() {
         VerifierFail("driver image %s unloaded with %d device(s) not removed", name_.c_str(),
                      devices_.load());
     }
-    if (driver_->DriverUnload != nullptr) {
+    if (driver_ != nullptr && driver_->DriverUnload != nullptr) {
         DriverCall call("DriverUnload");
         driver_->DriverUnload(driver_);
     }
@@ -102,7 +109,9 @@ DriverImage::~DriverImage() {
         objectMark = images.objectMark;
         names = images.names;
     }
-    sim::DeleteDriverObject(driver_);
+    if (driver_ != nullptr) {
+        sim::DeleteDriverObject(driver_);
+    }
     if (last) {
         const std::string context = "driver image(s) " + names + " unloaded";
         sim::objects::ReportLeaksSince(objectMark, context.c_str());

@@ -91,9 +91,9 @@ VOID IoDetachDevice(PDEVICE_OBJECT targetDevice) { targetDevice->AttachedDevice 
 
 namespace sim {
 
-PDRIVER_OBJECT CreateDriverObject(const wchar_t* serviceName) {
+PDRIVER_OBJECT CreateDriverObject(const wchar_t* serviceName, const char* file, int line) {
     auto* block = static_cast<DriverBlock*>(
-        ExAllocatePoolWithTag(NonPagedPool, sizeof(DriverBlock), kDriverTag));
+        ExAllocatePoolWithTag(NonPagedPool, sizeof(DriverBlock), kDriverTag, file, line));
     if (block == nullptr) {
         return nullptr;
     }

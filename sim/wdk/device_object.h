@@ -137,7 +137,8 @@ namespace sim {
 // A driver object as the platform's loader creates one before calling DriverEntry, with its
 // extension and every major function answering STATUS_INVALID_DEVICE_REQUEST. The name is the
 // service name ("OculixZYNTernDS").
-PDRIVER_OBJECT CreateDriverObject(const wchar_t* serviceName);
+PDRIVER_OBJECT CreateDriverObject(const wchar_t* serviceName, const char* file = __builtin_FILE(),
+                                  int line = __builtin_LINE());
 // Frees it; its device objects must have been deleted.
 void DeleteDriverObject(PDRIVER_OBJECT driverObject);
 

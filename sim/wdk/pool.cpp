@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/wdk/irql.h"
+#include "sim/wdk/lock_order.h"
 #include "sim/wdk/verifier.h"
 
 namespace sim::pool {
@@ -34,6 +35,10 @@ struct Pool {
     uint64_t nextSerial = 1;
     uint64_t failAtSerial = 0; // 0: none
     std::unordered_set<ULONG> failingTags;
+    AllocationFilter filter = nullptr;
+    uint64_t filterMatches = 0;
+    uint64_t filterFailAt = 0; // 0: none
+    AllocationRequest lastFailure{};
 };
 
 // 16-byte alignment, as the platform gives on x64. The Windows C runtime has no aligned_alloc;
@@ -81,12 +86,16 @@ PVOID Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, const char* file, int li
     {
         std::lock_guard<std::mutex> lock(pool.mutex);
         serial = pool.nextSerial++;
-        const bool fail = serial == pool.failAtSerial || pool.failingTags.count(tag) != 0;
+        bool fail = serial == pool.failAtSerial || pool.failingTags.count(tag) != 0;
+        if (pool.filter != nullptr && pool.filter(AllocationRequest{tag, bytes, file, line})) {
+            fail = fail || ++pool.filterMatches == pool.filterFailAt;
+        }
         if (fail) {
             if (serial == pool.failAtSerial) {
                 pool.failAtSerial = 0;
             }
             ++pool.counters[tag].failures;
+            pool.lastFailure = AllocationRequest{tag, bytes, file, line};
             return nullptr;
         }
     }
@@ -150,6 +159,7 @@ void Free(PVOID address, bool checkTag, ULONG tag, const char* file, int line) {
             break;
         }
     }
+    sim::lock_order::ForgetRange(address, block.size);
     std::memset(address, kFreedPattern, block.size);
     AlignedFree(address);
 }
@@ -229,11 +239,36 @@ void FailAllocationsWithTag(ULONG tag) {
     pool.failingTags.insert(tag);
 }
 
+void FailNthAllocationWhere(AllocationFilter filter, uint64_t n) {
+    Pool& pool = ThePool();
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    pool.filter = filter;
+    pool.filterMatches = 0;
+    pool.filterFailAt = n;
+    pool.lastFailure = AllocationRequest{};
+}
+
+AllocationRequest LastInjectedFailure() {
+    Pool& pool = ThePool();
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    return pool.lastFailure;
+}
+
+uint64_t AllocationsWhere() {
+    Pool& pool = ThePool();
+    std::lock_guard<std::mutex> lock(pool.mutex);
+    return pool.filterMatches;
+}
+
 void ClearInjectedFailures() {
     Pool& pool = ThePool();
     std::lock_guard<std::mutex> lock(pool.mutex);
     pool.failAtSerial = 0;
     pool.failingTags.clear();
+    pool.filter = nullptr;
+    pool.filterMatches = 0;
+    pool.filterFailAt = 0;
+    pool.lastFailure = AllocationRequest{};
 }
 
 } // namespace sim::pool

@@ -69,6 +69,22 @@ bool ContainsRange(const void* address, size_t bytes);
 void FailNthAllocation(uint64_t n);
 // Every allocation with this tag fails until the failures are cleared.
 void FailAllocationsWithTag(ULONG tag);
+// The allocations of one kind, chosen by tag, size or site (IRPs by kIrpTag, say), counted
+// and failed on their own: from now on the filter sees every allocation request, and the nth it
+// accepts fails (n = 0: none fails, the requests are only counted).
+struct AllocationRequest {
+    ULONG tag;
+    size_t bytes;
+    const char* file;
+    int line;
+};
+using AllocationFilter = bool (*)(const AllocationRequest& request);
+void FailNthAllocationWhere(AllocationFilter filter, uint64_t n);
+// How many requests the filter accepted since it was set, the failed one included.
+uint64_t AllocationsWhere();
+// The request the last injected failure refused ({} when none was), to name it in messages.
+AllocationRequest LastInjectedFailure();
+// Clears every injected failure, the filter included.
 void ClearInjectedFailures();
 
 } // namespace sim::pool

@@ -238,6 +238,29 @@ TEST_F(IrpTest, AllocationFailuresOfIrpsAndMdlsCanBeInjected) {
     ExFreePoolWithTag(buffer, sim::pool::Tag("Tstm"));
 }
 
+TEST_F(IrpTest, TheNthIrpAloneCanBeFailedAmongOtherAllocations) {
+    sim::pool::FailNthAllocationWhere(
+        [](const sim::pool::AllocationRequest& request) {
+            return request.tag == sim::pool::kIrpTag;
+        },
+        2);
+    void* buffer = ExAllocatePoolWithTag(NonPagedPool, 100, sim::pool::Tag("Tstm"));
+    PIRP first = IoAllocateIrp(2, FALSE);
+    PMDL mdl = IoAllocateMdl(buffer, 100, FALSE, FALSE, nullptr);
+    PIRP second = IoAllocateIrp(2, FALSE);
+    PIRP third = IoAllocateIrp(2, FALSE);
+    EXPECT_NE(first, nullptr);
+    EXPECT_NE(mdl, nullptr);
+    EXPECT_EQ(second, nullptr);
+    EXPECT_NE(third, nullptr);
+    EXPECT_EQ(sim::pool::AllocationsWhere(), 3u);
+    sim::pool::ClearInjectedFailures();
+    IoFreeIrp(first);
+    IoFreeIrp(third);
+    IoFreeMdl(mdl);
+    ExFreePoolWithTag(buffer, sim::pool::Tag("Tstm"));
+}
+
 using MdlTest = sim::testing::VerifiedTest;
 
 TEST_F(MdlTest, PartialMdlsMapTheirPartOfANonPagedBuffer) {

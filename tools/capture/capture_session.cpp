@@ -10,12 +10,6 @@ namespace zyn::capture {
 
 namespace {
 
-// The emulated camera's driver key, the same in every run so that a registry file finds its
-// settings again.
-constexpr char kDriverKey[] =
-    "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\"
-    "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000";
-
 std::string Failed(const char* what, NTSTATUS status) {
     return std::string(what) + ": " + sim::StatusName(status);
 }
@@ -44,7 +38,7 @@ std::unique_ptr<CaptureSession> CaptureSession::Open(const SessionOptions& optio
     if (options.scene != nullptr) {
         session->camera().SetScene(*options.scene);
     }
-    sim::registry::BindDriverKey(session->system_->physicalDevice(), kDriverKey);
+    sim::registry::BindDriverKey(session->system_->physicalDevice(), kSessionDriverKey);
     NTSTATUS status = session->system_->Start();
     if (!NT_SUCCESS(status)) {
         *error = Failed("the camera did not start", status);

@@ -19,6 +19,12 @@
 
 namespace zyn::capture {
 
+// The emulated camera's driver key, the same in every session so that a registry file finds its
+// settings again (they live in its "Settings" subkey).
+constexpr char kSessionDriverKey[] =
+    "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\"
+    "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000";
+
 struct SessionOptions {
     std::string model = "tern";
     // 30 frames per second as the camera delivers them; zero: each frame as soon as asked.

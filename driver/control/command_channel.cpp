@@ -11,7 +11,11 @@ CommandChannel::CommandChannel(UsbTransport& transport) : transport_(transport) 
 BOOLEAN CommandChannel::TransferLocked(ULONG pipe) {
     ULONG transferred = 0;
     const NTSTATUS status = transport_.PipeTransfer(pipe, kCommandPacketSize, &packet_, &transferred);
-    return NT_SUCCESS(status) && transferred == kCommandPacketSize;
+    if (NT_SUCCESS(status) && transferred == kCommandPacketSize) {
+        return TRUE;
+    }
+    ++failedTransfers_;
+    return FALSE;
 }
 
 BOOLEAN CommandChannel::Send(const CommandPacket& packet) {

@@ -134,6 +134,25 @@ void CaptureSession::Close() {
     }
 }
 
+NTSTATUS CaptureSession::ReopenFilter() {
+    ClosePin();
+    filter_.reset();
+    NTSTATUS status = STATUS_SUCCESS;
+    filter_ = system_->OpenFilter(&status);
+    return status;
+}
+
+NTSTATUS CaptureSession::RestartDevice() {
+    ClosePin();
+    filter_.reset();
+    system_->Stop();
+    NTSTATUS status = system_->Start();
+    if (NT_SUCCESS(status)) {
+        filter_ = system_->OpenFilter(&status);
+    }
+    return status;
+}
+
 StreamCounters CaptureSession::Counters() {
     StreamCounters counters;
     if (pin_ == nullptr) {

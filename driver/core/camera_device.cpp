@@ -14,6 +14,7 @@ CameraDevice::CameraDevice(struct _KSDEVICE* device, const CameraModelTraits& tr
       traits_(traits),
       globals_(globals) {
     KeInitializeMutex(&colorStateLock_, 0);
+    KeInitializeSpinLock(&pinCountLock_);
     settings_.SetCreationValues(traits.limits);
     bayerPhase_ = baseBayerPhase_;
     transport_.SetKeepChunkRecords(traits.keepChunkRecords);

@@ -130,12 +130,16 @@ public:
     // 1 while a capture pin is between acquire and stop.
     volatile LONG* ExclusiveClaim() { return &exclusiveClaim_; }
     // Capture pins that exist on the device (one per filter); PinOpen is 1 while there is
-    // any. Callers hold the device (KsAcquireDevice) so that count and flag change together.
+    // any. Count and flag change together under a lock of the device's own, not the kernel
+    // streaming device mutex: pins are created and closed with their filter's control mutex
+    // held, and the platform orders the device mutex before that one.
     VOID PinCreated() {
+        SpinLockGuard hold(&pinCountLock_);
         ++openPins_;
         InterlockedExchange(&settings_.PinOpen, 1);
     }
     VOID PinClosed() {
+        SpinLockGuard hold(&pinCountLock_);
         if (openPins_ > 0 && --openPins_ == 0) {
             InterlockedExchange(&settings_.PinOpen, 0);
         }
@@ -180,7 +184,8 @@ private:
     volatile LONG exclusiveClaim_ = 0;
     volatile LONG framesNotified_ = 0;
     volatile LONG removed_ = 0;
-    ULONG openPins_ = 0;
+    ULONG openPins_ = 0; // under pinCountLock_
+    KSPIN_LOCK pinCountLock_;
     Acquisition* acquisition_ = nullptr;
     ColorState* colorState_ = nullptr;
     KMUTEX colorStateLock_;
@@ -200,7 +205,7 @@ private:
 // Holds the device's colour state in place for a short hand-over of values.
 class ColorStateAccess {
 public:
-    explicit ColorStateAccess(CameraDevice& device, LockSite site = LockSite::Here())
+    explicit ColorStateAccess(CameraDevice& device, CallSite site = CallSite::Here())
         : device_(device), hold_(device.ColorStateMutex(), site) {}
 
     // Null while no capture pin has one.

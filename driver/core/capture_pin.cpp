@@ -4,7 +4,6 @@
 #include "driver/core/camera_device.h"
 #include "driver/core/frame_copy.h"
 #include "driver/kernel/interlocked.h"
-#include "driver/kernel/lock_guards.h"
 #include "driver/pipeline/color_state.h"
 
 namespace zyn {
@@ -45,10 +44,7 @@ NTSTATUS CapturePin::Create(PKSPIN pin, PIRP) {
     if (capturePin == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    {
-        DeviceGuard hold(ksDevice);
-        device->PinCreated();
-    }
+    device->PinCreated();
     capturePin->counted_ = TRUE;
     const NTSTATUS status = KsAddItemToObjectBag(pin->Bag, capturePin, &CapturePin::ReleaseFromBag);
     if (!NT_SUCCESS(status)) {
@@ -99,7 +95,6 @@ NTSTATUS CapturePin::Initialize() {
 VOID CapturePin::Close() {
     stride_ = 0;
     if (counted_) {
-        DeviceGuard hold(device_->KsDevice());
         device_->PinClosed();
         counted_ = FALSE;
     }

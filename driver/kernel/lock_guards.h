@@ -1,8 +1,10 @@
 // Scoped holds of the kernel's locks: each guard takes its lock when constructed and gives it
-// back when the scope ends, on every return path. Guards cannot be copied or moved.
+// back when the scope ends, on every return path. Guards cannot be copied or moved. The
+// simulated platform learns from each guard the line that declared it, for its lock-order
+// reports.
 #pragma once
 
-#include "driver/kernel/lock_site.h"
+#include "driver/kernel/call_site.h"
 #include "driver/wdk.h"
 
 namespace zyn {
@@ -10,9 +12,13 @@ namespace zyn {
 // A spin lock, at DISPATCH_LEVEL until the scope ends.
 class SpinLockGuard {
 public:
-    explicit SpinLockGuard(PKSPIN_LOCK lock, LockSite site = LockSite::Here()) : lock_(lock) {
+    explicit SpinLockGuard(PKSPIN_LOCK lock, CallSite site = CallSite::Here()) : lock_(lock) {
+#if defined(ZYN_SIMULATED)
+        KeAcquireSpinLock(lock_, &irql_, site.file, site.line);
+#else
         (void)site;
         KeAcquireSpinLock(lock_, &irql_);
+#endif
     }
     ~SpinLockGuard() { KeReleaseSpinLock(lock_, irql_); }
     SpinLockGuard(const SpinLockGuard&) = delete;
@@ -26,10 +32,15 @@ private:
 // A kernel mutex, taken by an untimed wait (recursively by its owner).
 class MutexGuard {
 public:
-    explicit MutexGuard(PKMUTEX mutex, LockSite site = LockSite::Here()) : mutex_(mutex) {
-        (void)site;
+    explicit MutexGuard(PKMUTEX mutex, CallSite site = CallSite::Here()) : mutex_(mutex) {
         // An untimed, non-alertable kernel-mode wait for a mutex only returns once it is owned.
+#if defined(ZYN_SIMULATED)
+        (VOID) KeWaitForSingleObject(mutex_, Executive, KernelMode, FALSE, nullptr, site.file,
+                                     site.line);
+#else
+        (void)site;
         (VOID) KeWaitForSingleObject(mutex_, Executive, KernelMode, FALSE, nullptr);
+#endif
     }
     ~MutexGuard() { (VOID) KeReleaseMutex(mutex_, FALSE); }
     MutexGuard(const MutexGuard&) = delete;
@@ -42,10 +53,14 @@ private:
 // A fast mutex, at APC_LEVEL until the scope ends; not recursive.
 class FastMutexGuard {
 public:
-    explicit FastMutexGuard(PFAST_MUTEX mutex, LockSite site = LockSite::Here())
+    explicit FastMutexGuard(PFAST_MUTEX mutex, CallSite site = CallSite::Here())
         : mutex_(mutex) {
+#if defined(ZYN_SIMULATED)
+        ExAcquireFastMutex(mutex_, site.file, site.line);
+#else
         (void)site;
         ExAcquireFastMutex(mutex_);
+#endif
     }
     ~FastMutexGuard() { ExReleaseFastMutex(mutex_); }
     FastMutexGuard(const FastMutexGuard&) = delete;
@@ -67,9 +82,13 @@ public:
 // The kernel streaming device mutex, which also guards the device's object bag.
 class DeviceGuard {
 public:
-    explicit DeviceGuard(PKSDEVICE device, LockSite site = LockSite::Here()) : device_(device) {
+    explicit DeviceGuard(PKSDEVICE device, CallSite site = CallSite::Here()) : device_(device) {
+#if defined(ZYN_SIMULATED)
+        KsAcquireDevice(device_, site.file, site.line);
+#else
         (void)site;
         KsAcquireDevice(device_);
+#endif
     }
     ~DeviceGuard() { KsReleaseDevice(device_); }
     DeviceGuard(const DeviceGuard&) = delete;

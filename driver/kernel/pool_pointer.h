@@ -5,6 +5,7 @@
 
 #include <stddef.h>
 
+#include "driver/kernel/call_site.h"
 #include "driver/wdk.h"
 
 namespace zyn {
@@ -26,8 +27,13 @@ public:
     }
 
     // A zeroed block of `bytes` bytes; empty when the pool has none.
-    static PoolPointer Zeroed(SIZE_T bytes) {
+    static PoolPointer Zeroed(SIZE_T bytes, CallSite site = CallSite::Here()) {
+#if defined(ZYN_SIMULATED)
+        PVOID block = ExAllocatePoolWithTag(NonPagedPool, bytes, Tag, site.file, site.line);
+#else
+        (void)site;
         PVOID block = ExAllocatePoolWithTag(NonPagedPool, bytes, Tag);
+#endif
         if (block != nullptr) {
             RtlZeroMemory(block, bytes);
         }

@@ -165,13 +165,16 @@ template <class I, Site S> ZYN_VECTOR_INLINE Rgb<I> Demosaic(const Neighbourhood
 template <class I, Site EvenSite, Site OddSite, class Operation>
 ZYN_VECTOR_INLINE ULONG FullSteps(const UCHAR* row, SIZE_T pitch, ULONG x0, ULONG width,
                                   Operation& operation) {
-    const auto constants = operation.template Constants<I>();
+    // What the operation keeps across steps of this width (coefficients, sums) lives in a
+    // local for the loop, so that it stays in registers.
+    auto locals = operation.template Constants<I>();
     Neighbourhood<I> even, odd;
     for (; x0 + I::kPixels <= width; x0 += I::kPixels) {
         Gather<I>(row + x0, pitch, even, odd);
-        operation.template Step<I>(constants, x0, Demosaic<I, EvenSite>(even),
+        operation.template Step<I>(locals, x0, Demosaic<I, EvenSite>(even),
                                    Demosaic<I, OddSite>(odd));
     }
+    operation.template EndSteps<I>(locals);
     if constexpr (I::kPixels > isa::Sse2::kPixels) {
         x0 = FullSteps<typename I::Half, EvenSite, OddSite>(row, pitch, x0, width, operation);
     }

@@ -41,7 +41,9 @@ ZYN_VECTOR_INLINE void AddWideProduct(typename I::V value, typename I::V coeffic
     high = I::Add32(high, I::UnpackHi16(productLow, productHigh));
 }
 
-template <ColorPlan::Form Form, bool UnitGains> class Operation {
+// UnitGains: one bit per channel (1 red, 2 green, 4 blue) whose gain is 128 and needs no
+// multiply.
+template <ColorPlan::Form Form, int UnitGains> class Operation {
 public:
     Operation(const FrameSnapshot& frame, const ColorPlan& plan) : writer_(frame), plan_(plan) {}
 
@@ -50,6 +52,7 @@ public:
     }
 
     ZYN_VECTOR_INLINE void BeginRow(ULONG y) { writer_.BeginRow(y); }
+    template <class I> ZYN_VECTOR_INLINE void EndSteps(const Coefficients<I>&) {}
 
     template <class I>
     ZYN_VECTOR_INLINE void Step(const Coefficients<I>& k, ULONG x0, const bayer::Rgb<I>& even,
@@ -84,10 +87,14 @@ private:
     ZYN_VECTOR_INLINE static bayer::Rgb<I> Transform(const Coefficients<I>& k,
                                                      const bayer::Rgb<I>& in) {
         typename I::V value[3] = {in.red, in.green, in.blue};
-        if constexpr (!UnitGains) {
-            for (int i = 0; i < 3; ++i) {
-                value[i] = bayer::ApplyGain<I>(value[i], k.gain[i]);
-            }
+        if constexpr ((UnitGains & 1) == 0) {
+            value[0] = bayer::ApplyGain<I>(value[0], k.gain[0]);
+        }
+        if constexpr ((UnitGains & 2) == 0) {
+            value[1] = bayer::ApplyGain<I>(value[1], k.gain[1]);
+        }
+        if constexpr ((UnitGains & 4) == 0) {
+            value[2] = bayer::ApplyGain<I>(value[2], k.gain[2]);
         }
         return {Output<I, 0>(k, value), Output<I, 1>(k, value), Output<I, 2>(k, value)};
     }
@@ -138,31 +145,35 @@ private:
     const ColorPlan& plan_;
 };
 
-template <class I, ColorPlan::Form Form, bool UnitGains>
+template <class I, ColorPlan::Form Form, int UnitGains>
 void Run(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan) {
     Operation<Form, UnitGains> operation(frame, plan);
     bayer::ConvertRowsForPhase<I>(phase, frame, operation);
+}
+
+template <class I, ColorPlan::Form Form>
+void RunForGains(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan) {
+    // All gains 128 (no white balance, gains untouched), or green alone (white balance).
+    if (plan.unitGains == 7) {
+        Run<I, Form, 7>(frame, phase, plan);
+    } else if (plan.unitGains == 2) {
+        Run<I, Form, 2>(frame, phase, plan);
+    } else {
+        Run<I, Form, 0>(frame, phase, plan);
+    }
 }
 
 // The routine for the plan's form and gains.
 template <class I> void Convert(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan) {
     switch (plan.form) {
     case ColorPlan::Form::Wide:
-        Run<I, ColorPlan::Form::Wide, false>(frame, phase, plan);
+        Run<I, ColorPlan::Form::Wide, 0>(frame, phase, plan);
         break;
     case ColorPlan::Form::DiagonalPositive:
-        if (plan.unitGains) {
-            Run<I, ColorPlan::Form::DiagonalPositive, true>(frame, phase, plan);
-        } else {
-            Run<I, ColorPlan::Form::DiagonalPositive, false>(frame, phase, plan);
-        }
+        RunForGains<I, ColorPlan::Form::DiagonalPositive>(frame, phase, plan);
         break;
     default:
-        if (plan.unitGains) {
-            Run<I, ColorPlan::Form::General, true>(frame, phase, plan);
-        } else {
-            Run<I, ColorPlan::Form::General, false>(frame, phase, plan);
-        }
+        RunForGains<I, ColorPlan::Form::General>(frame, phase, plan);
         break;
     }
 }

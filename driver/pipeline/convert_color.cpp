@@ -37,8 +37,9 @@ ColorPlan MakePlan(const FrameSnapshot& frame) {
     plan.gain[0] = GainForConversion(frame.redGain);
     plan.gain[1] = GainForConversion(frame.greenGain);
     plan.gain[2] = GainForConversion(frame.blueGain);
-    plan.unitGains =
-        plan.gain[0] == kUnitGain && plan.gain[1] == kUnitGain && plan.gain[2] == kUnitGain;
+    for (int i = 0; i < 3; ++i) {
+        plan.unitGains |= plan.gain[i] == kUnitGain ? 1 << i : 0;
+    }
 
     bool wideSums = false;
     for (int j = 0; j < 3; ++j) {

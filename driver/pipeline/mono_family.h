@@ -27,6 +27,7 @@ public:
     }
 
     ZYN_VECTOR_INLINE void BeginRow(ULONG y) { writer_.BeginRow(y); }
+    template <class I> ZYN_VECTOR_INLINE void EndSteps(const Coefficients<I>&) {}
 
     template <class I>
     ZYN_VECTOR_INLINE void Step(const Coefficients<I>& k, ULONG x0, const bayer::Rgb<I>& even,

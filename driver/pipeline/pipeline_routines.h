@@ -49,7 +49,7 @@ struct ColorPlan {
         Wide,
     };
     Form form = Form::General;
-    bool unitGains = false; // all three gains 128: no multiply
+    int unitGains = 0; // a bit for each gain of 128, which needs no multiply: 1 red, 2 green, 4 blue
     USHORT positive[3][3] = {}; // [input][output]: |entry| where the entry is above 0, else 0
     USHORT negative[3][3] = {}; // |entry| where the entry is 0 or below, else 0
     USHORT positiveStart[3] = {}; // the constant row

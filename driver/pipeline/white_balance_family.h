@@ -10,16 +10,18 @@ namespace zyn {
 namespace {
 namespace balance {
 
-template <class I> struct Nothing {};
-
 // Pairs of lanes (at most 2 x 510) added into 32-bit lanes.
 template <class I>
 ZYN_VECTOR_INLINE void Accumulate(typename I::V even, typename I::V odd, typename I::V& sum) {
     sum = I::Add32(sum, I::MulAddPairs(I::Add16(even, odd), I::Set16(1)));
 }
 
-// The sums are kept at the widest width; a narrower step's sums are added into the low lanes.
-template <class Wide> class SumOperation {
+// The sums of one run of steps of one width.
+template <class I> struct Sums {
+    typename I::V colour[3] = {I::Zero(), I::Zero(), I::Zero()};
+};
+
+class SumOperation {
 public:
     explicit SumOperation(const FrameSnapshot& frame) {
         // Lanes of the last step of a row that lie inside the width.
@@ -34,21 +36,22 @@ public:
         oddMask_ = _mm_load_si128(reinterpret_cast<const __m128i*>(oddMask));
     }
 
-    template <class I> ZYN_VECTOR_INLINE Nothing<I> Constants() const { return {}; }
+    template <class I> ZYN_VECTOR_INLINE Sums<I> Constants() const { return {}; }
 
     ZYN_VECTOR_INLINE void BeginRow(ULONG) {}
 
     template <class I>
-    ZYN_VECTOR_INLINE void Step(const Nothing<I>&, ULONG, const bayer::Rgb<I>& even,
+    ZYN_VECTOR_INLINE void Step(Sums<I>& sums, ULONG, const bayer::Rgb<I>& even,
                                 const bayer::Rgb<I>& odd) {
-        if constexpr (I::kPixels == Wide::kPixels) {
-            Accumulate<I>(even.red, odd.red, red_);
-            Accumulate<I>(even.green, odd.green, green_);
-            Accumulate<I>(even.blue, odd.blue, blue_);
-        } else {
-            Accumulate<I>(even.red, odd.red, Narrow<I>(0));
-            Accumulate<I>(even.green, odd.green, Narrow<I>(1));
-            Accumulate<I>(even.blue, odd.blue, Narrow<I>(2));
+        Accumulate<I>(even.red, odd.red, sums.colour[0]);
+        Accumulate<I>(even.green, odd.green, sums.colour[1]);
+        Accumulate<I>(even.blue, odd.blue, sums.colour[2]);
+    }
+
+    // Lanes wrap like the 32-bit totals they add up to, so adding them up per run is exact.
+    template <class I> ZYN_VECTOR_INLINE void EndSteps(const Sums<I>& sums) {
+        for (int k = 0; k < 3; ++k) {
+            totals_[k] += I::Total32(sums.colour[k]);
         }
     }
 
@@ -59,45 +62,25 @@ public:
                                  S::And(even.blue, evenMask_)};
         const bayer::Rgb<S> o = {S::And(odd.red, oddMask_), S::And(odd.green, oddMask_),
                                  S::And(odd.blue, oddMask_)};
-        Step<S>(Nothing<S>{}, 0, e, o);
+        Sums<S> sums;
+        Step<S>(sums, 0, e, o);
+        EndSteps<S>(sums);
     }
 
     VOID Totals(ULONG sums[3]) const {
-        sums[0] = Total(red_, 0);
-        sums[1] = Total(green_, 1);
-        sums[2] = Total(blue_, 2);
+        for (int k = 0; k < 3; ++k) {
+            sums[k] = totals_[k];
+        }
     }
 
 private:
-    template <class I> ZYN_VECTOR_INLINE typename I::V& Narrow(int colour) {
-        if constexpr (I::kPixels == 16) {
-            return narrow16_[colour];
-        } else {
-            return narrow32_[colour];
-        }
-    }
-
-    ULONG Total(const typename Wide::V& wide, int colour) const {
-        ULONG total = Wide::Total32(wide) + isa::Sse2::Total32(narrow16_[colour]);
-        if constexpr (Wide::kPixels > 32) {
-            total += Wide::Half::Total32(narrow32_[colour]);
-        }
-        return total;
-    }
-
     __m128i evenMask_;
     __m128i oddMask_;
-    typename Wide::V red_ = Wide::Zero();
-    typename Wide::V green_ = Wide::Zero();
-    typename Wide::V blue_ = Wide::Zero();
-    __m128i narrow16_[3] = {isa::Sse2::Zero(), isa::Sse2::Zero(), isa::Sse2::Zero()};
-    // Sums of 32-pixel steps inside a 64-pixel routine (unused below that).
-    typename Wide::Half::V narrow32_[3] = {Wide::Half::Zero(), Wide::Half::Zero(),
-                                           Wide::Half::Zero()};
+    ULONG totals_[3] = {};
 };
 
 template <class I> void Sum(const FrameSnapshot& frame, LONG phase, ULONG sums[3]) {
-    SumOperation<I> operation(frame);
+    SumOperation operation(frame);
     bayer::ConvertRowsForPhase<I>(phase, frame, operation);
     operation.Totals(sums);
 }

@@ -17,7 +17,9 @@ std::wstring ServiceName(sim::camera::Model model) {
 CameraSystem::CameraSystem(sim::camera::Model model, sim::ks::DriverEntryRoutine driverEntry,
                            sim::camera::CameraOptions cameraOptions, std::shared_ptr<Driver> driver,
                            const std::string& driverKey)
-    : camera_(std::make_unique<sim::camera::Camera>(model, cameraOptions)),
+    : model_(model),
+      cameraOptions_(cameraOptions),
+      camera_(std::make_unique<sim::camera::Camera>(model, cameraOptions)),
       bus_(std::make_unique<sim::usb::Bus>(*camera_)), driver_(std::move(driver)) {
     if (!driverKey.empty()) {
         sim::registry::BindDriverKey(bus_->DeviceObject(), driverKey);
@@ -69,6 +71,19 @@ void CameraSystem::Unplug() {
 }
 
 void CameraSystem::Remove() { device_.reset(); }
+
+NTSTATUS CameraSystem::Replug() {
+    Remove();
+    // The new device object is the same camera to the registry: same instance, same key.
+    const std::string driverKey = sim::registry::DriverKeyPath(bus_->DeviceObject());
+    sim::registry::UnbindDevice(bus_->DeviceObject());
+    bus_.reset();
+    camera_.reset();
+    camera_ = std::make_unique<sim::camera::Camera>(model_, cameraOptions_);
+    bus_ = std::make_unique<sim::usb::Bus>(*camera_);
+    sim::registry::BindDriverKey(bus_->DeviceObject(), driverKey);
+    return Start();
+}
 
 std::unique_ptr<Filter> CameraSystem::OpenFilter(NTSTATUS* status) {
     if (device_ == nullptr) {

@@ -42,6 +42,11 @@ public:
     // removal. The device stays until Remove (after the application closed its handles).
     void Unplug();
     void Remove();
+    // The camera plugged in again after its removal (Unplug and Remove, or Stop and Remove): a
+    // new camera of the model, powered up afresh, on a new bus device object with the same
+    // driver key (its stored settings), added and started by Plug and Play. References to the
+    // old camera() and bus() are gone.
+    NTSTATUS Replug();
 
     // Opens the camera's capture filter (the device must be started).
     std::unique_ptr<Filter> OpenFilter(NTSTATUS* status = nullptr);
@@ -54,6 +59,8 @@ public:
     PDEVICE_OBJECT physicalDevice() { return bus_->DeviceObject(); }
 
 private:
+    sim::camera::Model model_;
+    sim::camera::CameraOptions cameraOptions_;
     std::unique_ptr<sim::camera::Camera> camera_;
     std::unique_ptr<sim::usb::Bus> bus_;
     std::shared_ptr<Driver> driver_;

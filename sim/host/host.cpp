@@ -43,6 +43,11 @@ Device::~Device() { Remove(); }
 
 NTSTATUS Device::Start() { return device_->Start(); }
 void Device::Stop() { device_->Stop(); }
+void Device::StopWithHandlesOpen() { device_->Stop(true); }
+NTSTATUS Device::QueryStop() { return device_->QueryStop(); }
+void Device::CancelStop() { device_->CancelStop(); }
+NTSTATUS Device::QueryRemove() { return device_->QueryRemove(); }
+void Device::CancelRemove() { device_->CancelRemove(); }
 void Device::SurpriseRemoval() { device_->SurpriseRemoval(); }
 void Device::Remove() { device_->Remove(); }
 NTSTATUS Device::QueryCapabilities(DEVICE_CAPABILITIES* capabilities) {

@@ -59,8 +59,14 @@ public:
 
     NTSTATUS Start();
     void Stop();
+    // The Stop after a granted query-stop while the application keeps its filter and pin.
+    void StopWithHandlesOpen();
     void SurpriseRemoval();
     void Remove();
+    NTSTATUS QueryStop();
+    void CancelStop();
+    NTSTATUS QueryRemove();
+    void CancelRemove();
     NTSTATUS QueryCapabilities(DEVICE_CAPABILITIES* capabilities);
     bool started() const;
     bool removed() const;

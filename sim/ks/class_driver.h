@@ -23,6 +23,7 @@
 #include "sim/ks/ksmedia.h"
 #include "sim/ks/object_bag.h"
 #include "sim/ks/reference_clock.h"
+#include "sim/wdk/lock_order.h"
 
 namespace sim::ks {
 
@@ -93,10 +94,11 @@ private:
     int regions_;
 };
 
-// RAII ownership of a kernel mutex.
+// RAII ownership of a kernel mutex; `file` and `line` name the holder in lock-order reports.
 class MutexHold {
 public:
-    explicit MutexHold(KMUTEX& mutex);
+    explicit MutexHold(KMUTEX& mutex, const char* file = __builtin_FILE(),
+                       int line = __builtin_LINE());
     ~MutexHold();
     MutexHold(const MutexHold&) = delete;
     MutexHold& operator=(const MutexHold&) = delete;
@@ -156,11 +158,21 @@ public:
     static Device* FromFunctionalDeviceObject(PDEVICE_OBJECT fdo);
 
     // Plug and Play. Start on success sets Started; a failed Start is cleaned up with the Stop
-    // dispatch, as on the platform. Stop, SurpriseRemoval and Remove need every filter closed.
+    // dispatch, as on the platform. Stop and Remove need every filter closed, unless a test asks
+    // for the Stop that follows a granted query-stop while an application keeps its handles
+    // (resources rebalanced): filters then stay open, and their factory goes once they close and
+    // the device is stopped again or removed. SurpriseRemoval may come with anything open; the
+    // application then closes its handles before Remove.
     NTSTATUS Start();
-    void Stop();
+    void Stop(bool handlesMayBeOpen = false);
     void SurpriseRemoval();
     void Remove();
+    // The queries before a stop or removal, and their cancellation. Without a driver dispatch a
+    // query is granted. A cancel needs a query before it.
+    NTSTATUS QueryStop();
+    void CancelStop();
+    NTSTATUS QueryRemove();
+    void CancelRemove();
     // The bus's capabilities of a USB device, then the driver's QueryCapabilities.
     NTSTATUS QueryCapabilities(DEVICE_CAPABILITIES* capabilities);
     PnpState pnpState() const { return pnpState_; }
@@ -197,6 +209,8 @@ private:
     PDEVICE_OBJECT pdo_;
     PDEVICE_OBJECT fdo_ = nullptr;
     PnpState pnpState_ = PnpState::Added;
+    enum class Query { None, Stop, Remove };
+    Query query_ = Query::None;
     std::mutex objectsMutex_;
     std::vector<std::unique_ptr<FilterFactory>> factories_;
 };
@@ -347,6 +361,8 @@ private:
     bool processing_ = false;
     bool exiting_ = false;
     std::thread::id processThread_;
+    // Held around every Process call, as the platform holds the pin's processing mutex.
+    KMUTEX processingMutex_{};
     std::thread worker_;
     std::atomic<uint64_t> processCalls_{0};
     ULONG flags_ = 0; // the descriptor's flags, fixed once the pin exists

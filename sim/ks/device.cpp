@@ -8,6 +8,7 @@ Device::Device(DriverImage& image, PDEVICE_OBJECT physicalDevice)
     : Node(Kind::Device, this, nullptr), image_(image), bag_("device of " + image.name()),
       pdo_(physicalDevice) {
     KeInitializeMutex(&mutex_, 0);
+    sim::lock_order::Name(&mutex_, "device mutex");
 }
 
 Device::~Device() {
@@ -128,12 +129,15 @@ void Device::RequireNoOpenFilters(const char* what) {
     }
 }
 
-void Device::Stop() {
+void Device::Stop(bool handlesMayBeOpen) {
     if (pnpState_ != PnpState::Started) {
         VerifierFail("stop of a device of %s that is not started", image_.name().c_str());
         return;
     }
-    RequireNoOpenFilters("Stop");
+    if (!handlesMayBeOpen) {
+        RequireNoOpenFilters("Stop");
+    }
+    query_ = Query::None;
     const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
     if (dispatch != nullptr && dispatch->Stop != nullptr) {
         RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_STOP_DEVICE, nullptr);
@@ -143,6 +147,71 @@ void Device::Stop() {
     ks_.Started = FALSE;
     pnpState_ = PnpState::Stopped;
     FreeFactories(true);
+}
+
+NTSTATUS Device::QueryStop() {
+    if (pnpState_ != PnpState::Started) {
+        VerifierFail("query-stop of a device of %s that is not started", image_.name().c_str());
+        return STATUS_INVALID_DEVICE_STATE;
+    }
+    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
+    NTSTATUS status = STATUS_SUCCESS;
+    if (dispatch != nullptr && dispatch->QueryStop != nullptr) {
+        RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_QUERY_STOP_DEVICE, nullptr);
+        DriverCall call("the device's QueryStop dispatch");
+        status = dispatch->QueryStop(&ks_, irp.get());
+    }
+    if (NT_SUCCESS(status)) {
+        query_ = Query::Stop;
+    }
+    return status;
+}
+
+void Device::CancelStop() {
+    if (query_ != Query::Stop) {
+        VerifierFail("cancel-stop of a device of %s without a query-stop granted",
+                     image_.name().c_str());
+        return;
+    }
+    query_ = Query::None;
+    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
+    if (dispatch != nullptr && dispatch->CancelStop != nullptr) {
+        RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_CANCEL_STOP_DEVICE, nullptr);
+        DriverCall call("the device's CancelStop dispatch");
+        dispatch->CancelStop(&ks_, irp.get());
+    }
+}
+
+NTSTATUS Device::QueryRemove() {
+    if (pnpState_ == PnpState::Removed) {
+        return STATUS_NO_SUCH_DEVICE;
+    }
+    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
+    NTSTATUS status = STATUS_SUCCESS;
+    if (dispatch != nullptr && dispatch->QueryRemove != nullptr) {
+        RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_QUERY_REMOVE_DEVICE, nullptr);
+        DriverCall call("the device's QueryRemove dispatch");
+        status = dispatch->QueryRemove(&ks_, irp.get());
+    }
+    if (NT_SUCCESS(status)) {
+        query_ = Query::Remove;
+    }
+    return status;
+}
+
+void Device::CancelRemove() {
+    if (query_ != Query::Remove) {
+        VerifierFail("cancel-remove of a device of %s without a query-remove granted",
+                     image_.name().c_str());
+        return;
+    }
+    query_ = Query::None;
+    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
+    if (dispatch != nullptr && dispatch->CancelRemove != nullptr) {
+        RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_CANCEL_REMOVE_DEVICE, nullptr);
+        DriverCall call("the device's CancelRemove dispatch");
+        dispatch->CancelRemove(&ks_, irp.get());
+    }
 }
 
 void Device::SurpriseRemoval() {
@@ -267,7 +336,11 @@ void Device::FreeFactories(bool onlyFreeOnStop) {
     {
         std::lock_guard<std::mutex> lock(objectsMutex_);
         for (auto it = factories_.begin(); it != factories_.end();) {
-            if (!onlyFreeOnStop || ((*it)->createItemFlags() & KSCREATE_ITEM_FREEONSTOP)) {
+            // A factory whose filters an application still holds (a stop with handles open)
+            // stays until they close.
+            const bool inUse = !(*it)->filters().empty();
+            if (!onlyFreeOnStop ||
+                (((*it)->createItemFlags() & KSCREATE_ITEM_FREEONSTOP) && !inUse)) {
                 going.push_back(std::move(*it));
                 it = factories_.erase(it);
             } else {
@@ -275,7 +348,9 @@ void Device::FreeFactories(bool onlyFreeOnStop) {
             }
         }
     }
-    // Destroyed without the lock: their bags' release callbacks may call back.
+    // Destroyed without the list's lock, since their bags' release callbacks may call back, but
+    // under the device mutex, as the platform frees factories.
+    MutexHold hold(mutex_);
     going.clear();
 }
 
@@ -285,7 +360,11 @@ Filter* Device::OpenFilter(FilterFactory* factory, NTSTATUS* status) {
         return nullptr;
     }
     auto filter = std::make_unique<Filter>(*factory);
-    *status = filter->Create();
+    {
+        // The platform creates and closes filters under the device mutex.
+        MutexHold hold(mutex_);
+        *status = filter->Create();
+    }
     if (!NT_SUCCESS(*status)) {
         return nullptr;
     }
@@ -326,10 +405,10 @@ bool FilterFactory::HasCategory(const GUID& category) const {
 
 using sim::ks::Device;
 
-void KsAcquireDevice(PKSDEVICE Device) {
+void KsAcquireDevice(PKSDEVICE Device, const char* file, int line) {
     sim::CheckIrqlIs(PASSIVE_LEVEL, "KsAcquireDevice");
     if (auto* device = Device::FromKs(Device, "KsAcquireDevice")) {
-        KeWaitForSingleObject(&device->mutex(), Executive, KernelMode, FALSE, nullptr);
+        KeWaitForSingleObject(&device->mutex(), Executive, KernelMode, FALSE, nullptr, file, line);
     }
 }
 

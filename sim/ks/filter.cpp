@@ -222,6 +222,7 @@ const KSAUTOMATION_TABLE kFilterClassTable = {
 Filter::Filter(FilterFactory& factory)
     : Node(Kind::Filter, factory.device(), &factory), factory_(factory), bag_("filter") {
     KeInitializeMutex(&control_, 0);
+    sim::lock_order::Name(&control_, "control mutex of a filter");
     bag_.SetNode(this);
     InitFileObject(&file_, deviceObject(), nullptr);
     file_.FileName.Buffer = const_cast<PWSTR>(factory.refString().c_str());
@@ -271,7 +272,10 @@ void Filter::Close() {
 }
 
 void Device::CloseFilter(Filter* filter) {
-    filter->Close();
+    {
+        MutexHold hold(mutex_);
+        filter->Close();
+    }
     std::unique_ptr<Filter> going;
     {
         std::lock_guard<std::mutex> lock(objectsMutex_);

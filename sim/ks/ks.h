@@ -907,7 +907,9 @@ ZYN_KS_GUID(IID_IKsReferenceClock, STATIC_IID_IKsReferenceClock)
 
 NTSTATUS KsInitializeDriver(PDRIVER_OBJECT DriverObject, PUNICODE_STRING RegistryPathName,
                             const KSDEVICE_DESCRIPTOR* Descriptor);
-void KsAcquireDevice(PKSDEVICE Device);
+// `File` and `Line` name the caller for the lock-order check.
+void KsAcquireDevice(PKSDEVICE Device, const char* File = __builtin_FILE(),
+                     int Line = __builtin_LINE());
 void KsReleaseDevice(PKSDEVICE Device);
 PKSDEVICE KsGetDeviceForDeviceObject(PDEVICE_OBJECT FunctionalDeviceObject);
 NTSTATUS KsCreateFilterFactory(PDEVICE_OBJECT DeviceObject, const KSFILTER_DESCRIPTOR* Descriptor,

@@ -120,8 +120,8 @@ DriverCall::~DriverCall() {
     }
 }
 
-MutexHold::MutexHold(KMUTEX& mutex) : mutex_(mutex) {
-    KeWaitForSingleObject(&mutex_, Executive, KernelMode, FALSE, nullptr);
+MutexHold::MutexHold(KMUTEX& mutex, const char* file, int line) : mutex_(mutex) {
+    KeWaitForSingleObject(&mutex_, Executive, KernelMode, FALSE, nullptr, file, line);
 }
 
 MutexHold::~MutexHold() { KeReleaseMutex(&mutex_, FALSE); }

@@ -124,6 +124,8 @@ Pin::Pin(Filter& filter, ULONG pinId, const KSPIN_CONNECT& connect, const KSDATA
          PinOptions options)
     : Node(Kind::Pin, filter.device(), &filter), filter_(filter),
       bag_("pin " + std::to_string(pinId)), options_(std::move(options)) {
+    KeInitializeMutex(&processingMutex_, 0);
+    sim::lock_order::Name(&processingMutex_, "processing mutex of a pin");
     bag_.SetNode(this);
     InitFileObject(&file_, filter.deviceObject(), filter.fileObject());
     format_.assign((format->FormatSize + 7) / 8, 0);
@@ -409,6 +411,7 @@ void Pin::ProcessLoop() {
         lock.unlock();
         NTSTATUS status;
         {
+            MutexHold processing(processingMutex_);
             DriverCall call("the pin's Process dispatch");
             status = dispatch->Process(&ks_);
         }

@@ -7,6 +7,7 @@
 #include "sim/wdk/clock.h"
 #include "sim/wdk/critical_region.h"
 #include "sim/wdk/events.h"
+#include "sim/wdk/lock_order.h"
 #include "sim/wdk/mutex.h"
 #include "sim/wdk/spin_lock.h"
 #include "sim/wdk/threads.h"
@@ -105,8 +106,31 @@ LONG ReadSignalState(const DISPATCHER_HEADER* header) {
 
 using namespace sim::dispatcher;
 
+namespace {
+
+LONG WaitFor(DISPATCHER_HEADER* header, bool canBlock,
+             std::chrono::steady_clock::time_point deadline) {
+    PKTHREAD me = KeGetCurrentThread();
+    std::unique_lock<std::mutex> lock(Lock());
+    for (;;) {
+        if (TrySatisfy(header, me)) {
+            return STATUS_SUCCESS;
+        }
+        if (!canBlock) {
+            return STATUS_TIMEOUT;
+        }
+        if (deadline == std::chrono::steady_clock::time_point::max()) {
+            Signalled().wait(lock);
+        } else if (Signalled().wait_until(lock, deadline) == std::cv_status::timeout) {
+            return TrySatisfy(header, me) ? STATUS_SUCCESS : STATUS_TIMEOUT;
+        }
+    }
+}
+
+} // namespace
+
 LONG KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN,
-                           PLARGE_INTEGER timeout) {
+                           PLARGE_INTEGER timeout, const char* file, int line) {
     const bool canBlock = timeout == nullptr || timeout->QuadPart != 0;
     if (canBlock && KeGetCurrentIrql() > APC_LEVEL) {
         const int held = sim::HeldSpinLocks();
@@ -134,21 +158,16 @@ LONG KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN,
         deadline = Clock::now() + std::chrono::nanoseconds(-relative * 100);
     }
 
-    PKTHREAD me = KeGetCurrentThread();
-    std::unique_lock<std::mutex> lock(Lock());
-    for (;;) {
-        if (TrySatisfy(header, me)) {
-            return STATUS_SUCCESS;
-        }
-        if (!canBlock) {
-            return STATUS_TIMEOUT;
-        }
-        if (deadline == Clock::time_point::max()) {
-            Signalled().wait(lock);
-        } else if (Signalled().wait_until(lock, deadline) == std::cv_status::timeout) {
-            return TrySatisfy(header, me) ? STATUS_SUCCESS : STATUS_TIMEOUT;
-        }
+    // A wait for a mutex is a lock acquisition; one that cannot block cannot deadlock.
+    const bool mutex = header->Type == MutantObject;
+    if (mutex && canBlock) {
+        sim::lock_order::Taking(object, sim::lock_order::Kind::Mutex, file, line);
     }
+    const LONG status = WaitFor(header, canBlock, deadline);
+    if (mutex && status == STATUS_SUCCESS) {
+        sim::lock_order::Taken(object, sim::lock_order::Kind::Mutex, file, line);
+    }
+    return status;
 }
 
 VOID KeInitializeEvent(PRKEVENT event, EVENT_TYPE type, BOOLEAN state) {
@@ -184,6 +203,7 @@ LONG KeReadStateEvent(PRKEVENT event) {
 }
 
 VOID KeInitializeMutex(PRKMUTEX mutex, ULONG) {
+    sim::lock_order::Born(mutex, sim::lock_order::Kind::Mutex);
     InitializeHeader(&mutex->Header, MutantObject, 1);
     mutex->MutantListEntry.Flink = mutex->MutantListEntry.Blink = nullptr;
     mutex->OwnerThread = nullptr;
@@ -206,6 +226,7 @@ LONG KeReleaseMutex(PRKMUTEX mutex, BOOLEAN) {
             return mutex->Header.SignalState;
         }
         previous = mutex->Header.SignalState++;
+        sim::lock_order::Released(mutex);
         if (mutex->Header.SignalState == 1) {
             mutex->OwnerThread = nullptr;
             --t_ownedMutexes;

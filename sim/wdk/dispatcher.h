@@ -39,8 +39,11 @@ typedef enum _KWAIT_REASON {
 
 // Timeout: null waits forever; negative is relative, positive absolute system time, both in
 // 100-ns units; zero only tests the state. STATUS_SUCCESS or STATUS_TIMEOUT.
+// `file` and `line` name the caller for the lock-order check of a wait for a kernel mutex
+// (sim/wdk/lock_order.h).
 LONG KeWaitForSingleObject(PVOID object, KWAIT_REASON waitReason, KPROCESSOR_MODE waitMode,
-                           BOOLEAN alertable, PLARGE_INTEGER timeout);
+                           BOOLEAN alertable, PLARGE_INTEGER timeout,
+                           const char* file = __builtin_FILE(), int line = __builtin_LINE());
 
 namespace sim::dispatcher {
 

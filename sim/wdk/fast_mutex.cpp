@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "sim/wdk/irql.h"
+#include "sim/wdk/lock_order.h"
 #include "sim/wdk/verifier.h"
 
 namespace {
@@ -36,13 +37,14 @@ bool TryTake(PFAST_MUTEX mutex) {
 } // namespace
 
 VOID ExInitializeFastMutex(PFAST_MUTEX mutex) {
+    sim::lock_order::Born(mutex, sim::lock_order::Kind::FastMutex);
     __atomic_store_n(&mutex->Count, 1, __ATOMIC_RELEASE);
     __atomic_store_n(&mutex->Owner, nullptr, __ATOMIC_RELAXED);
     mutex->Contention = 0;
     mutex->OldIrql = 0;
 }
 
-VOID ExAcquireFastMutex(PFAST_MUTEX mutex) {
+VOID ExAcquireFastMutex(PFAST_MUTEX mutex, const char* file, int line) {
     sim::CheckIrqlAtMost(APC_LEVEL, "ExAcquireFastMutex");
     const PVOID self = CurrentThread();
     if (__atomic_load_n(&mutex->Owner, __ATOMIC_RELAXED) == self) {
@@ -51,6 +53,7 @@ VOID ExAcquireFastMutex(PFAST_MUTEX mutex) {
                           static_cast<void*>(mutex));
         return;
     }
+    sim::lock_order::Taking(mutex, sim::lock_order::Kind::FastMutex, file, line);
     if (!TryTake(mutex)) {
         __atomic_add_fetch(&mutex->Contention, 1, __ATOMIC_RELAXED);
         ParkingSlot& slot = SlotFor(mutex);
@@ -58,6 +61,7 @@ VOID ExAcquireFastMutex(PFAST_MUTEX mutex) {
         slot.wake.wait(lock, [mutex] { return TryTake(mutex); });
     }
     __atomic_store_n(&mutex->Owner, self, __ATOMIC_RELAXED);
+    sim::lock_order::Taken(mutex, sim::lock_order::Kind::FastMutex, file, line);
     KIRQL old;
     KeRaiseIrql(APC_LEVEL, &old);
     mutex->OldIrql = old;
@@ -71,6 +75,7 @@ VOID ExReleaseFastMutex(PFAST_MUTEX mutex) {
     }
     sim::CheckIrqlIs(APC_LEVEL, "ExReleaseFastMutex");
     const auto old = static_cast<KIRQL>(mutex->OldIrql);
+    sim::lock_order::Released(mutex);
     __atomic_store_n(&mutex->Owner, nullptr, __ATOMIC_RELAXED);
     ParkingSlot& slot = SlotFor(mutex);
     {

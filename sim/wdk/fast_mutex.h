@@ -15,5 +15,7 @@ typedef struct _FAST_MUTEX {
 } FAST_MUTEX, *PFAST_MUTEX;
 
 VOID ExInitializeFastMutex(PFAST_MUTEX mutex);
-VOID ExAcquireFastMutex(PFAST_MUTEX mutex);
+// `file` and `line` name the caller for the lock-order check (sim/wdk/lock_order.h).
+VOID ExAcquireFastMutex(PFAST_MUTEX mutex, const char* file = __builtin_FILE(),
+                        int line = __builtin_LINE());
 VOID ExReleaseFastMutex(PFAST_MUTEX mutex);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sim/wdk/irql.h"
+#include "sim/wdk/lock_order.h"
 #include "sim/wdk/verifier.h"
 
 namespace sim::pool {
@@ -158,6 +159,7 @@ void Free(PVOID address, bool checkTag, ULONG tag, const char* file, int line) {
             break;
         }
     }
+    sim::lock_order::ForgetRange(address, block.size);
     std::memset(address, kFreedPattern, block.size);
     AlignedFree(address);
 }

@@ -6,11 +6,15 @@
 #include "sim/wdk/irql.h"
 
 VOID KeInitializeSpinLock(PKSPIN_LOCK lock);
-VOID KeAcquireSpinLock(PKSPIN_LOCK lock, PKIRQL oldIrql);
+// `file` and `line` name the caller for the lock-order check (sim/wdk/lock_order.h).
+VOID KeAcquireSpinLock(PKSPIN_LOCK lock, PKIRQL oldIrql, const char* file = __builtin_FILE(),
+                       int line = __builtin_LINE());
 VOID KeReleaseSpinLock(PKSPIN_LOCK lock, KIRQL newIrql);
-VOID KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK lock);
+VOID KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK lock, const char* file = __builtin_FILE(),
+                                 int line = __builtin_LINE());
 VOID KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK lock);
-KIRQL KeAcquireSpinLockRaiseToDpc(PKSPIN_LOCK lock);
+KIRQL KeAcquireSpinLockRaiseToDpc(PKSPIN_LOCK lock, const char* file = __builtin_FILE(),
+                                  int line = __builtin_LINE());
 BOOLEAN KeTestSpinLock(PKSPIN_LOCK lock);
 
 namespace sim {

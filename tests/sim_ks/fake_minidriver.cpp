@@ -207,6 +207,9 @@ void FreePinContext(PVOID context) {
 
 NTSTATUS PinCreate(PKSPIN pin, PIRP irp) {
     Note("PinCreate");
+    if (g_config.onPinCreate) {
+        g_config.onPinCreate(pin);
+    }
     if (KsGetPinFromIrp(irp) != pin || KsGetFilterFromIrp(irp) != KsPinGetParentFilter(pin)) {
         Note("PinCreate: the IRP leads elsewhere");
     }
@@ -242,8 +245,11 @@ NTSTATUS PinCreate(PKSPIN pin, PIRP irp) {
     return STATUS_SUCCESS;
 }
 
-NTSTATUS PinClose(PKSPIN, PIRP) {
+NTSTATUS PinClose(PKSPIN pin, PIRP) {
     Note("PinClose");
+    if (g_config.onPinClose) {
+        g_config.onPinClose(pin);
+    }
     return STATUS_SUCCESS;
 }
 

@@ -46,9 +46,11 @@ struct Config {
     bool addTwice = false;                  // filter Create adds its context to the bag twice
     bool editWrongSize = false;             // pin Create edits the framing with a wrong size
     bool unlockTwice = false;               // Process unlocks the stream pointer twice
-    bool keepLock = false;                  // Process leaves the device mutex held
     // Replaces the Process routine's body when set.
     std::function<NTSTATUS(PKSPIN)> process;
+    // Run inside the pin's Create and Close dispatches when set.
+    std::function<void(PKSPIN)> onPinCreate;
+    std::function<void(PKSPIN)> onPinClose;
 };
 
 Config& config();

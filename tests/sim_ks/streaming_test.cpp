@@ -14,7 +14,7 @@ using sim::host::PinSettings;
 using Strings = std::vector<std::string>;
 
 class PinTest : public KsTest {
-protected:
+public:
     void Open() {
         driver_ = Load();
         device_ = Started(driver_);
@@ -395,8 +395,15 @@ TEST_F(PinTest, MisuseByTheDriverIsReported) {
 }
 
 TEST_F(PinTest, DispatchRoutinesMustComeBackAsTheyWentIn) {
-    config().process = [](PKSPIN pin) {
-        KsAcquireDevice(KsPinGetDevice(pin));
+    // The first call keeps the device mutex and asks to be called again; the second gives it
+    // back, so that closing the filter (under the device mutex) does not wait for it forever.
+    config().process = [held = false](PKSPIN pin) mutable {
+        held = !held;
+        if (held) {
+            KsAcquireDevice(KsPinGetDevice(pin));
+            return STATUS_SUCCESS;
+        }
+        KsReleaseDevice(KsPinGetDevice(pin));
         return STATUS_PENDING;
     };
     config().pinFlags |= KSPIN_FLAG_FRAMES_NOT_REQUIRED_FOR_PROCESSING;
@@ -406,6 +413,45 @@ TEST_F(PinTest, DispatchRoutinesMustComeBackAsTheyWentIn) {
     ASSERT_EQ(pin->SetState(KSSTATE_RUN), STATUS_SUCCESS);
     pin->ksPin().WaitProcessingIdle();
     EXPECT_TRUE(capture.Saw("the pin's Process dispatch returned owning 1 more mutex"));
+}
+
+// The class driver holds the filter's control mutex around a pin's Create and Close and the
+// device mutex around the filter's creation: a pin dispatch that takes the device mutex takes
+// the two in the reverse order, reported at once although nothing deadlocked.
+int g_deviceTakenAt = 0;
+
+void TakeDeviceMutex(PKSPIN pin) {
+    g_deviceTakenAt = __LINE__ + 1;
+    KsAcquireDevice(KsPinGetDevice(pin));
+    KsReleaseDevice(KsPinGetDevice(pin));
+}
+
+// Creates and closes a pin, which must bring exactly the one report of the inversion.
+void ExpectOneInversionReport(PinTest& test) {
+    sim::testing::VerifierCapture capture;
+    test.CreatePin().reset();
+    ASSERT_EQ(capture.Count(), 1u);
+    const std::string report = capture.Messages()[0];
+    EXPECT_NE(report.find("lock order inversion: device mutex"), std::string::npos) << report;
+    EXPECT_NE(report.find("tests/sim_ks/streaming_test.cpp:" + std::to_string(g_deviceTakenAt)),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("while holding control mutex of a filter"), std::string::npos);
+    // The earlier, opposite order: the filter's creation under the device mutex.
+    EXPECT_NE(report.find("sim/ks/device.cpp:"), std::string::npos) << report;
+    EXPECT_NE(report.find("sim/ks/filter.cpp:"), std::string::npos) << report;
+}
+
+TEST_F(PinTest, APinCreateTakingTheDeviceMutexIsALockOrderInversion) {
+    config().onPinCreate = TakeDeviceMutex;
+    Open();
+    ExpectOneInversionReport(*this);
+}
+
+TEST_F(PinTest, APinCloseTakingTheDeviceMutexIsALockOrderInversion) {
+    config().onPinClose = TakeDeviceMutex;
+    Open();
+    ExpectOneInversionReport(*this);
 }
 
 TEST_F(PinTest, LeaksOfTheImageAreReportedAtUnload) {

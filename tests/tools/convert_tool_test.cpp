@@ -113,6 +113,7 @@ TEST_F(ConvertToolTest, BadInputGetsOneLineNamingTheProblem) {
         {"--width 10 --height 10 --phase 0 --frobnicate " + raw, "--frobnicate"},
         {"--width 10 --height 10 --phase 0 " + Path("raw"), "OUTPUT is required"},
         {"--phase 0 " + Path("wide.pgm") + " " + Path("o.png"), "only 8-bit PGM"},
+        {"--width 10 --height 10 --phase 0 --isa neon " + raw, "--isa must be sse2, avx2"},
     };
     for (const auto& [args, expected] : cases) {
         const ToolRun run = Convert(args);
@@ -195,6 +196,37 @@ TEST_F(ConvertToolTest, PgmAndMosaicInputsGivePngPictures) {
         EXPECT_EQ(picture.width, 48);
         EXPECT_EQ(picture.height, 30);
         EXPECT_EQ(picture.pixels, expected.pixels) << name;
+    }
+}
+
+// Each vector path the processor runs gives the same bytes; one it lacks is refused.
+TEST_F(ConvertToolTest, EveryIsaGivesTheSameFrame) {
+    std::mt19937 random(9);
+    std::vector<uint8_t> raw(77 * 19);
+    for (uint8_t& b : raw) {
+        b = static_cast<uint8_t>(random());
+    }
+    Write(Path("frame.raw"), raw);
+    const std::string frame = "--width 77 --height 19 --phase 1 --awb --hue 30 " + Path("frame.raw");
+    ASSERT_EQ(Convert(frame + " " + Path("auto.bgra")).exitCode, 0);
+    const std::string expected = Read(Path("auto.bgra"));
+    ASSERT_EQ(expected.size(), 77u * 19 * 4);
+
+    zyn::ColorState* state = new (NonPagedPool) zyn::ColorState();
+    const ULONG supported = state->SupportedPaths();
+    delete state;
+    for (int k = 0; k < zyn::kVectorPaths; ++k) {
+        const auto path = static_cast<zyn::VectorPath>(k);
+        const std::string isa = zyn::VectorPathName(path);
+        const ToolRun run = Convert("--isa " + isa + " " + frame + " " + Path(isa + ".bgra"));
+        if (supported & zyn::VectorPathBit(path)) {
+            ASSERT_EQ(run.exitCode, 0) << isa << ": " << run.err;
+            EXPECT_EQ(Read(Path(isa + ".bgra")), expected) << isa;
+        } else {
+            std::printf("[ SKIPPED  ] --isa %s: this processor or system lacks it\n", isa.c_str());
+            EXPECT_EQ(run.exitCode, 2) << isa;
+            EXPECT_NE(run.err.find("cannot run it"), std::string::npos) << run.err;
+        }
     }
 }
 

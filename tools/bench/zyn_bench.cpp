@@ -1,7 +1,9 @@
 // zyn-bench: the cost of the drivers' frame conversion per pixel at the Tern (1360 x 1024) and
-// Heron (2448 x 2048) sensor sizes, on one core, against the memory floor measured in the same
-// run: copying the raw frame and writing the 4-byte output pixels, the least any conversion
-// must do. Ends with a table of nanoseconds per pixel and each row's ratio to its floor.
+// Heron (2448 x 2048) sensor sizes, on one core, for each family at each vector path the
+// processor runs, beside OpenCV's bilinear demosaic to BGRA (the yardstick) and the memory
+// floor (copying the raw frame and writing the 4-byte output pixels) measured in the same run.
+// Each row is repeated; the closing table gives the medians in nanoseconds per pixel and each
+// row's ratio to the OpenCV row and to the floor of its size.
 #include <benchmark/benchmark.h>
 
 #include <sched.h>
@@ -62,7 +64,7 @@ void MemoryFloor(benchmark::State& state, FrameSize size) {
 
 enum class Mode { Color, Mono, ColorWithWhiteBalance };
 
-void Convert(benchmark::State& state, FrameSize size, Mode mode) {
+void Convert(benchmark::State& state, FrameSize size, Mode mode, zyn::VectorPath path) {
     const std::vector<uint8_t> raw = RawFrame(size);
     std::vector<uint8_t> output(raw.size() * 4);
     zyn::ColorState* colorState = new (NonPagedPool) zyn::ColorState();
@@ -76,6 +78,11 @@ void Convert(benchmark::State& state, FrameSize size, Mode mode) {
         return;
     }
     colorState->SetOutputBuffer(output.data());
+    if (!NT_SUCCESS(colorState->RequestVectorPath(path))) {
+        state.SkipWithError("the processor lacks this path");
+        delete colorState;
+        return;
+    }
     for (auto _ : state) {
         zyn::ConvertFrame(colorState, raw.data(), 0, size.width);
         benchmark::DoNotOptimize(output.data());
@@ -151,41 +158,52 @@ class TableReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
+        // The median of repeated rows, or the one run of a row that is not repeated.
         for (const Run& run : runs) {
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred && run.iterations > 0) {
-                const auto counter = run.counters.find("ns_per_px");
-                if (counter != run.counters.end()) {
-                    rows_.push_back({run.benchmark_name(), counter->second.value});
-                }
+            if (run.error_occurred || (run.run_type == Run::RT_Iteration && run.repetitions > 1) ||
+                (run.run_type == Run::RT_Aggregate && run.aggregate_name != "median")) {
+                continue;
+            }
+            const auto counter = run.counters.find("ns_per_px");
+            if (counter != run.counters.end()) {
+                rows_.push_back({run.run_name.str(), counter->second.value});
             }
         }
     }
 
-    void PrintTable() const {
-        std::map<std::string, double> floors;
+    void PrintTable(const std::string& widestColour) const {
+        std::map<std::string, double> floors, yardsticks;
         for (const Row& row : rows_) {
             if (row.name.rfind("memory floor/", 0) == 0) {
                 floors[Size(row.name)] = row.nsPerPixel;
+            } else if (row.name.rfind("OpenCV bilinear", 0) == 0) {
+                yardsticks[Size(row.name)] = row.nsPerPixel;
             }
         }
-        std::printf("\n%-46s %10s %14s\n", "conversion", "ns/pixel", "x memory floor");
+        std::printf("\nmedians                                        ns/pixel   x OpenCV   x floor\n");
         for (const Row& row : rows_) {
+            if (row.name.rfind("end to end", 0) == 0) {
+                continue;
+            }
             const auto floor = floors.find(Size(row.name));
-            std::printf("%-46s %10.3f %14.2f\n", row.name.c_str(), row.nsPerPixel,
+            const auto yardstick = yardsticks.find(Size(row.name));
+            std::printf("%-46s %8.3f %10.2f %9.2f\n", row.name.c_str(), row.nsPerPixel,
+                        yardstick == yardsticks.end() ? 0.0 : row.nsPerPixel / yardstick->second,
                         floor == floors.end() ? 0.0 : row.nsPerPixel / floor->second);
         }
         // The stack beside the conversion it is built around: frames per second of each.
         const double pixels = static_cast<double>(kSizes[0].width) * kSizes[0].height;
-        const Row* conversion = Find("ConvertFrame colour/" + SizeName(kSizes[0]));
+        const Row* conversion = Find(widestColour + "/" + SizeName(kSizes[0]));
         for (const Row& row : rows_) {
             if (conversion == nullptr || row.name.rfind("end to end", 0) != 0) {
                 continue;
             }
             const double stackRate = 1e9 / (row.nsPerPixel * pixels);
             const double conversionRate = 1e9 / (conversion->nsPerPixel * pixels);
-            std::printf("%s: %.0f frames/s, %.0f %% of the conversion alone (%.0f frames/s)\n",
+            std::printf("%s: %.0f frames/s, %.0f %% of the conversion alone (%s, %.0f "
+                        "frames/s)\n",
                         row.name.c_str(), stackRate, 100.0 * stackRate / conversionRate,
-                        conversionRate);
+                        widestColour.c_str(), conversionRate);
         }
     }
 
@@ -228,24 +246,42 @@ void PinToThisCore() {
 int main(int argc, char** argv) {
     sched_getaffinity(0, sizeof g_allCores, &g_allCores);
     PinToThisCore();
+    ULONG paths = 0;
+    {
+        zyn::ColorState* probe = new (NonPagedPool) zyn::ColorState();
+        paths = probe->SupportedPaths();
+        delete probe;
+    }
+    constexpr int kRepetitions = 7;
+    const std::pair<Mode, const char*> families[] = {{Mode::Color, "colour"},
+                                                     {Mode::Mono, "grey"},
+                                                     {Mode::ColorWithWhiteBalance,
+                                                      "colour + white balance"}};
     for (const FrameSize& size : kSizes) {
         const std::string name = SizeName(size);
         benchmark::RegisterBenchmark(("memory floor/" + name).c_str(), MemoryFloor, size)
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("ConvertFrame colour/" + name).c_str(), Convert, size,
-                                     Mode::Color)
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("ConvertFrame grey/" + name).c_str(), Convert, size,
-                                     Mode::Mono)
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("ConvertFrame colour + white balance/" + name).c_str(),
-                                     Convert, size, Mode::ColorWithWhiteBalance)
-            ->Unit(benchmark::kMillisecond);
+            ->Unit(benchmark::kMillisecond)
+            ->Repetitions(kRepetitions);
 #if defined(ZYN_BENCH_OPENCV)
         benchmark::RegisterBenchmark(("OpenCV bilinear BayerBG2BGRA/" + name).c_str(),
                                      OpenCvBilinear, size)
-            ->Unit(benchmark::kMillisecond);
+            ->Unit(benchmark::kMillisecond)
+            ->Repetitions(kRepetitions);
 #endif
+        for (const auto& [mode, family] : families) {
+            for (int k = 0; k < zyn::kVectorPaths; ++k) {
+                const auto path = static_cast<zyn::VectorPath>(k);
+                if ((paths & zyn::VectorPathBit(path)) == 0) {
+                    continue;
+                }
+                benchmark::RegisterBenchmark((std::string(family) + " " +
+                                              zyn::VectorPathName(path) + "/" + name)
+                                                 .c_str(),
+                                             Convert, size, mode, path)
+                    ->Unit(benchmark::kMillisecond)
+                    ->Repetitions(kRepetitions);
+            }
+        }
     }
     // Tern frames through the whole stack, beside the conversion alone of the same size.
     benchmark::RegisterBenchmark("end to end, unpaced/1360x1024", EndToEnd, kSizes[0])
@@ -254,14 +290,16 @@ int main(int argc, char** argv) {
         ->Arg(32)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
-        ->MinTime(2.0);
+        ->MinTime(2.0)
+        ->Repetitions(3);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintTable();
+    reporter.PrintTable(std::string("colour ") +
+                        zyn::VectorPathName(zyn::WidestVectorPath(paths)));
     benchmark::Shutdown();
     return 0;
 }

@@ -33,6 +33,7 @@ struct Options {
     int32_t dotThreshold = 0;
     bool printGains = false;
     bool mosaic = false;
+    std::string isa = "auto";
     std::string input;
     std::string output;
 };
@@ -149,10 +150,43 @@ void CheckGeometry(const Frame& f, const std::string& input) {
 
 // Runs the drivers' conversion as a capture pin would: a colour state created with the
 // creation values, given the settings in the drivers' order, then one frame.
+// The vector path --isa asks for; "auto" leaves the widest the processor runs.
+void RequestPath(zyn::ColorState& state, const std::string& isa) {
+    if (isa == "auto") {
+        return;
+    }
+    for (int k = 0; k < zyn::kVectorPaths; ++k) {
+        const auto path = static_cast<zyn::VectorPath>(k);
+        if (isa == zyn::VectorPathName(path)) {
+            if (NT_SUCCESS(state.RequestVectorPath(path))) {
+                return;
+            }
+            std::string available;
+            for (int j = 0; j < zyn::kVectorPaths; ++j) {
+                const auto other = static_cast<zyn::VectorPath>(j);
+                if (state.SupportedPaths() & zyn::VectorPathBit(other)) {
+                    available += std::string(available.empty() ? "" : ", ") +
+                                 zyn::VectorPathName(other);
+                }
+            }
+            throw Failure{"--isa " + isa + ": this processor or system cannot run it (it runs " +
+                              available + ")",
+                          2};
+        }
+    }
+    throw Failure{"--isa must be sse2, avx2, avx512 or auto, not '" + isa + "'", 2};
+}
+
 std::vector<uint8_t> Convert(const Frame& f, const Options& o, int32_t gains[3]) {
     zyn::ColorState* state = new (NonPagedPool) zyn::ColorState();
     if (state == nullptr) {
         throw Failure{"out of memory"};
+    }
+    try {
+        RequestPath(*state, o.isa);
+    } catch (const Failure&) {
+        delete state;
+        throw;
     }
     state->SetWhiteBalance(o.awb ? 1 : 0);
     state->SetBayerPhase(o.phase);
@@ -254,6 +288,8 @@ int main(int argc, char** argv) {
     app.add_flag("--print-gains", o.printGains, "Print the gains the frame was converted with");
     app.add_flag("--mosaic", o.mosaic,
                  "INPUT is a colour PNG, sampled into a Bayer frame of the phase first");
+    app.add_option("--isa", o.isa,
+                   "Vector path: sse2, avx2, avx512 or auto (default: the widest available)");
     app.add_option("INPUT", o.input, "Raw 8-bit frame or binary PGM (a PNG with --mosaic)")
         ->required();
     app.add_option("OUTPUT", o.output, "Picture: .png (RGB) or .bgra (the frame buffer)")

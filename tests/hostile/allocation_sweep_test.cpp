@@ -107,7 +107,7 @@ bool ByPath(const AllocationRequest& request) {
     return path == theSweep.target;
 }
 
-// How one life went: the first step that reported a failure (null: none did) and whether a
+// How one life went: the first step that reported a failure (empty: none did) and whether a
 // stream that every call called good stayed silent.
 struct Life {
     std::string failedStep;
@@ -181,19 +181,17 @@ protected:
         return life;
     }
 
-    void Sweep(const char* model, const Kind& onlyKind) {
+    void Sweep(const char* model, const Kind& kind) {
         const bool everyOccurrence = std::getenv("ZYN_SWEEP_EVERY") != nullptr;
         const uint64_t liveBefore = sim::pool::LiveBlocks();
-        std::string summary;
-        size_t kindIndex = static_cast<size_t>(&onlyKind - kKinds);
+        bool swept = false;
         bool counting = true;
         uint64_t next = 0;    // the path index, or the occurrence, failed next
         uint64_t planned = 0; // paths (occurrences) found by the counting life
         uint64_t total = 0;   // allocations of the kind in the counting life
         uint64_t handled = 0;
         uint64_t reported = 0;
-        while (kindIndex == static_cast<size_t>(&onlyKind - kKinds)) {
-            const Kind& kind = kKinds[kindIndex];
+        while (!swept) {
             sim::testing::VerifierCapture verifier;
             theSweep.kind = &kind;
             theSweep.recording = counting;
@@ -250,12 +248,10 @@ protected:
                               static_cast<unsigned long long>(handled),
                               static_cast<unsigned long long>(planned),
                               static_cast<unsigned long long>(reported));
-                summary += line;
-                ++kindIndex;
-                counting = true;
+                std::printf("%s", line);
+                swept = true;
             }
         }
-        std::printf("%s", summary.c_str());
     }
 };
 

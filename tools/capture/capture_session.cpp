@@ -137,6 +137,9 @@ void CaptureSession::Close() {
 NTSTATUS CaptureSession::ReopenFilter() {
     ClosePin();
     filter_.reset();
+    if (system_->device() == nullptr) {
+        return STATUS_NO_SUCH_DEVICE; // removed, and not plugged in again
+    }
     NTSTATUS status = STATUS_SUCCESS;
     filter_ = system_->OpenFilter(&status);
     return status;
@@ -145,6 +148,9 @@ NTSTATUS CaptureSession::ReopenFilter() {
 NTSTATUS CaptureSession::RestartDevice() {
     ClosePin();
     filter_.reset();
+    if (system_->device() == nullptr) {
+        return STATUS_NO_SUCH_DEVICE;
+    }
     system_->Stop();
     NTSTATUS status = system_->Start();
     if (NT_SUCCESS(status)) {
@@ -175,6 +181,19 @@ StreamCounters CaptureSession::Counters() {
     }
     counters.readTimeouts = device().Transport().ReadTimeouts() - timeoutsAtStart_;
     return counters;
+}
+
+NTSTATUS CaptureSession::Replug() {
+    system_->Unplug();
+    ClosePin();
+    filter_.reset();
+    system_->Remove();
+    NTSTATUS status = system_->Replug();
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    filter_ = system_->OpenFilter(&status);
+    return status;
 }
 
 imaging::RgbImage PictureFromFrame(const uint8_t* data, const KS_VIDEOINFOHEADER& videoInfo) {

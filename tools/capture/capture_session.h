@@ -87,6 +87,10 @@ public:
     // Closes pin and filter, stops the device and starts it again (a Plug and Play
     // rebalance), then opens the filter.
     NTSTATUS RestartDevice();
+    // The camera pulled out and plugged in again: the pin and the filter close (after the
+    // surprise removal when the cable is still in), the device is removed, the camera comes
+    // back as a new device and its filter opens. No pin yet; the scene is the camera's own.
+    NTSTATUS Replug();
 
     StreamCounters Counters();
 

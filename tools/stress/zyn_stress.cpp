@@ -1,5 +1,6 @@
 // zyn-stress: a soak of one emulated camera and its driver. One thread walks the capture pin
-// and the device through random steps of their lives and injects bus faults while frames flow;
+// and the device through random steps of their lives (the camera unplugged and plugged in
+// again among them) and injects bus faults while frames flow;
 // others send property requests at the same time. Every operation has a bound: one that
 // overruns it is a hang. At the end everything is closed and the driver unloaded, and the run
 // fails on any verifier report, pool block left behind or hang.
@@ -163,12 +164,18 @@ private:
             break;
         }
         case 13: {
-            if (random_() % 4 != 0) {
-                break; // a device restart is slow on some models: now and then
+            // A device restart and a replug are slow on some models: now and then.
+            const uint32_t which = random_() % 8;
+            if (which == 0) {
+                LockExclusive(exclusive);
+                Operation op(lifeActivity_, "device restart");
+                (void)session_->RestartDevice();
+            } else if (which == 1) {
+                LockExclusive(exclusive);
+                Operation op(lifeActivity_, "unplug and replug");
+                (void)session_->Replug();
+                ++theCounts.faults;
             }
-            LockExclusive(exclusive);
-            Operation op(lifeActivity_, "device restart");
-            (void)session_->RestartDevice();
             break;
         }
         default: {

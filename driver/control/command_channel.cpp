@@ -10,9 +10,12 @@ CommandChannel::CommandChannel(UsbTransport& transport) : transport_(transport) 
 
 NTSTATUS CommandChannel::TransferLocked(ULONG pipe) {
     ULONG transferred = 0;
-    const NTSTATUS status = transport_.PipeTransfer(pipe, kCommandPacketSize, &packet_, &transferred);
+    NTSTATUS status = transport_.PipeTransfer(pipe, kCommandPacketSize, &packet_, &transferred);
     if (NT_SUCCESS(status) && transferred != kCommandPacketSize) {
-        return STATUS_DEVICE_DATA_ERROR;
+        status = STATUS_DEVICE_DATA_ERROR;
+    }
+    if (!NT_SUCCESS(status)) {
+        ++failedTransfers_;
     }
     return status;
 }

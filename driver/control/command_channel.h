@@ -40,12 +40,31 @@ public:
     // initialisation).
     PKMUTEX Mutex() { return &lock_; }
 
+    // Transfers that failed since the channel was made; counted under the mutex.
+    ULONG FailedTransfers() const { return failedTransfers_; }
+
 private:
     NTSTATUS TransferLocked(ULONG pipe);
 
     UsbTransport& transport_;
     KMUTEX lock_;
     CommandPacket packet_;
+    ULONG failedTransfers_ = 0;
+};
+
+// Whether every command of a sequence went through. Made while the sequence holds the
+// channel's mutex, so that no other sender's failure counts. A camera start checks it: one lost
+// command (a sensor left in reset or in standby) can leave the camera silent, and a start that
+// reports success then runs without frames.
+class CommandOutcome {
+public:
+    explicit CommandOutcome(const CommandChannel& channel)
+        : channel_(channel), failedBefore_(channel.FailedTransfers()) {}
+    BOOLEAN AllSent() const { return channel_.FailedTransfers() == failedBefore_; }
+
+private:
+    const CommandChannel& channel_;
+    ULONG failedBefore_;
 };
 
 // Waits at PASSIVE_LEVEL.

@@ -59,7 +59,7 @@ BOOLEAN CameraDevice::readExternalTrigger(PLONG) { return FALSE; }
 BOOLEAN CameraDevice::readGain(PLONG) { return FALSE; }
 
 BOOLEAN CameraDevice::selectClock(LONG) { return FALSE; }
-VOID CameraDevice::PrepareAtDeviceStart() {}
+NTSTATUS CameraDevice::PrepareAtDeviceStart() { return STATUS_SUCCESS; }
 VOID CameraDevice::PrepareForReload() {}
 
 BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {

@@ -90,8 +90,9 @@ public:
     // Selects the pixel clock where the camera lets it be chosen; elsewhere false, no effect.
     virtual BOOLEAN selectClock(LONG index);
     // The camera's preparation when the device starts (once the camera is configured, before
-    // its settings are loaded), and before a client's reload of the settings.
-    virtual VOID PrepareAtDeviceStart();
+    // its settings are loaded), and before a client's reload of the settings. A failure fails
+    // the device start: a camera left unprepared would never send a frame.
+    virtual NTSTATUS PrepareAtDeviceStart();
     virtual VOID PrepareForReload();
 
     // Commands every model sends the same way.

@@ -73,9 +73,9 @@ NTSTATUS StartCameraDevice(PKSDEVICE device, const KSFILTER_DESCRIPTOR* filterDe
             }
         }
     }
-    const NTSTATUS status = camera->Transport().Configure();
+    NTSTATUS status = camera->Transport().Configure();
     if (NT_SUCCESS(status)) {
-        camera->PrepareAtDeviceStart();
+        status = camera->PrepareAtDeviceStart();
     }
     // Without a configuration the camera writes fail, but the stored settings still reach
     // the record.

@@ -134,6 +134,31 @@ void CaptureSession::Close() {
     }
 }
 
+NTSTATUS CaptureSession::ReopenFilter() {
+    ClosePin();
+    filter_.reset();
+    if (system_->device() == nullptr) {
+        return STATUS_NO_SUCH_DEVICE; // removed, and not plugged in again
+    }
+    NTSTATUS status = STATUS_SUCCESS;
+    filter_ = system_->OpenFilter(&status);
+    return status;
+}
+
+NTSTATUS CaptureSession::RestartDevice() {
+    ClosePin();
+    filter_.reset();
+    if (system_->device() == nullptr) {
+        return STATUS_NO_SUCH_DEVICE;
+    }
+    system_->Stop();
+    NTSTATUS status = system_->Start();
+    if (NT_SUCCESS(status)) {
+        filter_ = system_->OpenFilter(&status);
+    }
+    return status;
+}
+
 StreamCounters CaptureSession::Counters() {
     StreamCounters counters;
     if (pin_ == nullptr) {

@@ -57,6 +57,8 @@ public:
 
     sim::host::CameraSystem& system() { return *system_; }
     sim::camera::Camera& camera() { return system_->camera(); }
+    // False after a failed ReopenFilter or RestartDevice.
+    bool HasFilter() const { return filter_ != nullptr; }
     sim::host::Filter& filter() { return *filter_; }
     CameraDevice& device();
 
@@ -79,6 +81,12 @@ public:
     void ClosePin();
     // Closes pin and filter, stops and removes the device.
     void Close();
+    // Closes the pin and the filter and opens the filter again, as an application that
+    // restarts its graph.
+    NTSTATUS ReopenFilter();
+    // Closes pin and filter, stops the device and starts it again (a Plug and Play
+    // rebalance), then opens the filter.
+    NTSTATUS RestartDevice();
     // The camera pulled out and plugged in again: the pin and the filter close (after the
     // surprise removal when the cable is still in), the device is removed, the camera comes
     // back as a new device and its filter opens. No pin yet; the scene is the camera's own.

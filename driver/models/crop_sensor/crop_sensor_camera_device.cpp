@@ -97,20 +97,25 @@ VOID CropSensorCameraDevice::InitSensor() {
     InitializationDone();
 }
 
-VOID CropSensorCameraDevice::PrepareAtDeviceStart() {
+NTSTATUS CropSensorCameraDevice::PrepareAtDeviceStart() {
     MutexGuard sequence(Commands().Mutex());
+    // A camera that missed its start control or the sensor's power-up stays silent for good.
+    const CommandOutcome outcome(Commands());
     Commands().Send(packets::StartControl());
     writeBoardRegister(board::kStartMode, kBoardStartMode);
     Commands().Send(packets::InitBegin());
     InitSensor();
     // No capture pin exists yet to take the colour phase.
     const CameraSettings& settings = Settings();
-    StartCapture(nullptr, static_cast<ULONG>(settings.RoiW), static_cast<ULONG>(settings.RoiH));
+    const NTSTATUS status = StartCapture(nullptr, static_cast<ULONG>(settings.RoiW),
+                                         static_cast<ULONG>(settings.RoiH));
+    return NT_SUCCESS(status) && !outcome.AllSent() ? STATUS_UNSUCCESSFUL : status;
 }
 
 NTSTATUS CropSensorCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) {
     const SensorWindow window = ReadoutWindow(Settings(), Traits().limits);
     MutexGuard sequence(Commands().Mutex());
+    const CommandOutcome outcome(Commands());
 
     ULONG pitch;
     ULONG lines;
@@ -150,7 +155,7 @@ NTSTATUS CropSensorCameraDevice::StartCapture(ColorState* colorState, ULONG, ULO
     started = Commands().Send(packets::StartControl()) && started;
     writeBoardRegister(board::kStartMode, kBoardStartMode);
     UpdateBayerPhase(colorState);
-    return started ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
+    return started && outcome.AllSent() ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
 VOID CropSensorCameraDevice::UpdateBayerPhase(ColorState* colorState) {

@@ -47,7 +47,7 @@ public:
     BOOLEAN setFlipV(LONG flag) override;
 
     // The board is started, the sensor initialised and the read-out programmed.
-    VOID PrepareAtDeviceStart() override;
+    NTSTATUS PrepareAtDeviceStart() override;
 
     // The read-out timing in effect, which the exposure is computed with.
     ULONG LineLength() const { return lineLength_; }

@@ -95,13 +95,15 @@ VOID PloverCameraDevice::InitSensor() {
     InitializationDone();
 }
 
-VOID PloverCameraDevice::PrepareAtDeviceStart() {
+NTSTATUS PloverCameraDevice::PrepareAtDeviceStart() {
     MutexGuard sequence(Commands().Mutex());
+    const CommandOutcome outcome(Commands());
     Commands().Send(packets::InitBegin());
     InitSensor();
+    return outcome.AllSent() ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
-VOID PloverCameraDevice::PrepareForReload() { PrepareAtDeviceStart(); }
+VOID PloverCameraDevice::PrepareForReload() { (VOID) PrepareAtDeviceStart(); }
 
 NTSTATUS PloverCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) {
     CameraSettings& settings = Settings();
@@ -113,6 +115,7 @@ NTSTATUS PloverCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) 
     const ULONG height = static_cast<ULONG>(settings.RoiH);
 
     MutexGuard sequence(Commands().Mutex());
+    const CommandOutcome outcome(Commands());
     writeSensorRegister(kReadoutMode, 2);
     frameLength_ = y + height + kFrameBlanking;
     writeSensorRegister(kLineLengthLow, ((width + 72) * 16) & 0xFF);
@@ -140,7 +143,8 @@ NTSTATUS PloverCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) 
     writeBoardRegister(kBoardBufferHeight + 1, static_cast<UCHAR>(height >> 8));
     writeBoardRegister(kBoardBufferCommit, 1);
 
-    return CompleteCameraStart(colorState, started);
+    const NTSTATUS status = CompleteCameraStart(colorState, started);
+    return NT_SUCCESS(status) && !outcome.AllSent() ? STATUS_UNSUCCESSFUL : status;
 }
 
 BOOLEAN PloverCameraDevice::setExposure(LONG value) {

@@ -41,7 +41,7 @@ public:
     BOOLEAN selectClock(LONG index) override;
 
     // The sensor is initialised at device start and before a settings reload.
-    VOID PrepareAtDeviceStart() override;
+    NTSTATUS PrepareAtDeviceStart() override;
     VOID PrepareForReload() override;
 
     ULONG FirmwareVersion() const { return firmwareVersion_; }

@@ -137,10 +137,12 @@ VOID TernCameraDevice::InitSensor() {
 
 NTSTATUS TernCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) {
     MutexGuard sequence(Commands().Mutex());
+    const CommandOutcome outcome(Commands());
     InitSensor();
     SetRawFrameGeometry(0, kRawPitch, kRawFrameBytes);
     BOOLEAN started = writeFrameByteCount(kRawFrameBytes);
-    return CompleteCameraStart(colorState, started);
+    const NTSTATUS status = CompleteCameraStart(colorState, started);
+    return NT_SUCCESS(status) && !outcome.AllSent() ? STATUS_UNSUCCESSFUL : status;
 }
 
 BOOLEAN TernCameraDevice::setExposure(LONG value) {

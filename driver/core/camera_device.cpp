@@ -114,6 +114,12 @@ VOID CameraDevice::EndStreaming() {
 VOID CameraDevice::ResumeReads() { transport_.ResumeReads(); }
 
 VOID CameraDevice::SetRawFrameGeometry(ULONG offset, ULONG pitch, ULONG size) {
+    // The acquisition thread reads these while it streams. The region is locked then, so a
+    // camera restart during a stream (Plover's clock change) programs the same geometry: leave
+    // the fields alone rather than write them under the reader.
+    if (offset == rawFrameOffset_ && pitch == rawFramePitch_ && size == rawFrameSize_) {
+        return;
+    }
     rawFrameOffset_ = offset;
     rawFramePitch_ = pitch;
     rawFrameSize_ = size;

@@ -142,7 +142,8 @@ NTSTATUS GetScalar(CameraDevice& device, ULONG id, LONG* value) {
     case CAMPROP_DOT: *value = settings.Dot; break;
     case CAMPROP_DOT_THRESHOLD: *value = settings.DotThreshold; break;
     default:
-        // The set-only items have no get path.
+        // The set-only items (57, 59) never get here: kernel streaming answers their get with
+        // STATUS_NOT_FOUND, as their items declare no get handler.
         return STATUS_UNSUCCESSFUL;
     }
     return STATUS_SUCCESS;

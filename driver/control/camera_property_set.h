@@ -20,8 +20,9 @@ extern const KSPROPERTY_ITEM kCameraPropertyItems[kCameraPropertyIdCount];
 //
 // Statuses: STATUS_BUFFER_TOO_SMALL when the data buffer is missing or shorter than the
 // item's record (kernel streaming checks the declared minimum first); STATUS_UNSUCCESSFUL for
-// a failed or out-of-range sensor register write (57) and for a get of an item without a get
-// path (57, 59); STATUS_NOT_FOUND for an id outside the set. Everything else succeeds, also
+// a failed or out-of-range sensor register write (57); STATUS_NOT_FOUND for an id outside the
+// set. A get of a set-only item (57, 59) never reaches the handler: kernel streaming answers it
+// with STATUS_NOT_FOUND, as the item declares no get handler. Everything else succeeds, also
 // when the camera did not take a command: the setters then keep the value the camera has.
 NTSTATUS CameraPropertyHandler(PIRP irp, PKSIDENTIFIER request, PVOID data);
 

@@ -95,8 +95,8 @@ BOOLEAN RegistryKey::QueryDword(PCWSTR name, PLONG value) const {
     ULONG resultLength = 0;
     const NTSTATUS status = ZwQueryValueKey(handle_, &valueName, KeyValuePartialInformation,
                                             &buffer, sizeof(buffer), &resultLength);
-    if (!NT_SUCCESS(status) || buffer.information.Type != REG_DWORD ||
-        buffer.information.DataLength != sizeof(LONG)) {
+    // The type is not checked: earlier versions, or a user, may have stored REG_BINARY.
+    if (!NT_SUCCESS(status) || buffer.information.DataLength < sizeof(LONG)) {
         return FALSE;
     }
     RtlCopyMemory(value, buffer.information.Data, sizeof(LONG));

@@ -167,6 +167,10 @@ VOID Apply(CameraDevice& device, const StoredValues& values) {
     SetColorSetting(device, ColorSetting::BlueGain, values[kBlueGain]);
     SetFlipH(device, values[kFlipH]);
     SetFlipV(device, values[kFlipV]);
+    // The camera has no automatic gain or exposure: the record only keeps what was stored, so
+    // that the next save writes it back unchanged.
+    device.Settings().AGC = values[kAGC];
+    device.Settings().AEC = values[kAEC];
     if (limits.dotFilter) {
         SetDot(device, values[kDot]);
         SetDotThreshold(device, values[kDotThreshold]);
@@ -197,7 +201,7 @@ BOOLEAN CameraDevice::loadSettings() {
     SetDefaults(*this, values);
     const ULONG count = StoredValueCount(*this);
     for (ULONG i = 0; i < count; ++i) {
-        // A missing value, or one that is no 4-byte REG_DWORD, keeps its default.
+        // A missing value, or one shorter than 4 bytes, keeps its default.
         (VOID) settingsKey.QueryDword(kValueNames[i], &values[i]);
     }
     Apply(*this, values);

@@ -1,6 +1,6 @@
 // Settings in the registry: saved at filter close and stop, loaded at start and on request,
 // with the same limits as the property setters and the documented default for every value
-// that is missing, out of range or not a 4-byte REG_DWORD.
+// that is missing, out of range or shorter than 4 bytes.
 #include <gtest/gtest.h>
 
 #include "driver/control/registry_key.h"
@@ -88,10 +88,10 @@ TEST_F(SettingsPersistenceTest, StoredValuesOutOfRangeLoadAsTheSettersAllow) {
     zyn::tern::TernDriver::module.SetTimeout(3000);
 }
 
-TEST_F(SettingsPersistenceTest, ValuesOfTheWrongTypeOrSizeLoadAsTheirDefaults) {
+TEST_F(SettingsPersistenceTest, ValuesOfAnyTypeLoadFromTheirFirstFourBytesAndShortOnesAsDefaults) {
     sim::registry::CreateKey(kSettings);
     sim::registry::SetValue(kSettings, "Brightness", REG_DWORD, {0x2C, 0x01});      // 2 bytes
-    sim::registry::SetValue(kSettings, "Contrast", REG_SZ, {'1', 0, '5', 0});       // text
+    sim::registry::SetValue(kSettings, "Contrast", REG_SZ, {'1', 0, '5'});          // 3 bytes
     sim::registry::SetValue(kSettings, "Saturation", REG_BINARY, {3, 0, 0, 0});     // binary
     sim::registry::SetValue(kSettings, "Hue", REG_QWORD, {45, 0, 0, 0, 0, 0, 0, 0}); // 8 bytes
     sim::registry::SetValue(kSettings, "RedGain", REG_DWORD, {});                   // empty
@@ -101,8 +101,8 @@ TEST_F(SettingsPersistenceTest, ValuesOfTheWrongTypeOrSizeLoadAsTheirDefaults) {
     StartAndOpen();
     EXPECT_EQ(Settings().Brightness, 255);
     EXPECT_EQ(Settings().Contrast, 10);
-    EXPECT_EQ(Settings().Saturation, 10);
-    EXPECT_EQ(Settings().Hue, 0);
+    EXPECT_EQ(Settings().Saturation, 3);
+    EXPECT_EQ(Settings().Hue, 45);
     EXPECT_EQ(Settings().RedGain, 128);
     EXPECT_EQ(Settings().GreenGain, 128);
     EXPECT_EQ(Settings().BlueGain, 200);

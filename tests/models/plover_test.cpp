@@ -159,8 +159,14 @@ TEST_F(PloverTest, TriggerIsTheBoardsAndReadsBackFromIt) {
     EXPECT_EQ(flag, 1);
     rig.camera.SetBoardRegister(zyn::board::kTrigger, 0x02);
     ASSERT_TRUE(plover.readExternalTrigger(&flag));
+    EXPECT_EQ(flag, 1) << "a board without the trigger leaves the chosen one";
+    plover.Settings().ExTrigger = 0;
+    ASSERT_TRUE(plover.readExternalTrigger(&flag));
     EXPECT_EQ(flag, 0);
-    EXPECT_EQ(plover.Settings().ExTrigger, 0);
+    rig.camera.SetBoardRegister(zyn::board::kTrigger, 0x04);
+    ASSERT_TRUE(plover.readExternalTrigger(&flag));
+    EXPECT_EQ(flag, 1) << "a board with the trigger raises it";
+    plover.Settings().ExTrigger = 0;
 
     rig.bus.Unplug();
     EXPECT_FALSE(plover.setExternalTrigger(1));

@@ -199,7 +199,11 @@ BOOLEAN PloverCameraDevice::readExternalTrigger(PLONG flag) {
     if (!readBoardRegister(board::kTrigger, &value)) {
         return FALSE;
     }
-    Settings().ExTrigger = (value & Traits().triggerOnValue) != 0 ? 1 : 0;
+    // The board only ever raises the record's flag: clearing it here would drop a stored
+    // trigger choice at the next save.
+    if ((value & Traits().triggerOnValue) != 0) {
+        Settings().ExTrigger = 1;
+    }
     *flag = Settings().ExTrigger;
     return TRUE;
 }

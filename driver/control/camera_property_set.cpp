@@ -153,11 +153,14 @@ NTSTATUS Get(CameraDevice& device, ULONG id, PVOID data) {
         auto* record = static_cast<CameraRawCommand*>(data);
         UCHAR byte;
         // The address is the packet's 16 bits; the record keeps its last byte when the camera
-        // does not answer.
-        if (device.readMemoryByte(static_cast<USHORT>(device.Settings().SelectedAddress), &byte)) {
+        // cannot be reached. A camera that took the command and never answered is reported:
+        // the request was cancelled after its bound.
+        const NTSTATUS read = device.readMemoryByteStatus(
+            static_cast<USHORT>(device.Settings().SelectedAddress), &byte);
+        if (NT_SUCCESS(read)) {
             record->Data[0] = byte;
         }
-        return STATUS_SUCCESS;
+        return read == STATUS_IO_TIMEOUT ? read : STATUS_SUCCESS;
     }
     LONG value = 0;
     const NTSTATUS status = GetScalar(device, id, &value);

@@ -8,32 +8,46 @@ CommandChannel::CommandChannel(UsbTransport& transport) : transport_(transport) 
     KeInitializeMutex(&lock_, 0);
 }
 
-BOOLEAN CommandChannel::TransferLocked(ULONG pipe) {
+NTSTATUS CommandChannel::TransferLocked(ULONG pipe) {
     ULONG transferred = 0;
     const NTSTATUS status = transport_.PipeTransfer(pipe, kCommandPacketSize, &packet_, &transferred);
-    return NT_SUCCESS(status) && transferred == kCommandPacketSize;
+    if (NT_SUCCESS(status) && transferred != kCommandPacketSize) {
+        return STATUS_DEVICE_DATA_ERROR;
+    }
+    return status;
 }
 
 BOOLEAN CommandChannel::Send(const CommandPacket& packet) {
     MutexGuard hold(&lock_);
     packet_ = packet;
-    return TransferLocked(kCommandPipe);
+    return NT_SUCCESS(TransferLocked(kCommandPipe));
 }
 
 BOOLEAN CommandChannel::Query(const CommandPacket& packet, PUCHAR result, ULONG settleMs) {
+    return NT_SUCCESS(QueryStatus(packet, result, settleMs));
+}
+
+NTSTATUS CommandChannel::QueryStatus(const CommandPacket& packet, PUCHAR result,
+                                     ULONG settleMs) {
     MutexGuard hold(&lock_);
     packet_ = packet;
-    if (!TransferLocked(kCommandPipe)) {
-        return FALSE;
+    NTSTATUS status = TransferLocked(kCommandPipe);
+    if (!NT_SUCCESS(status)) {
+        return status;
     }
     DelayMilliseconds(settleMs);
-    // The first answer echoes the command; the second carries the result.
-    if (!TransferLocked(kResponsePipe) || !TransferLocked(kResponsePipe)) {
-        return FALSE;
+    // The first answer echoes the command; the second carries the result. Each read has the
+    // transport's bound, so a camera that never answers holds the lock for a bounded time.
+    status = TransferLocked(kResponsePipe);
+    if (NT_SUCCESS(status)) {
+        status = TransferLocked(kResponsePipe);
+    }
+    if (!NT_SUCCESS(status)) {
+        return status;
     }
     DelayMilliseconds(settleMs);
     *result = packet_.Bytes[0];
-    return TRUE;
+    return STATUS_SUCCESS;
 }
 
 VOID DelayMilliseconds(ULONG milliseconds) {

@@ -31,6 +31,9 @@ public:
     // waits that long after the command and again after the answers (sensors that need time
     // to answer).
     BOOLEAN Query(const CommandPacket& packet, PUCHAR result, ULONG settleMs = 0);
+    // As Query, with the status of the transfer that failed: STATUS_IO_TIMEOUT when the camera
+    // did not answer within the transport's bound (the request was cancelled).
+    NTSTATUS QueryStatus(const CommandPacket& packet, PUCHAR result, ULONG settleMs = 0);
 
     // Held by a MutexGuard around a sequence of commands whose packets must not interleave with
     // other commands (a mode switch, a read-modify-write of a register, the sensor
@@ -38,7 +41,7 @@ public:
     PKMUTEX Mutex() { return &lock_; }
 
 private:
-    BOOLEAN TransferLocked(ULONG pipe);
+    NTSTATUS TransferLocked(ULONG pipe);
 
     UsbTransport& transport_;
     KMUTEX lock_;

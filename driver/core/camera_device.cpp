@@ -131,6 +131,10 @@ BOOLEAN CameraDevice::sendRawCommand(LONG length, const UCHAR* bytes) {
     return commands_.Send(packets::Raw(length, bytes));
 }
 
+NTSTATUS CameraDevice::readMemoryByteStatus(USHORT address, PUCHAR value) {
+    return commands_.QueryStatus(packets::MemoryRead(address), value);
+}
+
 BOOLEAN CameraDevice::readMemoryByte(USHORT address, PUCHAR value) {
     return commands_.Query(packets::MemoryRead(address), value);
 }

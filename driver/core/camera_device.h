@@ -99,6 +99,8 @@ public:
     BOOLEAN readBoardRegister(UCHAR reg, PUCHAR value);
     BOOLEAN sendRawCommand(LONG length, const UCHAR* bytes);
     BOOLEAN readMemoryByte(USHORT address, PUCHAR value);
+    // As readMemoryByte, with the status of the failure (STATUS_IO_TIMEOUT: no answer came).
+    NTSTATUS readMemoryByteStatus(USHORT address, PUCHAR value);
     // The clock index from board register 15 (3 reads as 2), also stored in Clock. On failure
     // the stored Clock is left as it was.
     BOOLEAN readClock(PLONG clock);

@@ -114,8 +114,9 @@ NTSTATUS UsbTransport::SubmitUrbWithin(PURB urb, ULONG timeoutMs) {
     return status;
 }
 
-VOID UsbTransport::RecoverPipe(ULONG pipe, USBD_STATUS usbdStatus) {
-    if (usbdStatus == USBD_STATUS_STALL_PID || usbdStatus == USBD_STATUS_ENDPOINT_HALTED) {
+VOID UsbTransport::RecoverPipe(ULONG pipe, NTSTATUS status, USBD_STATUS usbdStatus) {
+    if (status == STATUS_IO_TIMEOUT || usbdStatus == USBD_STATUS_STALL_PID ||
+        usbdStatus == USBD_STATUS_ENDPOINT_HALTED) {
         if (!NT_SUCCESS(ResetPipe(pipe))) {
             RecoverPort();
         }
@@ -174,7 +175,7 @@ NTSTATUS UsbTransport::PipeTransfer(ULONG pipe, ULONG length, PVOID buffer,
         }
     }
     if (!NT_SUCCESS(status)) {
-        RecoverPipe(pipe, usbdStatus);
+        RecoverPipe(pipe, status, usbdStatus);
     }
     return status;
 }

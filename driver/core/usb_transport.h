@@ -88,8 +88,10 @@ private:
     NTSTATUS SendIoctl(ULONG code, PVOID argument);
     // SubmitUrb with a bound: the request is cancelled after `timeoutMs` and waited for.
     NTSTATUS SubmitUrbWithin(PURB urb, ULONG timeoutMs);
-    // After a failed transfer: clears a stall, or re-enables a port the hub disabled.
-    VOID RecoverPipe(ULONG pipe, USBD_STATUS usbdStatus);
+    // After a failed transfer: clears a stall, re-enables a port the hub disabled, or, after a
+    // transfer cancelled on its bound, resets the pipe so that a late answer cannot be taken
+    // for the next command's.
+    VOID RecoverPipe(ULONG pipe, NTSTATUS status, USBD_STATUS usbdStatus);
     NTSTATUS CheckPipe(ULONG pipe, PUSBD_PIPE_INFORMATION* info) const;
     NTSTATUS PipeRequest(USHORT function, USBD_PIPE_HANDLE handle);
     NTSTATUS ReadDescriptor(PURB urb, UCHAR type, PVOID buffer, ULONG length, PULONG received);

@@ -7,6 +7,10 @@
 namespace zyn {
 namespace {
 
+#if defined(ZYN_SIMULATED)
+static_assert(kStateAvx == XSTATE_MASK_AVX && kStateAvx512 == XSTATE_MASK_AVX512);
+#endif
+
 #if ZYN_WIDE_VECTOR_PATHS
 // The state components the system saves on a thread switch (XCR0); without them a path's
 // registers would not survive one, whatever the processor has.
@@ -33,12 +37,11 @@ bool ProcessorHasAvx512Bw() {
 ULONG SupportedVectorPaths() {
     ULONG paths = VectorPathBit(VectorPath::Sse2);
 #if ZYN_WIDE_VECTOR_PATHS
-    const ULONG64 sse = XSTATE_MASK_LEGACY_SSE;
     if (ExIsProcessorFeaturePresent(PF_AVX2_INSTRUCTIONS_AVAILABLE) &&
-        SystemEnables(sse | XSTATE_MASK_AVX)) {
+        SystemEnables(kStateSse | kStateAvx)) {
         paths |= VectorPathBit(VectorPath::Avx2);
         if (ExIsProcessorFeaturePresent(PF_AVX512F_INSTRUCTIONS_AVAILABLE) &&
-            ProcessorHasAvx512Bw() && SystemEnables(sse | XSTATE_MASK_AVX | XSTATE_MASK_AVX512)) {
+            ProcessorHasAvx512Bw() && SystemEnables(kStateSse | kStateAvx | kStateAvx512)) {
             paths |= VectorPathBit(VectorPath::Avx512);
         }
     }
@@ -71,9 +74,9 @@ ULONG64 ExtendedStateMask(VectorPath path) {
 #if ZYN_WIDE_VECTOR_PATHS
     switch (path) {
     case VectorPath::Avx2:
-        return XSTATE_MASK_AVX;
+        return kStateAvx;
     case VectorPath::Avx512:
-        return XSTATE_MASK_AVX | XSTATE_MASK_AVX512;
+        return kStateAvx | kStateAvx512;
     default:
         return 0;
     }

@@ -11,7 +11,21 @@
 #define ZYN_WIDE_VECTOR_PATHS 0
 #endif
 
+// The kernel headers of the Windows build leave these user-mode values out.
+#ifndef PF_AVX2_INSTRUCTIONS_AVAILABLE
+#define PF_AVX2_INSTRUCTIONS_AVAILABLE 40
+#endif
+#ifndef PF_AVX512F_INSTRUCTIONS_AVAILABLE
+#define PF_AVX512F_INSTRUCTIONS_AVAILABLE 41
+#endif
+
 namespace zyn {
+
+// Components of the extended processor state, numbered as the processor (XCR0) and the
+// kernel's XSTATE_MASK_ values number them.
+constexpr ULONG64 kStateSse = 1ull << 1;
+constexpr ULONG64 kStateAvx = 1ull << 2;
+constexpr ULONG64 kStateAvx512 = 7ull << 5; // opmask, upper halves of zmm0-15, zmm16-31
 
 enum class VectorPath : LONG {
     Sse2 = 0,   // 16 pixels a step

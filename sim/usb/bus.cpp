@@ -5,6 +5,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -34,6 +35,7 @@ struct PendingTransfer {
     bool busy = false;      // the bus thread is copying into it outside the lock
     bool cancelled = false; // cancelled while busy
     Clock::time_point readyAt{};
+    std::optional<TransferFault> fault;
 };
 
 struct Endpoint {
@@ -527,6 +529,45 @@ public:
         return Finish(irp, urb, STATUS_SUCCESS, USBD_STATUS_SUCCESS);
     }
 
+    // Applies an injected fault to the head transfer of the endpoint; true when the transfer
+    // is no longer to be served in this pass.
+    bool Strike(TransferFault fault, Endpoint& endpoint, PendingTransfer& t,
+                std::vector<Completion>* completions) {
+        switch (fault) {
+        case TransferFault::Stall:
+            endpoint.halted = true;
+            completions->push_back({t.irp, t.urb, STATUS_UNSUCCESSFUL, USBD_STATUS_STALL_PID});
+            endpoint.queue.pop_front();
+            queueChanged_.notify_all();
+            return true;
+        case TransferFault::Short:
+            t.limit = std::max<size_t>(t.done, t.length / 2);
+            return false;
+        case TransferFault::LostData:
+            endpoint.drop += 1000;
+            return false;
+        case TransferFault::LongDelay:
+            t.started = true;
+            t.readyAt = Clock::now() + std::chrono::seconds(1);
+            return false;
+        case TransferFault::DisablePort:
+            portEnabled_ = false;
+            return true;
+        case TransferFault::Unplug:
+            unplugged_ = true;
+            for (auto& [address, other] : endpoints_) {
+                for (PendingTransfer& pending : other.queue) {
+                    completions->push_back({pending.irp, pending.urb, STATUS_DEVICE_NOT_CONNECTED,
+                                            USBD_STATUS_DEVICE_GONE});
+                }
+                other.queue.clear();
+            }
+            queueChanged_.notify_all();
+            return true;
+        }
+        return false;
+    }
+
     // The bus thread: serves the head transfer of each IN endpoint as data arrives.
     void Run() {
         std::vector<uint8_t> scratch(65536);
@@ -556,6 +597,15 @@ public:
                 }
                 Endpoint& endpoint = found->second;
                 PendingTransfer& t = endpoint.queue.front();
+                if (t.fault) {
+                    const TransferFault fault = *t.fault;
+                    t.fault.reset();
+                    ++counters_.faultsStruck;
+                    queueChanged_.notify_all();
+                    if (Strike(fault, endpoint, t, &completions)) {
+                        continue;
+                    }
+                }
                 if (!t.started) {
                     t.started = true;
                     t.readyAt = Clock::now() + endpoint.delay;
@@ -675,6 +725,21 @@ void Bus::Unplug() {
         impl_->unplugged_ = true;
     }
     impl_->FailAll(STATUS_DEVICE_NOT_CONNECTED, USBD_STATUS_DEVICE_GONE);
+}
+
+bool Bus::InjectAtTransfer(uint8_t endpoint, size_t position, TransferFault fault) {
+    {
+        std::lock_guard<std::mutex> lock(impl_->Mutex());
+        auto it = impl_->endpoints_.find(endpoint);
+        if (it == impl_->endpoints_.end() || it->second.queue.size() <= position) {
+            return false;
+        }
+        auto transfer = it->second.queue.begin();
+        std::advance(transfer, position);
+        transfer->fault = fault;
+    }
+    impl_->Wake();
+    return true;
 }
 
 void Bus::SetMaximumTransferSize(ULONG bytes) {

@@ -16,6 +16,16 @@
 
 namespace sim::usb {
 
+// A fault that strikes one queued IN transfer when the bus first serves it.
+enum class TransferFault {
+    Stall,       // the transfer fails with a stall and the endpoint halts
+    Short,       // the transfer ends with a short packet halfway
+    LostData,    // the first bytes meant for the transfer are lost on the way
+    LongDelay,   // the transfer waits a second before any data reaches it
+    DisablePort, // the hub disables the port
+    Unplug,      // the device is gone (as Unplug)
+};
+
 struct BusCounters {
     uint64_t pipeResets = 0;
     uint64_t portResets = 0;
@@ -23,6 +33,7 @@ struct BusCounters {
     uint64_t inCompleted = 0;  // IN transfers completed successfully
     uint64_t outCompleted = 0; // OUT transfers completed successfully
     uint64_t cancelled = 0;
+    uint64_t faultsStruck = 0; // faults of InjectAtTransfer that struck
 };
 
 class Bus {
@@ -51,6 +62,9 @@ public:
     // The device is gone: pending requests complete and new ones fail with
     // STATUS_DEVICE_NOT_CONNECTED (USBD_STATUS_DEVICE_GONE).
     void Unplug();
+    // The transfer at `position` in the endpoint's queue (0: its head) meets the fault when the
+    // bus first serves it; false when the queue is not that long.
+    bool InjectAtTransfer(uint8_t endpoint, size_t position, TransferFault fault);
     // The largest MaximumTransferSize select-configuration grants (default: what is asked).
     void SetMaximumTransferSize(ULONG bytes);
 

@@ -108,7 +108,7 @@ int CompareEveryPath(ConversionSetup& setup, const std::vector<VectorPath>& path
 }
 
 // Widths 1 to 200, around every multiple of 64 up to 1088 and the two sensor widths, each in
-// every phase, form, gain kind, with and without white balance and dot filter.
+// every phase and form (gain kinds and sums), with and without white balance and dot filter.
 TEST_F(VectorPathsTest, EveryPathMatchesTheReferenceAtEveryWidth) {
     std::vector<int> widths;
     for (int w = 1; w <= 200; ++w) {
@@ -131,18 +131,21 @@ TEST_F(VectorPathsTest, EveryPathMatchesTheReferenceAtEveryWidth) {
         if (paths.empty()) {
             paths = Available(setup.State());
         }
-        // Past 200 pixels only the tails change: white balance and dot filter together or not.
-        const int variantStep = width > 200 ? 3 : 1;
-        for (Mode mode : kModes) {
-            for (int phase = 0; phase < 4; ++phase) {
-                for (int variant = 0; variant < 4; variant += variantStep, ++frames) {
-                    Configure(setup.State(), mode, phase, variant & 1, variant & 2, random);
-                    const std::vector<uint8_t> raw =
-                        pipeline_test::RandomBytes(static_cast<size_t>(width) * height, random);
-                    compared += CompareEveryPath(setup, paths, raw, width, height);
-                    if (HasFailure()) {
-                        return;
-                    }
+        // Every phase and form at every width up to 200; the four combinations of white balance
+        // and dot filter take turns, so that each meets every phase and form across the widths.
+        // Past 200 pixels, where only the row tails are new, each form in one phase, the phase
+        // turning from width to width.
+        for (int m = 0; m < static_cast<int>(std::size(kModes)); ++m) {
+            const int phases = width <= 200 ? 4 : 1;
+            for (int p = 0; p < phases; ++p, ++frames) {
+                const int phase = width <= 200 ? p : (width + m) % 4;
+                const int variant = (width + m + phase) % 4;
+                Configure(setup.State(), kModes[m], phase, variant & 1, variant & 2, random);
+                const std::vector<uint8_t> raw =
+                    pipeline_test::RandomBytes(static_cast<size_t>(width) * height, random);
+                compared += CompareEveryPath(setup, paths, raw, width, height);
+                if (HasFailure()) {
+                    return;
                 }
             }
         }

@@ -143,5 +143,42 @@ TEST_F(KsTest, UnloadReportsWhatTheImageLeft) {
     ExFreePoolWithTag(leaked, kContextTag);
 }
 
+TEST_F(KsTest, QueriesAreCancelledOnlyAfterTheyWereGranted) {
+    auto driver = Load();
+    auto device = Started(driver);
+    ASSERT_EQ(device->QueryStop(), STATUS_SUCCESS);
+    device->CancelStop();
+    ASSERT_EQ(device->QueryRemove(), STATUS_SUCCESS);
+    device->CancelRemove();
+    EXPECT_TRUE(device->started());
+    sim::testing::VerifierCapture capture;
+    device->CancelStop();
+    device->CancelRemove();
+    EXPECT_TRUE(capture.Saw("cancel-stop of a device of FakeCapture without a query-stop"));
+    EXPECT_TRUE(capture.Saw("cancel-remove of a device of FakeCapture without a query-remove"));
+    EXPECT_EQ(capture.Count(), 2u);
+}
+
+// Resources rebalanced while an application holds the filter: the Stop comes with the filter
+// open, and its factory stays until the filter closes.
+TEST_F(KsTest, StopWithHandlesOpenKeepsTheFactoryOfAnOpenFilter) {
+    auto driver = Load();
+    auto device = Started(driver);
+    NTSTATUS status;
+    auto filter = device->OpenFilter(&KSCATEGORY_CAPTURE, &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    ASSERT_EQ(device->QueryStop(), STATUS_SUCCESS);
+    device->StopWithHandlesOpen();
+    EXPECT_FALSE(device->started());
+    EXPECT_EQ(device->factoryCount(), 1u);
+    filter.reset();
+    ASSERT_EQ(device->Start(), STATUS_SUCCESS);
+    EXPECT_EQ(device->factoryCount(), 2u);
+    device->Stop();
+    EXPECT_EQ(device->factoryCount(), 0u);
+    EXPECT_EQ(Log(), (Strings{"Add", "Start", "FilterCreate 1", "Stop", "FilterClose",
+                              "FilterContextFreed", "Start", "Stop"}));
+}
+
 } // namespace
 } // namespace fake

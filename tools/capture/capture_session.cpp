@@ -158,6 +158,19 @@ StreamCounters CaptureSession::Counters() {
     return counters;
 }
 
+NTSTATUS CaptureSession::Replug() {
+    system_->Unplug();
+    ClosePin();
+    filter_.reset();
+    system_->Remove();
+    NTSTATUS status = system_->Replug();
+    if (!NT_SUCCESS(status)) {
+        return status;
+    }
+    filter_ = system_->OpenFilter(&status);
+    return status;
+}
+
 imaging::RgbImage PictureFromFrame(const uint8_t* data, const KS_VIDEOINFOHEADER& videoInfo) {
     const int width = videoInfo.bmiHeader.biWidth;
     const int height = std::abs(videoInfo.bmiHeader.biHeight);

@@ -79,6 +79,10 @@ public:
     void ClosePin();
     // Closes pin and filter, stops and removes the device.
     void Close();
+    // The camera pulled out and plugged in again: the pin and the filter close (after the
+    // surprise removal when the cable is still in), the device is removed, the camera comes
+    // back as a new device and its filter opens. No pin yet; the scene is the camera's own.
+    NTSTATUS Replug();
 
     StreamCounters Counters();
 

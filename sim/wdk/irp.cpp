@@ -354,7 +354,7 @@ VOID IoCompleteRequest(PIRP irp, CCHAR) {
         sim::VerifierFail("IoCompleteRequest of IRP %p with status STATUS_PENDING",
                           static_cast<void*>(irp));
     }
-    if (irp->CancelRoutine != nullptr) {
+    if (__atomic_load_n(&irp->CancelRoutine, __ATOMIC_SEQ_CST) != nullptr) {
         sim::VerifierFail("IoCompleteRequest of IRP %p with its cancel routine still set",
                           static_cast<void*>(irp));
     }

@@ -70,6 +70,7 @@ NTSTATUS Acquisition::Start(ColorState* colorState, ULONG width, ULONG height) {
     InterlockedExchange(&framesRead_, 0);
     InterlockedExchange(&readFailures_, 0);
     InterlockedExchange(&framesConverted_, 0);
+    convertedNumber_ = 0;
     StoreTime(&conversionTime_, 0);
     slots_.ResetDropped();
 
@@ -177,6 +178,7 @@ BOOLEAN Acquisition::ConvertReady() {
             StoreTime(&conversionTime_, LoadTime(&conversionTime_) + elapsed);
         }
         InterlockedIncrement(&framesConverted_);
+        convertedNumber_ = slotNumbers_[slot];
         converted = TRUE;
     }
     slots_.EndConvert(slot);
@@ -220,7 +222,8 @@ VOID Acquisition::ReadLoop() {
         if (read) {
             // Counted before the frame is offered: a process routine that finds it ready
             // must not find the stream still without frames.
-            InterlockedIncrement(&framesRead_);
+            // The slot's lock orders the number before the slot becomes ready.
+            slotNumbers_[slot] = static_cast<ULONG>(InterlockedIncrement(&framesRead_));
             slots_.EndFill(slot, TRUE);
             if (device_->Traits().stopChecksRunFlag && ReadInterlocked(&runFlag_) == 0) {
                 break;

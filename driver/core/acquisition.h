@@ -73,6 +73,9 @@ public:
     BOOLEAN BeginProcessing();
     BOOLEAN ConvertReady();
     const UCHAR* RgbFrame() const { return rgbBuffer_; }
+    // The number of the raw frame in the RGB frame buffer, counted from 1 since the start;
+    // 0 before the first conversion. The process routine's, like the buffer.
+    ULONG ConvertedFrameNumber() const { return convertedNumber_; }
     VOID ProcessingDone();
 
     ULONG FramesRead() const;
@@ -108,6 +111,9 @@ private:
     RawSlots slots_;
     PUCHAR rawBuffers_[RawSlots::kSlotCount] = {};
     ULONG rawFrameSize_ = 0;
+    // The frame number of each slot's frame, written by the thread while it fills the slot.
+    ULONG slotNumbers_[RawSlots::kSlotCount] = {};
+    ULONG convertedNumber_ = 0;
     volatile LONG runFlag_ = 0;
     volatile LONG framesRead_ = 0;
     volatile LONG readFailures_ = 0;

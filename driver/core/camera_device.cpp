@@ -28,7 +28,6 @@ VOID CameraDevice::SetColorState(ColorState* colorState) {
 }
 
 VOID CameraDevice::NotifyFrame() {
-    InterlockedIncrement(&framesNotified_);
     // The pin registers itself while acquired, before the acquisition thread starts.
     if (openPin_ != nullptr) {
         openPin_->AttemptProcessing();

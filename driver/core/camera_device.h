@@ -42,11 +42,6 @@ public:
 
     // A raw frame is ready: asks the open pin to process.
     virtual VOID NotifyFrame();
-    // Frames notified since the last reset: the number the next delivered frame carries.
-    ULONG FramesNotified() const {
-        return static_cast<ULONG>(ReadInterlocked(&framesNotified_));
-    }
-    VOID ResetFramesNotified() { InterlockedExchange(&framesNotified_, 0); }
     // Programs the camera for streaming and sets the raw frame geometry. Sensor writes are
     // not checked; the result reports whether the frame size and the start command reached
     // the camera.
@@ -184,7 +179,6 @@ private:
     CommandChannel commands_;   // the register and control command area and its lock
     CommandPacket framePacket_; // the per-frame frame request
     volatile LONG exclusiveClaim_ = 0;
-    volatile LONG framesNotified_ = 0;
     volatile LONG removed_ = 0;
     ULONG openPins_ = 0; // under pinCountLock_
     KSPIN_LOCK pinCountLock_;

@@ -35,8 +35,6 @@ struct CameraModelTraits {
     // Once a stop has begun, the thread offers no frame it still read and the process routine
     // converts none.
     BOOLEAN stopChecksRunFlag = FALSE;
-    // Delivered frames carry their number since the stream started in a KS_FRAME_INFO.
-    BOOLEAN framesNumbered = FALSE;
     ColorStateTraits colorState = {};
 };
 

@@ -210,7 +210,6 @@ NTSTATUS CapturePin::StartStreaming() {
     }
     device_->SetBayerPhase(device_->BaseBayerPhase());
     colorState->SetBayerPhase(device_->BayerPhase());
-    device_->ResetFramesNotified();
 
     const CameraSettings& settings = device_->Settings();
     rgbWidth_ = NonNegative(settings.RoiW);
@@ -218,6 +217,7 @@ NTSTATUS CapturePin::StartStreaming() {
     outputWidth_ = AtMost(NonNegative(settings.OutputWidth), rgbWidth_);
     outputHeight_ = AtMost(NonNegative(settings.OutputHeight), rgbHeight_);
     undelivered_ = FALSE;
+    deliveredInStream_ = 0;
     const NTSTATUS status = acquisition_->Start(colorState, rgbWidth_, rgbHeight_);
     if (NT_SUCCESS(status)) {
         runState_ = 2;
@@ -293,13 +293,6 @@ BOOLEAN CapturePin::Deliver(PKSSTREAM_POINTER streamPointer) {
     if (clock_ != nullptr) {
         header->PresentationTime.Time = clock_->GetTime();
         header->OptionsFlags = KSSTREAM_HEADER_OPTIONSF_TIMEVALID | KSSTREAM_HEADER_OPTIONSF_DURATIONVALID;
-        if (device_->Traits().framesNumbered &&
-            header->Size >= sizeof(KSSTREAM_HEADER) + sizeof(KS_FRAME_INFO)) {
-            auto* info = reinterpret_cast<PKS_FRAME_INFO>(header + 1);
-            info->ExtendedHeaderSize = sizeof(KS_FRAME_INFO);
-            info->PictureNumber = device_->FramesNotified();
-            info->DropCount = 0;
-        }
     } else {
         header->PresentationTime.Time = 0;
     }
@@ -323,6 +316,16 @@ BOOLEAN CapturePin::Deliver(PKSSTREAM_POINTER streamPointer) {
     CopyFrameToClient(rgb, layout, orientation, streamPointer->OffsetOut.Data);
     header->DataUsed = imageBytes;
     InterlockedIncrement(&framesDelivered_);
+    ++deliveredInStream_;
+    // Each raw frame is delivered at most once, so every raw frame up to this one that was
+    // not delivered was overwritten before its conversion or found no client frame queued.
+    if (header->Size >= sizeof(KSSTREAM_HEADER) + sizeof(KS_FRAME_INFO)) {
+        const ULONG number = acquisition_->ConvertedFrameNumber();
+        auto* info = reinterpret_cast<PKS_FRAME_INFO>(header + 1);
+        info->ExtendedHeaderSize = sizeof(KS_FRAME_INFO);
+        info->PictureNumber = number;
+        info->DropCount = number - deliveredInStream_;
+    }
     return TRUE;
 }
 

@@ -77,6 +77,7 @@ private:
     ULONG outputHeight_ = 0;
     // The RGB frame holds a picture no client frame has carried yet (process routine only).
     BOOLEAN undelivered_ = FALSE;
+    ULONG deliveredInStream_ = 0; // frames delivered since the stream started
     volatile LONG framesDelivered_ = 0;
     volatile LONG framesTooSmall_ = 0;
 };

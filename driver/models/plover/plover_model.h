@@ -42,7 +42,6 @@ constexpr CameraModelTraits MakeTraits() {
     traits.rawFrameIsRegion = TRUE;
     traits.cancelReadsOnStop = TRUE;
     traits.stopChecksRunFlag = TRUE;
-    traits.framesNumbered = TRUE;
     return traits;
 }
 constexpr CameraModelTraits kTraits = MakeTraits();

@@ -125,6 +125,57 @@ TEST_F(ZynCapture, SettingsPersistInTheRegistryFile) {
     EXPECT_NE(run.out.find("flipped as set"), std::string::npos) << run.out;
 }
 
+TEST_F(ZynCapture, ReplugsKeepTheStoredSettingsAndFrameInfoNumbersEachStream) {
+    const std::string info = (dir_ / "frames.csv").string();
+    const ToolRun run = Capture("--frames 7 --every 3 --raw --unpaced --replug-after 3 "
+                                "--set brightness=300 --region 8,16,1004,600 --frame-info " +
+                                info + " --out " + dir_.string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("frames delivered        7\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("replugs                 2\n"), std::string::npos) << run.out;
+    // The settings of the last device, which only the registry gave it.
+    EXPECT_NE(run.out.find("--width 1004 --height 600"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("--brightness 300"), std::string::npos) << run.out;
+    for (const char* name : {"frame-0000.png", "frame-0003.png", "frame-0006.png"}) {
+        imaging::RgbImage picture;
+        std::string error;
+        ASSERT_TRUE(imaging::ReadPng((dir_ / name).string(), picture, error)) << error;
+        EXPECT_EQ(picture.width, 1000) << name;
+        EXPECT_EQ(picture.height, 600) << name;
+    }
+
+    // A line per frame; each replug starts a new stream, numbered from 1 again, and within a
+    // stream every frame is either delivered or counted as dropped.
+    std::ifstream file(info);
+    std::string line;
+    long long lines = 0, drops = 0, lastNumber = 0, lastDrops = 0, lastTime = -1;
+    const std::regex row("([0-9]+),([0-9]+),([0-9]+),([0-9]+)");
+    while (std::getline(file, line)) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, row)) << line;
+        EXPECT_EQ(std::stoll(m[1]), lines);
+        const long long number = std::stoll(m[2]), dropCount = std::stoll(m[3]);
+        const long long inStream = lines % 3 + 1;
+        if (inStream == 1) {
+            drops += lastDrops;
+            lastNumber = lastDrops = 0;
+            lastTime = -1; // and a new pin with its clock
+        }
+        EXPECT_GT(number, lastNumber) << line;
+        EXPECT_GE(dropCount, lastDrops) << line;
+        EXPECT_EQ(number - dropCount, inStream) << line;
+        EXPECT_GT(std::stoll(m[4]), lastTime) << line;
+        lastNumber = number;
+        lastDrops = dropCount;
+        lastTime = std::stoll(m[4]);
+        ++lines;
+    }
+    EXPECT_EQ(lines, 7);
+    EXPECT_NE(run.out.find("frames dropped          " + std::to_string(drops + lastDrops) + "\n"),
+              std::string::npos)
+        << run.out;
+}
+
 TEST_F(ZynCapture, BadInputGetsOneLineAndAFailingStatus) {
     const std::string out = " --out " + dir_.string();
     for (const std::string& arguments : std::vector<std::string>{
@@ -132,7 +183,8 @@ TEST_F(ZynCapture, BadInputGetsOneLineAndAFailingStatus) {
           "--set no_such_setting=1", "--set exposure=abc", "--set exposure", "--set exposure=1,2",
           "--scene " + (dir_ / "missing.png").string(), "--model kestrel",
              "--trigger-every -5", "--frames 1 --unpaced --set region=0,0,8000,8000,9,9",
-             "--frames many"}) {
+             "--frames many", "--replug-after -1",
+             "--frame-info " + (dir_ / "missing" / "frames.csv").string()}) {
         SCOPED_TRACE(arguments);
         const ToolRun run = Capture(arguments + out);
         EXPECT_NE(run.status, 0);

@@ -5,6 +5,7 @@
 //               [--scene bars|gradient|FILE.png] [--set NAME=VALUE ...]
 //               [--region X,Y,W,H[,SUBSAMPLE]] [--registry FILE]
 //               [--trigger-every MS] [--unpaced] [--command-log FILE]
+//               [--frame-info FILE] [--replug-after N]
 #include <CLI/CLI.hpp>
 #include <unistd.h>
 
@@ -54,6 +55,8 @@ struct Options {
     long long triggerEvery = 0;
     bool unpaced = false;
     std::string commandLog;
+    std::string frameInfo;
+    long long replugAfter = 0;
 };
 
 bool ParseNumber(const std::string& text, long long* value) {
@@ -308,6 +311,9 @@ int Capture(const Options& options) {
     if (options.triggerEvery < 0 || options.triggerEvery > 3600000) {
         throw Failure{"--trigger-every must be a period of 1 to 3600000 ms", 2};
     }
+    if (options.replugAfter < 0) {
+        throw Failure{"--replug-after must be a number of frames", 2};
+    }
     std::vector<Setting> settings;
     for (const std::string& assignment : options.sets) {
         settings.push_back(ParseSetting(assignment));
@@ -343,6 +349,13 @@ int Capture(const Options& options) {
     if (fsError) {
         throw Failure{"--out " + options.out + ": " + fsError.message()};
     }
+    std::ofstream frameInfo;
+    if (!options.frameInfo.empty()) {
+        frameInfo.open(options.frameInfo);
+        if (!frameInfo) {
+            throw Failure{"--frame-info " + options.frameInfo + ": cannot write it"};
+        }
+    }
     if (!options.registry.empty()) {
         std::string error;
         if (!sim::registry::UseFile(options.registry, &error)) {
@@ -368,24 +381,34 @@ int Capture(const Options& options) {
               zyn::tools::SetValue(session->filter(), CAMPROP_EXTRIGGER, 1));
     }
 
-    NTSTATUS status = session->CreatePin();
-    if (!NT_SUCCESS(status)) {
-        throw Failure{std::string("the capture pin was not created: ") + sim::StatusName(status)};
-    }
-    status = session->SetState(KSSTATE_RUN);
-    if (!NT_SUCCESS(status)) {
-        throw Failure{std::string("the capture pin did not run: ") + sim::StatusName(status)};
-    }
+    std::unique_ptr<TriggerPulses> trigger;
+    const auto runPin = [&] {
+        NTSTATUS status = session->CreatePin();
+        if (!NT_SUCCESS(status)) {
+            throw Failure{std::string("the capture pin was not created: ") +
+                          sim::StatusName(status)};
+        }
+        status = session->SetState(KSSTATE_RUN);
+        if (!NT_SUCCESS(status)) {
+            throw Failure{std::string("the capture pin did not run: ") + sim::StatusName(status)};
+        }
+        if (options.triggerEvery > 0) {
+            trigger = std::make_unique<TriggerPulses>(
+                session->camera(), std::chrono::milliseconds(options.triggerEvery));
+        }
+    };
+    runPin();
     // From here the camera streams; what went before was its set-up.
     const Clock::time_point started = Clock::now();
 
     const bool terminal = isatty(STDOUT_FILENO) != 0;
     FileWriter writer;
-    std::unique_ptr<TriggerPulses> trigger;
-    if (options.triggerEvery > 0) {
-        trigger = std::make_unique<TriggerPulses>(session->camera(),
-                                                  std::chrono::milliseconds(options.triggerEvery));
-    }
+    // The driver counts per stream; a replug starts a new one.
+    zyn::capture::StreamCounters earlier;
+    long long earlierDrops = 0;
+    long long streamDrops = 0;
+    long long replugs = 0;
+    NTSTATUS status;
     // Without a frame for this long the camera is taken for gone.
     const auto patience = std::chrono::seconds(10) + std::chrono::milliseconds(options.triggerEvery) +
                           std::chrono::milliseconds(session->device().Globals().Timeout());
@@ -431,6 +454,17 @@ int Capture(const Options& options) {
                     }
                 }
             }
+            if (const KS_FRAME_INFO* info = frame->frameInfo();
+                info != nullptr && info->ExtendedHeaderSize >= sizeof(KS_FRAME_INFO)) {
+                streamDrops = info->DropCount;
+                if (frameInfo.is_open()) {
+                    frameInfo << delivered << ',' << info->PictureNumber << ','
+                              << info->DropCount << ','
+                              << frame->header().PresentationTime.Time << '\n';
+                }
+            } else if (frameInfo.is_open()) {
+                frameInfo << delivered << ",,," << frame->header().PresentationTime.Time << '\n';
+            }
             if (delivered == 0) {
                 first = now;
             }
@@ -439,6 +473,28 @@ int Capture(const Options& options) {
             status = session->Requeue(std::move(frame));
             if (status != STATUS_PENDING) {
                 throw Failure{std::string("a client frame was refused: ") + sim::StatusName(status)};
+            }
+            if (options.replugAfter > 0 && delivered % options.replugAfter == 0 &&
+                delivered < options.frames) {
+                // The camera comes back as a new device with the settings its driver stored
+                // when the old one closed; only the scene in front of it is the tool's.
+                trigger.reset();
+                const zyn::capture::StreamCounters counters = session->Counters();
+                earlier.framesRead += counters.framesRead;
+                earlier.readTimeouts += counters.readTimeouts;
+                earlierDrops += streamDrops;
+                streamDrops = 0;
+                status = session->Replug();
+                if (!NT_SUCCESS(status)) {
+                    throw Failure{std::string("the camera did not come back after its replug: ") +
+                                  sim::StatusName(status)};
+                }
+                if (sessionOptions.scene != nullptr) {
+                    session->camera().SetScene(*sessionOptions.scene);
+                }
+                runPin();
+                ++replugs;
+                last = Clock::now();
             }
         }
         if (terminal && (now - lastProgress > std::chrono::milliseconds(100) || delivered == options.frames)) {
@@ -462,6 +518,12 @@ int Capture(const Options& options) {
     session.reset();
 
     std::string failure = writer.Finish();
+    if (frameInfo.is_open()) {
+        frameInfo.close();
+        if (!frameInfo && failure.empty()) {
+            failure = "cannot write " + options.frameInfo;
+        }
+    }
     if (!options.commandLog.empty()) {
         std::ofstream file(options.commandLog);
         sim::camera::WriteCommandLog(file, log);
@@ -484,12 +546,14 @@ int Capture(const Options& options) {
         std::printf("\n");
     }
     std::printf("frames delivered        %lld\n", delivered);
-    std::printf("frames read by driver   %u\n", counters.framesRead);
-    // Raw frames that never reached the client: overwritten in the driver, or converted while
-    // no client frame was waiting.
-    std::printf("frames dropped          %lld\n",
-                std::max(0LL, static_cast<long long>(counters.framesRead) - delivered));
-    std::printf("read timeouts           %u\n", counters.readTimeouts);
+    std::printf("frames read by driver   %u\n", earlier.framesRead + counters.framesRead);
+    // Raw frames that never reached the client before the last one delivered, as the driver
+    // counted them: overwritten in the driver, or converted while no client frame was waiting.
+    std::printf("frames dropped          %lld\n", earlierDrops + streamDrops);
+    std::printf("read timeouts           %u\n", earlier.readTimeouts + counters.readTimeouts);
+    if (options.replugAfter > 0) {
+        std::printf("replugs                 %lld\n", replugs);
+    }
     std::printf("mean frames per second  %.1f\n", seconds > 0 ? (delivered - 1) / seconds : 0.0);
     std::printf("mean conversion time    %.2f ms\n", counters.meanConversionMs);
     if (!written.empty()) {
@@ -534,6 +598,11 @@ int main(int argc, char** argv) {
     app.add_flag("--unpaced", options.unpaced, "the camera sends frames as fast as asked");
     app.add_option("--command-log", options.commandLog,
                    "write every command packet the camera received to FILE");
+    app.add_option("--frame-info", options.frameInfo,
+                   "write a CSV line per delivered frame: index, picture number, drop count, "
+                   "presentation time (100 ns)");
+    app.add_option("--replug-after", options.replugAfter,
+                   "unplug and replug the camera after every N delivered frames");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& help) {

@@ -15,6 +15,7 @@ Device::~Device() {
     if (pnpState_ != PnpState::Removed) {
         Remove();
     }
+    sim::lock_order::ForgetRange(&mutex_, sizeof mutex_);
 }
 
 Device* Device::FromKs(PKSDEVICE device, const char* call) {

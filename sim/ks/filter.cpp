@@ -238,6 +238,7 @@ Filter::~Filter() {
     if (!pins_.empty()) {
         VerifierFail("filter deleted with %zu pin(s) open", pins_.size());
     }
+    sim::lock_order::ForgetRange(&control_, sizeof control_);
 }
 
 PDEVICE_OBJECT Filter::deviceObject() { return device()->ks()->FunctionalDeviceObject; }

@@ -159,6 +159,7 @@ Pin::Pin(Filter& filter, ULONG pinId, const KSPIN_CONNECT& connect, const KSDATA
 Pin::~Pin() {
     StopWorker();
     bag_.FreeAll();
+    sim::lock_order::ForgetRange(&processingMutex_, sizeof processingMutex_);
 }
 
 Pin* Pin::FromKs(PKSPIN pin, const char* call) {

@@ -4,9 +4,9 @@
 // verifier failure naming both acquisition sites, whether or not that run deadlocked.
 //
 // Locks are told apart per instance. A lock is born when it is initialised (or first taken,
-// when it never was) and dies when the pool block holding it is freed or a lock is initialised
-// at its address again; its recorded orders die with it, so a new lock at a recycled address
-// starts with none.
+// when it never was) and dies when the pool block or the class-driver object holding it goes
+// or a lock is initialised at its address again; its recorded orders die with it, so a new lock
+// at a recycled address starts with none.
 #pragma once
 
 #include <cstddef>

@@ -179,6 +179,11 @@ std::chrono::nanoseconds Camera::ExposureTime() const {
     return ScaledLocked(sensor_->Timing().exposureTime);
 }
 
+SensorTiming Camera::Timing() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sensor_->Timing();
+}
+
 FrameGeometry Camera::Geometry() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return GeometryLocked();

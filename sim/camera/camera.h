@@ -13,9 +13,10 @@
 //     unpaced); trigger mode (board register 11 equal to the model's trigger value): a trigger
 //     pulse was taken and the exposure time has passed since it.
 // The frame period and exposure time are what the sensor registers program, scaled so that the
-// full window at the default exposure takes the pacing interval (CameraOptions).
+// full window at the shortest exposure takes the pacing interval (CameraOptions).
 // The frame is rendered at that moment from the scene and the registers then in effect
-// (levels scaled by the programmed exposure and gain relative to the defaults), and
+// (levels scaled by the programmed exposure and gain relative to the shortest exposure at gain
+// code 0, what a driver with fresh settings programs), and
 // holds frameBytes (board registers 0 to 3) bytes: the picture, then zero padding. A byte count
 // of 0 serves the request with nothing. CMD_READS_QUEUED without an armed board is ignored.
 //
@@ -116,6 +117,8 @@ public:
     // As the sensor registers program them, on the camera's clock (0 when unpaced).
     std::chrono::nanoseconds FramePeriod() const;
     std::chrono::nanoseconds ExposureTime() const;
+    // The same in nominal frame periods, with the level scale; meaningful unpaced too.
+    SensorTiming Timing() const;
 
     // What the camera believes: the read-out its registers program and the frame byte count.
     FrameGeometry Geometry() const;

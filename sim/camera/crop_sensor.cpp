@@ -24,10 +24,10 @@ struct NominalTiming {
     double exposureLines;
 };
 
-// The full window at the default exposure, as the camera start and exposure program it.
+// The full window at the shortest exposure, as the camera start and exposure program it.
 NominalTiming Nominal(Model model) {
-    return model == Model::Heron ? NominalTiming{2047 + 320, (2448 + 464) * 3 / 2, 2048}
-                                 : NominalTiming{1535 + 281, (2048 + 208) * 3 / 2, 1561};
+    return model == Model::Heron ? NominalTiming{2047 + 320, (2448 + 464) * 3 / 2, 1}
+                                 : NominalTiming{1535 + 281, (2048 + 208) * 3 / 2, 1};
 }
 
 } // namespace

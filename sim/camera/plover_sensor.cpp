@@ -14,10 +14,10 @@ constexpr int kLineBlankingNominal = PloverSensor::kLineBlanking;
 // (high nibble).
 enum : uint32_t { kX = 22, kXY = 23, kY = 24, kW = 25, kWH = 26, kH = 27, kLineLow = 126, kLineHigh = 127 };
 
-// The full window at the default exposure (960) and gain (40: v 2052, c 21).
+// The full window at the shortest exposure, gain code 0 (v 4096, c 0).
 constexpr double kNominalFrameLines = 1048 + 92;
 constexpr double kNominalLineLength = 1328 + kLineBlankingNominal;
-constexpr double kDefaultExposure = 960;
+constexpr double kDefaultExposure = 1;
 
 double Gain(int fine, int coarse) {
     return std::pow(2.0, coarse / 21.0) * 4096.0 / fine;
@@ -74,7 +74,7 @@ SensorTiming PloverSensor::Timing() const {
     const double nominalFrame = kNominalFrameLines * kNominalLineLength;
     t.framePeriod = frameLines * lineLength / nominalFrame;
     t.exposureTime = (frameLines - shutter) * lineLength / nominalFrame;
-    t.brightness = (frameLines - shutter) / kDefaultExposure * Gain(fine, r(0x1E)) / Gain(2052, 21);
+    t.brightness = (frameLines - shutter) / kDefaultExposure * Gain(fine, r(0x1E)) / Gain(4096, 0);
     return t;
 }
 

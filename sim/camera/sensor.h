@@ -27,7 +27,8 @@ bool DecodeSensorWrite(Model model, const uint8_t* packet, SensorWrite& write);
 struct SensorTiming {
     double framePeriod = 1;
     double exposureTime = 0;
-    // Signal relative to the default exposure and gain; exactly 1 at the defaults, and 1 while
+    // Signal relative to the exposure and gain a driver with fresh settings programs (the
+    // shortest exposure, gain code 0); exactly 1 at the defaults, and 1 while
     // the exposure registers are not yet programmed (a sensor just out of reset).
     double brightness = 1;
 };

@@ -40,7 +40,7 @@ SensorTiming TernSensor::Timing() const {
     t.framePeriod = std::max(lines, static_cast<double>(kFrameLines)) / kFrameLines;
     t.exposureTime = lines / kFrameLines;
     if (lines > 0) {
-        t.brightness = lines / kDefaultExposure * (kDefaultGain + gain) / (2.0 * kDefaultGain);
+        t.brightness = lines / kDefaultExposure * (1 + gain / 512.0);
     }
     return t;
 }

@@ -18,8 +18,8 @@ public:
     static constexpr unsigned kIndexBits = 10;
     static constexpr uint32_t kRegisterCount = 1024;
     static constexpr int kFrameLines = 1069;
-    static constexpr int kDefaultExposure = 64;
-    static constexpr int kDefaultGain = 512;
+    // What a driver with fresh settings programs: the shortest exposure, gain code 0.
+    static constexpr int kDefaultExposure = 8;
 
     static constexpr uint32_t DataMask(uint32_t index) {
         return index < 256 ? 0x3F : index < 384 ? 0xFFFF : 0x3FFFFF;

@@ -35,7 +35,7 @@ struct PendingTransfer {
     bool busy = false;      // the bus thread is copying into it outside the lock
     bool cancelled = false; // cancelled while busy
     Clock::time_point readyAt{};
-    std::optional<TransferFault> fault;
+    std::optional<TransferFault> fault{};
 };
 
 struct Endpoint {

@@ -19,15 +19,18 @@ using std::chrono::milliseconds;
 // A bus-like reader on its own thread, woken by the data-ready callback, against a paced
 // camera on real time and a commanding thread.
 TEST(Threads, PacedFramesReachAReaderWokenByTheCallback) {
+    // Declared before the camera so that they outlive its pacing thread, which may still
+    // call back while the camera is being destroyed.
+    std::mutex mutex;
+    std::condition_variable wake;
+    int signals = 0;
+
     CameraOptions options;
     options.frameInterval = milliseconds(2);
     Camera camera(Model::Heron, options);
     constexpr uint32_t kBytes = 64 * 1024;
     camera.PrepareStreaming(kBytes);
 
-    std::mutex mutex;
-    std::condition_variable wake;
-    int signals = 0;
     camera.SetDataReadyCallback([&] {
         std::lock_guard<std::mutex> lock(mutex);
         ++signals;

@@ -1,8 +1,10 @@
 #include "sim/camera/camera.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
+#include "sim/camera/exposure_levels.h"
 #include "sim/camera/frame_render.h"
 #include "sim/camera/scene_fit.h"
 #include "sim/camera/usb_descriptors.h"
@@ -32,7 +34,8 @@ Camera::Camera(Model model, CameraOptions options)
       sensor_(MakeSensor(model)),
       memory_(kMemorySize),
       scene_(std::make_shared<const imaging::RgbImage>(
-          imaging::ColorBars(info_.sensorWidth, info_.sensorHeight))) {
+          imaging::ColorBars(info_.sensorWidth, info_.sensorHeight))),
+      noiseSeed_(options.noiseSeed) {
     for (uint32_t a = 0; a < kMemorySize; ++a) {
         memory_[a] = MemoryPattern(a);
     }
@@ -139,10 +142,14 @@ bool Camera::FireTrigger() {
     if (!TriggerModeLocked()) {
         return false;
     }
-    triggerTaken_ = true;
+    if (!triggerTaken_) {
+        triggerTaken_ = true;
+        triggerDue_ = NowLocked() + ScaledLocked(sensor_->Timing().exposureTime);
+    }
     if (ServeLocked()) {
         NotifyDataReady(lock);
     }
+    wake_.notify_all();
     return true;
 }
 
@@ -162,6 +169,21 @@ std::chrono::nanoseconds Camera::Now() const {
     return NowLocked();
 }
 
+std::chrono::nanoseconds Camera::FramePeriod() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ScaledLocked(sensor_->Timing().framePeriod);
+}
+
+std::chrono::nanoseconds Camera::ExposureTime() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ScaledLocked(sensor_->Timing().exposureTime);
+}
+
+SensorTiming Camera::Timing() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sensor_->Timing();
+}
+
 FrameGeometry Camera::Geometry() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return GeometryLocked();
@@ -170,23 +192,35 @@ FrameGeometry Camera::Geometry() const {
 std::vector<uint8_t> Camera::ExpectedFrame() const {
     std::shared_ptr<const imaging::RgbImage> scene;
     FrameGeometry geometry;
+    double brightness = 1;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         scene = scene_;
         geometry = GeometryLocked();
+        brightness = sensor_->Timing().brightness;
     }
-    return RenderRawFrame(*scene, geometry);
+    std::vector<uint8_t> frame = RenderRawFrame(*scene, geometry);
+    if (brightness != 1) {
+        ScaleLevels(frame.data(), frame.size(), brightness, 0, nullptr);
+    }
+    return frame;
 }
 
 imaging::RgbImage Camera::ExpectedView() const {
     std::shared_ptr<const imaging::RgbImage> scene;
     FrameGeometry geometry;
+    double brightness = 1;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         scene = scene_;
         geometry = GeometryLocked();
+        brightness = sensor_->Timing().brightness;
     }
-    return RenderView(*scene, geometry);
+    imaging::RgbImage view = RenderView(*scene, geometry);
+    if (brightness != 1) {
+        ScaleLevels(view.pixels.data(), view.pixels.size(), brightness, 0, nullptr);
+    }
+    return view;
 }
 
 CameraStatus Camera::Status() const {
@@ -400,7 +434,7 @@ bool Camera::ServeLocked() {
     }
     const std::chrono::nanoseconds now = NowLocked();
     if (TriggerModeLocked()) {
-        if (!triggerTaken_) {
+        if (!triggerTaken_ || now < triggerDue_) {
             return false;
         }
         triggerTaken_ = false;
@@ -431,19 +465,43 @@ std::vector<uint8_t> Camera::PictureLocked(const FrameGeometry& geometry) {
                       last.flipped == geometry.flipped && last.phase == geometry.phase &&
                       last.width == geometry.width && last.lines == geometry.lines &&
                       last.pitch == geometry.pitch && last.frameBytes == geometry.frameBytes;
+    const double brightness = sensor_->Timing().brightness;
     if (!same) {
         renderedPicture_ = RenderPicture(*scene_, geometry);
         renderedScene_ = scene_;
         renderedGeometry_ = geometry;
+        exposedPicture_.clear();
     }
-    return renderedPicture_;
+    // The default exposure and gain leave the picture as rendered; another setting costs one
+    // table pass when it changes, and noise one pass per frame.
+    if (brightness != 1 && (exposedPicture_.empty() || brightness != renderedBrightness_)) {
+        exposedPicture_ = renderedPicture_;
+        ScaleLevels(exposedPicture_.data(), exposedPicture_.size(), brightness, 0, nullptr);
+    }
+    renderedBrightness_ = brightness;
+    std::vector<uint8_t> picture = brightness != 1 ? exposedPicture_ : renderedPicture_;
+    if (options_.noise > 0) {
+        ScaleLevels(picture.data(), picture.size(), 1, options_.noise, &noiseSeed_);
+    }
+    return picture;
+}
+
+std::chrono::nanoseconds Camera::ScaledLocked(double nominalFrames) const {
+    return std::chrono::nanoseconds(
+        std::llround(static_cast<double>(options_.frameInterval.count()) * nominalFrames));
 }
 
 std::optional<std::chrono::nanoseconds> Camera::PacingDeadlineLocked() const {
+    if (TriggerModeLocked()) {
+        if (triggerTaken_ && triggerDue_ > NowLocked()) {
+            return triggerDue_;
+        }
+        return std::nullopt;
+    }
     if (options_.frameInterval.count() <= 0 || !lastFrame_) {
         return std::nullopt;
     }
-    return *lastFrame_ + options_.frameInterval;
+    return *lastFrame_ + ScaledLocked(sensor_->Timing().framePeriod);
 }
 
 void Camera::NotifyDataReady(std::unique_lock<std::mutex>& lock) {

@@ -9,10 +9,14 @@
 //   - the camera was started (CMD_START_CONTROL with byte 1 non-zero) and the sensor streams
 //     (Tern: out of reset; Heron, Egret: powered and released by CMD_SENSOR_CONTROL 0x20 and
 //     0x60);
-//   - free-running: the frame interval has passed since the previous frame (at once when
+//   - free-running: the frame period has passed since the previous frame (at once when
 //     unpaced); trigger mode (board register 11 equal to the model's trigger value): a trigger
-//     pulse was taken.
-// The frame is rendered at that moment from the scene and the registers then in effect, and
+//     pulse was taken and the exposure time has passed since it.
+// The frame period and exposure time are what the sensor registers program, scaled so that the
+// full window at the shortest exposure takes the pacing interval (CameraOptions).
+// The frame is rendered at that moment from the scene and the registers then in effect
+// (levels scaled by the programmed exposure and gain relative to the shortest exposure at gain
+// code 0, what a driver with fresh settings programs), and
 // holds frameBytes (board registers 0 to 3) bytes: the picture, then zero padding. A byte count
 // of 0 serves the request with nothing. CMD_READS_QUEUED without an armed board is ignored.
 //
@@ -60,6 +64,9 @@ struct CameraOptions {
     std::chrono::nanoseconds frameInterval = kFrameInterval30;
     // Camera time stands at 0 and moves only by AdvanceTime; no pacing thread is started.
     bool manualTime = false;
+    // Sensor noise: each lit sample moves by up to this many levels, from a seeded sequence.
+    int noise = 0;
+    uint32_t noiseSeed = 1;
 };
 
 struct CameraStatus {
@@ -107,10 +114,16 @@ public:
     // Moves manual time on and serves a request that falls due; no effect on real time.
     void AdvanceTime(std::chrono::nanoseconds step);
     std::chrono::nanoseconds Now() const;
+    // As the sensor registers program them, on the camera's clock (0 when unpaced).
+    std::chrono::nanoseconds FramePeriod() const;
+    std::chrono::nanoseconds ExposureTime() const;
+    // The same in nominal frame periods, with the level scale; meaningful unpaced too.
+    SensorTiming Timing() const;
 
     // What the camera believes: the read-out its registers program and the frame byte count.
     FrameGeometry Geometry() const;
-    // The frame the camera would send now, and the picture it shows before the colour filter.
+    // The frame the camera would send now, and the picture it shows before the colour filter
+    // (without noise).
     std::vector<uint8_t> ExpectedFrame() const;
     imaging::RgbImage ExpectedView() const;
     CameraStatus Status() const;
@@ -150,6 +163,7 @@ private:
     bool AnswerLocked(const CommandRecord& command, const uint8_t* result, size_t length);
     bool ServeLocked();
     std::optional<std::chrono::nanoseconds> PacingDeadlineLocked() const;
+    std::chrono::nanoseconds ScaledLocked(double nominalFrames) const;
     std::vector<uint8_t> PictureLocked(const FrameGeometry& geometry);
     void NotifyDataReady(std::unique_lock<std::mutex>& lock);
     void PacingLoop();
@@ -171,6 +185,10 @@ private:
     std::shared_ptr<const imaging::RgbImage> renderedScene_;
     FrameGeometry renderedGeometry_;
     std::vector<uint8_t> renderedPicture_;
+    double renderedBrightness_ = 1;
+    std::vector<uint8_t> exposedPicture_; // renderedPicture_ at renderedBrightness_
+    uint32_t noiseSeed_ = 1;
+    std::chrono::nanoseconds triggerDue_{0}; // the taken pulse's frame leaves then
     std::function<void()> dataReady_;
     std::chrono::nanoseconds manualNow_{0};
     std::optional<std::chrono::nanoseconds> lastFrame_;

@@ -1,6 +1,7 @@
 #include "sim/camera/crop_sensor.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace sim::camera {
 namespace {
@@ -15,6 +16,18 @@ Span Clip(int start, int length, int size) {
     const int begin = std::min(start, size);
     const int end = std::min(start + length, size);
     return {begin, end - begin};
+}
+
+struct NominalTiming {
+    double frameLines;
+    double lineLength;
+    double exposureLines;
+};
+
+// The full window at the shortest exposure, as the camera start and exposure program it.
+NominalTiming Nominal(Model model) {
+    return model == Model::Heron ? NominalTiming{2047 + 320, (2448 + 464) * 3 / 2, 1}
+                                 : NominalTiming{1535 + 281, (2048 + 208) * 3 / 2, 1};
 }
 
 } // namespace
@@ -51,6 +64,33 @@ void CropSensor::TakeEffect() {
     for (size_t i = 0; i < active_.window.size(); ++i) {
         active_.window[i] = registers_[kCropWindow + i];
     }
+}
+
+SensorTiming CropSensor::Timing() const {
+    const auto field = [this](uint32_t address, int bytes, uint32_t topMask) {
+        uint32_t v = 0;
+        for (int i = bytes - 1; i >= 0; --i) {
+            v = v << 8 | registers_[address + i];
+        }
+        return v & topMask;
+    };
+    const double frameLines = field(0x210, 3, 0xFFFFF);
+    const double lineLength = field(0x214, 2, 0x1FFF);
+    const double shutter = field(0x28D, 3, 0xFFFFF);
+    const int gain = static_cast<int>(field(0x404, 2, 0x1FF));
+    SensorTiming t;
+    if (frameLines == 0 || lineLength == 0 || shutter >= frameLines) {
+        return t;
+    }
+    const NominalTiming nominal = Nominal(info_.model);
+    const double nominalFrame = nominal.frameLines * nominal.lineLength;
+    const double exposureLines = frameLines - shutter;
+    t.framePeriod = frameLines * lineLength / nominalFrame;
+    t.exposureTime = exposureLines * lineLength / nominalFrame;
+    // Counted in lines: a narrower window shortens the line but the renderer does not model
+    // the flux per line time, so a region change alone keeps the picture's level.
+    t.brightness = exposureLines / nominal.exposureLines * std::pow(10.0, gain / 200.0);
+    return t;
 }
 
 FrameGeometry CropSensor::Geometry() const {

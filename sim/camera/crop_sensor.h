@@ -12,6 +12,11 @@
 // Registers that shape the read-out (mode 0x20D, direction 0x20E, crop enable 0x500, crop
 // window 0x510 to 0x517) take effect at once, except while bit 0 of the hold register 0x208
 // is set: then they are collected and take effect together when the hold is released.
+//
+// Timing: a frame lasts the frame length (0x210 to 0x212, 20 bits) in lines of the line length
+// (0x214, 0x215) pixel clocks; the exposure ends the frame and starts the shutter value
+// (0x28D to 0x28F) lines after it began. Analogue gain is 0.1 dB a step of the 9-bit code in
+// 0x404 (low) and 0x405.
 #pragma once
 
 #include <array>
@@ -41,6 +46,7 @@ public:
     // Streams once powered (control 0x20) and released from standby (control 0x60).
     bool Streaming() const override { return powered_ && released_; }
     FrameGeometry Geometry() const override;
+    SensorTiming Timing() const override;
 
 private:
     // The read-out registers in effect: mode, direction, crop enable, crop window.

@@ -1,16 +1,27 @@
 #include "sim/camera/plover_sensor.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace sim::camera {
 namespace {
 
 constexpr uint32_t kRegisterCount = 256;
+constexpr int kLineBlankingNominal = PloverSensor::kLineBlanking;
 
 // Window registers: 22 x bits 0-7; 23 y bits 0-3 (high nibble) and x bits 8-10; 24 y bits
 // 4-10; 25 to 27 the same for width and height. Line length: 127 bits 4-11, 126 bits 0-3
 // (high nibble).
 enum : uint32_t { kX = 22, kXY = 23, kY = 24, kW = 25, kWH = 26, kH = 27, kLineLow = 126, kLineHigh = 127 };
+
+// The full window at the shortest exposure, gain code 0 (v 4096, c 0).
+constexpr double kNominalFrameLines = 1048 + 92;
+constexpr double kNominalLineLength = 1328 + kLineBlankingNominal;
+constexpr double kDefaultExposure = 1;
+
+double Gain(int fine, int coarse) {
+    return std::pow(2.0, coarse / 21.0) * 4096.0 / fine;
+}
 
 } // namespace
 
@@ -48,6 +59,23 @@ FrameGeometry PloverSensor::Geometry() const {
     g.windowWidth = std::clamp(line - kLineBlanking, 0, g.width);
     g.phase = Info(Model::Plover).basePhase;
     return g;
+}
+
+SensorTiming PloverSensor::Timing() const {
+    const auto r = [this](uint32_t a) { return static_cast<int>(registers_[a]); };
+    const double frameLines = r(0x7C) | r(0x7D) << 8;
+    const double shutter = r(0x08) | r(0x09) << 8;
+    const double lineLength = r(kLineHigh) << 4 | r(kLineLow) >> 4;
+    const int fine = r(0x1C) | (r(0x1D) & 0x1F) << 8;
+    SensorTiming t;
+    if (frameLines == 0 || lineLength == 0 || shutter >= frameLines || fine == 0) {
+        return t;
+    }
+    const double nominalFrame = kNominalFrameLines * kNominalLineLength;
+    t.framePeriod = frameLines * lineLength / nominalFrame;
+    t.exposureTime = (frameLines - shutter) * lineLength / nominalFrame;
+    t.brightness = (frameLines - shutter) / kDefaultExposure * Gain(fine, r(0x1E)) / Gain(4096, 0);
+    return t;
 }
 
 } // namespace sim::camera

@@ -21,6 +21,18 @@ struct SensorWrite {
 // byte 1 is not 2.
 bool DecodeSensorWrite(Model model, const uint8_t* packet, SensorWrite& write);
 
+// The light a frame gathers and the time it takes, as the registers program them. Times are
+// in the model's nominal frame periods (the frame period its full window and default exposure
+// program), so the camera scales them to its own pacing interval and the defaults keep it.
+struct SensorTiming {
+    double framePeriod = 1;
+    double exposureTime = 0;
+    // Signal relative to the exposure and gain a driver with fresh settings programs (the
+    // shortest exposure, gain code 0); exactly 1 at the defaults, and 1 while
+    // the exposure registers are not yet programmed (a sensor just out of reset).
+    double brightness = 1;
+};
+
 class Sensor {
 public:
     virtual ~Sensor() = default;
@@ -42,6 +54,7 @@ public:
     virtual bool Streaming() const = 0;
     // The read-out as programmed (frameBytes is the board's, left 0 here).
     virtual FrameGeometry Geometry() const = 0;
+    virtual SensorTiming Timing() const = 0;
 };
 
 std::unique_ptr<Sensor> MakeSensor(Model model);

@@ -31,4 +31,18 @@ FrameGeometry TernSensor::Geometry() const {
     return g;
 }
 
+SensorTiming TernSensor::Timing() const {
+    const bool longMode = registers_[154] & 1;
+    const double lines = longMode ? static_cast<double>(registers_[155] & 7) * kFrameLines
+                                  : static_cast<double>(registers_[158] | registers_[159] << 6);
+    const int gain = static_cast<int>(registers_[6] | (registers_[7] & 0x0F) << 6);
+    SensorTiming t;
+    t.framePeriod = std::max(lines, static_cast<double>(kFrameLines)) / kFrameLines;
+    t.exposureTime = lines / kFrameLines;
+    if (lines > 0) {
+        t.brightness = lines / kDefaultExposure * (1 + gain / 512.0);
+    }
+    return t;
+}
+
 } // namespace sim::camera

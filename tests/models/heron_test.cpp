@@ -194,6 +194,41 @@ TEST_F(HeronTest, ExposureIsLimitedAndTimesTheFrameAndTheTrigger) {
     EXPECT_EQ(heron.Settings().Exposure, 32767);
 }
 
+// The camera's frame period and exposure time follow a region change, and its picture level
+// the exposure, as the registers the driver leaves program them (in full-window frame periods).
+TEST_F(HeronTest, ARegionChangeRetimesTheFrameAndTheExposureSetsTheLevel) {
+    CropSensorCameraDevice& heron = StreamingHeron();
+    ASSERT_EQ(Start(), STATUS_SUCCESS);
+    EXPECT_TRUE(heron.setExposure(500));
+    constexpr double kFullFrame = (2047.0 + 320) * 4368;
+    EXPECT_NEAR(Rig().camera.Timing().framePeriod, 1.0, 1e-9);
+
+    SetRegion(0, 200, 120, 640, 480);
+    ASSERT_EQ(Start(), STATUS_SUCCESS);
+    const double line = (640 + 464) * 3 / 2;
+    const sim::camera::SensorTiming timing = Rig().camera.Timing();
+    EXPECT_NEAR(timing.framePeriod, (479 + 320) * line / kFullFrame, 1e-9);
+    EXPECT_NEAR(timing.exposureTime, 500 * line / kFullFrame, 1e-9);
+    EXPECT_EQ(BoardValue(20), (500ull * static_cast<ULONG>(line) * 10000 / 74250 - 137) * 5);
+
+    imaging::RgbImage grey(2448, 2048);
+    std::fill(grey.pixels.begin(), grey.pixels.end(), 60);
+    Rig().camera.SetScene(grey);
+    const auto mean = [this] {
+        const std::vector<uint8_t> frame = Rig().ReadFrame();
+        double sum = 0;
+        for (size_t i = 0; i < 640 * 480; ++i) {
+            sum += frame.at(i);
+        }
+        return sum / (640 * 480);
+    };
+    EXPECT_TRUE(heron.setExposure(1)); // the shortest: the scene as it is
+    const double base = mean();
+    EXPECT_NEAR(base, 60, 0.5);
+    EXPECT_TRUE(heron.setExposure(2));
+    EXPECT_NEAR(mean() / base, 2.0, 0.04);
+}
+
 TEST_F(HeronTest, GainIsCutAndReadBackFromTheSensor) {
     CropSensorCameraDevice& heron = StreamingHeron();
     EXPECT_TRUE(heron.setGain(1000));

@@ -143,6 +143,9 @@ NTSTATUS CropSensorCameraDevice::StartCapture(ColorState* colorState, ULONG, ULO
     }
     writeSensorRegister(reg::kLineLength, lineLength_ & 0xFF);
     writeSensorRegister(reg::kLineLength + 1, (lineLength_ >> 8) & 0x1F);
+    // The frame length and the board's trigger timing follow from the exposure and the window:
+    // re-derive them, or a region change leaves the previous window's frame period.
+    (VOID) setExposure(Settings().Exposure);
     // The new read-out takes effect while the sensor is in standby.
     sendSensorControl(kControlStream, 0);
     writeSensorRegister(reg::kHold, 0);

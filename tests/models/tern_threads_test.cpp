@@ -14,6 +14,13 @@ using namespace tern_test;
 // keep their answers, and the frame read never waits for the command lock.
 TEST_F(TernDeviceTest, CommandsFromSeveralThreadsKeepTheirAnswersWhileFramesAreRead) {
     ASSERT_EQ(device_->StartCapture(nullptr, 1360, 1024), STATUS_SUCCESS);
+    // The camera's picture follows exposure and gain, also while a frame is read out: the
+    // settings thread programs the same long exposure and gain again and again, so that every
+    // frame is the same picture while those commands interleave with the read.
+    constexpr LONG kGain = 100;
+    constexpr LONG kLongExposure = 1070;
+    ASSERT_TRUE(device_->setGain(kGain));
+    ASSERT_TRUE(device_->setExposure(kLongExposure));
     rig_->camera.WriteMemory(0x0100, {0x11, 0x22});
     rig_->camera.SetClockIndex(1);
 
@@ -46,8 +53,8 @@ TEST_F(TernDeviceTest, CommandsFromSeveralThreadsKeepTheirAnswersWhileFramesAreR
     std::thread settings([&] {
         for (int i = 0; i < kRounds; ++i) {
             LONG clock = 0;
-            if (!device_->readClock(&clock) || !device_->setGain(i * 25) ||
-                !device_->setExposure(1060 + i % 16)) {
+            if (!device_->readClock(&clock) || !device_->setGain(kGain) ||
+                !device_->setExposure(kLongExposure)) {
                 ++failedCommands;
             } else if (clock != 1) {
                 ++wrongAnswers;
@@ -63,9 +70,8 @@ TEST_F(TernDeviceTest, CommandsFromSeveralThreadsKeepTheirAnswersWhileFramesAreR
     EXPECT_EQ(failedCommands.load(), 0);
     EXPECT_EQ(rig_->camera.Status().answersQueued, 0u);
 
-    // The exposure mode followed the value even with commands interleaving.
-    const LONG exposure = device_->Settings().Exposure;
-    EXPECT_EQ(rig_->camera.SensorRegister(154), exposure > 1068 ? 1u : 0u);
+    // The long exposure mode held with commands interleaving.
+    EXPECT_EQ(rig_->camera.SensorRegister(154), 1u);
 }
 
 } // namespace

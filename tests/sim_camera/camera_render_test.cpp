@@ -14,13 +14,6 @@ namespace {
 
 using namespace sim::camera;
 
-CameraOptions Unpaced() {
-    CameraOptions options;
-    options.frameInterval = std::chrono::nanoseconds(0);
-    options.manualTime = true;
-    return options;
-}
-
 // The window of the scene, mirrored and flipped as asked: built here pixel by pixel, apart
 // from the emulator's renderer.
 imaging::RgbImage Crop(const imaging::RgbImage& scene, Window w, bool mirror = false,

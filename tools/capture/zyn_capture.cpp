@@ -785,8 +785,9 @@ int Capture(const Options& options) {
     if (cameras == 1) {
         captures.front()->Stream(writer, terminal, abort);
     } else {
+        // One slot per thread (not a vector<bool>, whose elements share bytes).
         std::vector<Failure> failures(captures.size());
-        std::vector<bool> failed(captures.size(), false);
+        std::vector<char> failed(captures.size(), 0);
         std::atomic<int> running{cameras};
         std::vector<std::thread> threads;
         for (size_t i = 0; i < captures.size(); ++i) {
@@ -795,7 +796,7 @@ int Capture(const Options& options) {
                     captures[i]->Stream(writer, false, abort);
                 } catch (const Failure& failure) {
                     failures[i] = failure;
-                    failed[i] = true;
+                    failed[i] = 1;
                     abort = true;
                 }
                 --running;

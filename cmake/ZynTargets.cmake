@@ -18,8 +18,14 @@ set(ZYN_ONLY_TEST_LABEL "" CACHE STRING "Build only the tests with this label, a
 
 set(ZYN_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
 
+# Every build, the Windows images and the plug-in included, warns alike. CI (scripts/test)
+# makes a warning fail the build; a developer's own build may keep them as warnings.
+add_compile_options(-Wall -Wextra)
+option(ZYN_WARNINGS_AS_ERRORS "Fail the build on any compiler warning" OFF)
+set(CMAKE_COMPILE_WARNING_AS_ERROR ${ZYN_WARNINGS_AS_ERRORS})
+
 if(NOT ZYN_WINDOWS)
-    add_compile_options(-Wall -Wextra -fno-strict-aliasing)
+    add_compile_options(-fno-strict-aliasing)
     if(ZYN_SANITIZER STREQUAL "address")
         # Driver classes are built without RTTI, which the vptr check needs.
         add_compile_options(-fsanitize=address,undefined -fno-sanitize=vptr

@@ -124,6 +124,40 @@ block()
     file(CONFIGURE OUTPUT ${CMAKE_BINARY_DIR}/usb_ids.txt CONTENT "${list}")
 endblock()
 
+# Test signing, Windows builds only: a test certificate made once per build tree by openssl (in
+# test-signing/, never committed), and every .sys and .ax signed with it by osslsigncode after
+# each link. A machine in test-signing mode that trusts the certificate loads the images.
+if(ZYN_WINDOWS)
+    find_program(ZYN_OPENSSL openssl REQUIRED)
+    find_program(ZYN_OSSLSIGNCODE osslsigncode REQUIRED)
+    set(ZYN_TEST_SIGNING_DIR ${CMAKE_BINARY_DIR}/test-signing)
+    set(ZYN_TEST_CERTIFICATE ${ZYN_TEST_SIGNING_DIR}/OculixZYN-test.crt)
+    set(ZYN_TEST_KEY ${ZYN_TEST_SIGNING_DIR}/OculixZYN-test.key)
+    # The same certificate in the DER form Windows' certificate import takes.
+    set(ZYN_TEST_CERTIFICATE_DER ${ZYN_TEST_SIGNING_DIR}/OculixZYN-test.cer)
+    add_custom_command(OUTPUT ${ZYN_TEST_CERTIFICATE} ${ZYN_TEST_KEY} ${ZYN_TEST_CERTIFICATE_DER}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${ZYN_TEST_SIGNING_DIR}
+        COMMAND ${ZYN_OPENSSL} req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650
+                -subj "/CN=Oculix ZYN test signing" -addext "keyUsage=critical,digitalSignature"
+                -addext "extendedKeyUsage=codeSigning" -keyout ${ZYN_TEST_KEY}
+                -out ${ZYN_TEST_CERTIFICATE} 2>/dev/null
+        COMMAND ${ZYN_OPENSSL} x509 -in ${ZYN_TEST_CERTIFICATE} -outform der
+                -out ${ZYN_TEST_CERTIFICATE_DER}
+        COMMENT "Making the test-signing certificate")
+    add_custom_target(zyn_test_certificate DEPENDS ${ZYN_TEST_CERTIFICATE})
+endif()
+
+# Signs the image of a target with the test certificate each time it links.
+function(zyn_test_sign target)
+    add_dependencies(${target} zyn_test_certificate)
+    set(image $<TARGET_FILE:${target}>)
+    add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${ZYN_OSSLSIGNCODE} sign -certs ${ZYN_TEST_CERTIFICATE} -key ${ZYN_TEST_KEY}
+                -h sha256 -n "Oculix ZYN" -in ${image} -out ${image}.signed > /dev/null
+        COMMAND ${CMAKE_COMMAND} -E rename ${image}.signed ${image}
+        COMMENT "Test-signing $<TARGET_FILE_NAME:${target}>")
+endfunction()
+
 # A kernel-mode driver image (.sys), Windows builds only: native subsystem, entered at
 # DriverEntry, linked against the kernel, kernel streaming and USB import libraries and nothing
 # else (no C or C++ runtime). A camera driver names its MODEL and gets its installation file,
@@ -158,4 +192,5 @@ function(zyn_kernel_image name)
                         -Wl,--entry,${entry})
     # libgcc supplies compiler helpers only (64-bit division on x86), no runtime.
     target_link_libraries(${name} PRIVATE ${K_LIBS} ks ntoskrnl hal usbd gcc)
+    zyn_test_sign(${name})
 endfunction()

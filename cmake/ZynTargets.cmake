@@ -152,6 +152,8 @@ function(zyn_test_sign target)
     add_dependencies(${target} zyn_test_certificate)
     set(image $<TARGET_FILE:${target}>)
     add_custom_command(TARGET ${target} POST_BUILD
+        # osslsigncode will not overwrite what an interrupted signing left.
+        COMMAND ${CMAKE_COMMAND} -E rm -f ${image}.signed
         COMMAND ${ZYN_OSSLSIGNCODE} sign -certs ${ZYN_TEST_CERTIFICATE} -key ${ZYN_TEST_KEY}
                 -h sha256 -n "Oculix ZYN" -in ${image} -out ${image}.signed > /dev/null
         COMMAND ${CMAKE_COMMAND} -E rename ${image}.signed ${image}

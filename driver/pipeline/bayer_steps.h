@@ -273,7 +273,7 @@ public:
     explicit PixelWriter(const FrameSnapshot& frame) : frame_(frame) {}
 
     ZYN_VECTOR_INLINE void BeginRow(ULONG y) {
-        row_ = frame_.output + static_cast<SIZE_T>(y) * frame_.width * 4;
+        row_ = frame_.output + static_cast<LONG_PTR>(y) * frame_.outputPitch;
     }
     template <class I>
     ZYN_VECTOR_INLINE void Write(ULONG x0, typename I::V blue, typename I::V green,

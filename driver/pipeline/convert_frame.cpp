@@ -36,15 +36,24 @@ VOID PadWorkingBuffer(const FrameSnapshot& frame, const UCHAR* firstSample, ULON
 }
 
 VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG pitch) {
-    if (state == nullptr || raw == nullptr || state->outputBuffer_ == nullptr ||
-        state->workBuffer_ == nullptr) {
+    if (state == nullptr) {
         return;
+    }
+    (VOID) ConvertFrameInto(state, raw, startOffset, pitch, state->OutputBuffer(),
+                            static_cast<LONG_PTR>(state->Snapshot().width) * 4);
+}
+
+BOOLEAN ConvertFrameInto(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG pitch,
+                         PUCHAR firstRow, LONG_PTR rowStep) {
+    if (state == nullptr || raw == nullptr || state->outputBuffer_ == nullptr ||
+        state->workBuffer_ == nullptr || firstRow == nullptr) {
+        return FALSE;
     }
     // On 32-bit x86 the vector code below needs the floating-point state saved like any
     // floating-point code; without it the frame is left as it is.
     FloatingPointGuard floatingPoint(state->saveFloatingPoint_);
     if (!floatingPoint.Saved()) {
-        return;
+        return FALSE;
     }
     // The path is chosen once for the whole frame. A wider one runs with the extended processor
     // state saved on this thread; when that fails the frame takes SSE2.
@@ -58,7 +67,8 @@ VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG 
     FrameSnapshot& frame = state->snapshot_;
     PadWorkingBuffer(frame, raw + startOffset, pitch);
 
-    frame.output = state->outputBuffer_;
+    frame.output = firstRow;
+    frame.outputPitch = rowStep;
     frame.redGain = ReadInterlocked(&state->redGain_);
     frame.greenGain = ReadInterlocked(&state->greenGain_);
     frame.blueGain = ReadInterlocked(&state->blueGain_);
@@ -88,6 +98,7 @@ VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG 
     } else {
         ConvertMono(frame, phase, path);
     }
+    return TRUE;
 }
 
 } // namespace zyn

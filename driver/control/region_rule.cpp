@@ -2,8 +2,10 @@
 
 #include "driver/control/window_region_rule.h"
 #include "driver/core/camera_device.h"
+#include "driver/core/capture_offer.h"
 #include "driver/core/data_range.h"
 #include "driver/kernel/interlocked.h"
+#include "driver/kernel/lock_guards.h"
 
 namespace zyn {
 
@@ -34,26 +36,9 @@ LONG ClampSide(LONG requested, LONG origin, LONG sensorSide) {
     return side;
 }
 
-} // namespace
-
-RegionRequest FullSensorRegion(const CameraDevice& device) {
-    const SettingsLimits& limits = device.Traits().limits;
-    return RegionRequest{0, 0, 0, limits.sensorWidth, limits.sensorHeight};
-}
-
-BOOLEAN ApplyRegion(CameraDevice& device, const RegionRequest& request) {
-    CameraSettings& settings = device.Settings();
-    if (ReadInterlocked(&settings.PinOpen) != 0) {
-        return FALSE;
-    }
-    const SettingsLimits& limits = device.Traits().limits;
-    const WindowRegionRule& window = device.Traits().windowRegion;
-    if (window.minimumSize != 0) {
-        ApplyWindowRegion(settings, limits, window, request);
-        UpdateDataRange(&device.Globals().DataRange(), static_cast<ULONG>(settings.OutputWidth),
-                        static_cast<ULONG>(settings.OutputHeight), kFramesPerSecond);
-        return TRUE;
-    }
+// The region of a camera that always sends the full frame: the driver cuts it out.
+VOID ApplyCutRegion(CameraSettings& settings, const SettingsLimits& limits,
+                    const RegionRequest& request) {
     const LONG x = ClampOrigin(request.x, limits.sensorWidth);
     const LONG y = ClampOrigin(request.y, limits.sensorHeight);
     LONG width = ClampSide(request.width, x, limits.sensorWidth);
@@ -74,9 +59,34 @@ BOOLEAN ApplyRegion(CameraDevice& device, const RegionRequest& request) {
     settings.ReportY = 0;
     settings.ReportW = limits.sensorWidth;
     settings.ReportH = limits.sensorHeight;
+}
 
-    UpdateDataRange(&device.Globals().DataRange(), static_cast<ULONG>(settings.OutputWidth),
-                    static_cast<ULONG>(settings.OutputHeight), kFramesPerSecond);
+} // namespace
+
+RegionRequest FullSensorRegion(const CameraDevice& device) {
+    const SettingsLimits& limits = device.Traits().limits;
+    return RegionRequest{0, 0, 0, limits.sensorWidth, limits.sensorHeight};
+}
+
+BOOLEAN ApplyRegion(CameraDevice& device, const RegionRequest& request) {
+    // Under the format lock a pin cannot appear between the check and the change, and readers
+    // of the offered range never see it half rewritten.
+    SpinLockGuard hold(device.FormatLock());
+    CameraSettings& settings = device.Settings();
+    if (ReadInterlocked(&settings.PinOpen) != 0) {
+        return FALSE;
+    }
+    const SettingsLimits& limits = device.Traits().limits;
+    const WindowRegionRule& window = device.Traits().windowRegion;
+    if (window.minimumSize != 0) {
+        ApplyWindowRegion(settings, limits, window, request);
+    } else {
+        ApplyCutRegion(settings, limits, request);
+    }
+    if (CaptureOffer* offer = device.Offer()) {
+        offer->Resize(static_cast<ULONG>(settings.OutputWidth),
+                      static_cast<ULONG>(settings.OutputHeight), kFramesPerSecond);
+    }
     return TRUE;
 }
 

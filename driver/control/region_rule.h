@@ -1,6 +1,6 @@
 // The region of interest: what part of the sensor becomes the delivered image. The rule runs for
 // the region property, for the region loaded from the registry and when a device is created; it
-// rewrites the driver's data range for the new output size.
+// rewrites the camera's offered data range for the new output size.
 #pragma once
 
 #include "driver/wdk.h"
@@ -23,8 +23,9 @@ struct RegionRequest {
 RegionRequest FullSensorRegion(const CameraDevice& device);
 
 // Applies the region to the settings record (RoiX to RoiH, OutputWidth and OutputHeight,
-// SubSample and the reported window) and rewrites the data range. Nothing changes while a
-// capture pin exists: the pin's format must not change under it. Returns whether it applied.
+// SubSample and the reported window) and rewrites the camera's data range, under the device's
+// format lock. Nothing changes while a capture pin exists: the pin's format must not change
+// under it. Other cameras' ranges are their own. Returns whether it applied.
 //
 // A camera that reads out a window of its sensor keeps the region to its window rule
 // (ApplyWindowRegion). For a camera that always sends the full frame the driver cuts the region

@@ -2,6 +2,7 @@
 
 #include "driver/control/command_codes.h"
 #include "driver/core/acquisition.h"
+#include "driver/core/capture_offer.h"
 #include "driver/core/capture_pin.h"
 
 namespace zyn {
@@ -14,13 +15,24 @@ CameraDevice::CameraDevice(struct _KSDEVICE* device, const CameraModelTraits& tr
       traits_(traits),
       globals_(globals) {
     KeInitializeMutex(&colorStateLock_, 0);
-    KeInitializeSpinLock(&pinCountLock_);
+    KeInitializeSpinLock(&formatLock_);
     settings_.SetCreationValues(traits.limits);
     bayerPhase_ = baseBayerPhase_;
     transport_.SetKeepChunkRecords(traits.keepChunkRecords);
 }
 
-CameraDevice::~CameraDevice() = default;
+// The device's filter factories are gone before its context: kernel streaming frees them
+// first at removal.
+CameraDevice::~CameraDevice() { delete offer_; }
+
+BOOLEAN CameraDevice::CopyOfferedRange(const KSDATARANGE* range, KS_DATARANGE_VIDEO* copy) {
+    if (offer_ == nullptr || !offer_->Offers(range)) {
+        return FALSE;
+    }
+    SpinLockGuard hold(&formatLock_);
+    *copy = offer_->Range();
+    return TRUE;
+}
 
 VOID CameraDevice::SetColorState(ColorState* colorState) {
     MutexGuard hold(&colorStateLock_);

@@ -24,6 +24,7 @@ struct _KSDEVICE;
 namespace zyn {
 
 class Acquisition;
+class CaptureOffer;
 class CapturePin;
 class ColorState;
 
@@ -127,20 +128,30 @@ public:
     // 1 while a capture pin is between acquire and stop.
     volatile LONG* ExclusiveClaim() { return &exclusiveClaim_; }
     // Capture pins that exist on the device (one per filter); PinOpen is 1 while there is
-    // any. Count and flag change together under a lock of the device's own, not the kernel
-    // streaming device mutex: pins are created and closed with their filter's control mutex
-    // held, and the platform orders the device mutex before that one.
+    // any. Count and flag change together under the format lock, a lock of the device's own,
+    // not the kernel streaming device mutex: pins are created and closed with their filter's
+    // control mutex held, and the platform orders the device mutex before that one.
     VOID PinCreated() {
-        SpinLockGuard hold(&pinCountLock_);
+        SpinLockGuard hold(&formatLock_);
         ++openPins_;
         InterlockedExchange(&settings_.PinOpen, 1);
     }
     VOID PinClosed() {
-        SpinLockGuard hold(&pinCountLock_);
+        SpinLockGuard hold(&formatLock_);
         if (openPins_ > 0 && --openPins_ == 0) {
             InterlockedExchange(&settings_.PinOpen, 0);
         }
     }
+    // The lock under which the region changes, only while no pin exists, and with it the
+    // capture format the camera offers. Nothing else is called while it is held.
+    PKSPIN_LOCK FormatLock() { return &formatLock_; }
+    // What the camera's filter factory offers; the device owns it from Add on (null before,
+    // and in a context made without Add).
+    CaptureOffer* Offer() const { return offer_; }
+    VOID AdoptOffer(CaptureOffer* offer) { offer_ = offer; }
+    // A consistent copy of `range` when it is this camera's offered range, taken under the
+    // format lock; false (and nothing copied) for any other range.
+    BOOLEAN CopyOfferedRange(const KSDATARANGE* range, KS_DATARANGE_VIDEO* copy);
     Acquisition* GetAcquisition() const { return acquisition_; }
     // Stops the acquisition's stream, if any, and frees its buffers (a device stop or removal
     // while a pin is open; the pin's own stop then finds it idle).
@@ -180,8 +191,9 @@ private:
     CommandPacket framePacket_; // the per-frame frame request
     volatile LONG exclusiveClaim_ = 0;
     volatile LONG removed_ = 0;
-    ULONG openPins_ = 0; // under pinCountLock_
-    KSPIN_LOCK pinCountLock_;
+    ULONG openPins_ = 0; // under formatLock_
+    KSPIN_LOCK formatLock_;
+    CaptureOffer* offer_ = nullptr; // owned
     Acquisition* acquisition_ = nullptr;
     ColorState* colorState_ = nullptr;
     KMUTEX colorStateLock_;

@@ -73,9 +73,8 @@ VOID CopyVideoInfo(const KSDATAFORMAT* format, KS_VIDEOINFOHEADER* videoInfo) {
     RtlCopyMemory(videoInfo, VideoInfoOf(format), bytes);
 }
 
-NTSTATUS CapturePinIntersect(PVOID, PIRP, PKSP_PIN, PKSDATARANGE callerRange,
-                             PKSDATARANGE descriptorRange, ULONG bufferSize, PVOID data,
-                             PULONG dataSize) {
+NTSTATUS IntersectCaptureFormat(const KSDATARANGE* callerRange, const KSDATARANGE* descriptorRange,
+                                ULONG bufferSize, PVOID data, PULONG dataSize) {
     if (!SameGuid(callerRange->Specifier, kVideoInfoSpecifier) ||
         callerRange->FormatSize < kVideoRangeSize ||
         descriptorRange->FormatSize < kVideoRangeSize) {

@@ -28,11 +28,9 @@ NTSTATUS CheckCaptureFormat(const KSDATAFORMAT* format, const KSDATARANGE* range
 // most a whole KS_VIDEOINFOHEADER; the rest of `videoInfo` is zeroed.
 VOID CopyVideoInfo(const KSDATAFORMAT* format, KS_VIDEOINFOHEADER* videoInfo);
 
-// The data intersection handler of the capture pin (KSPIN_DESCRIPTOR_EX IntersectHandler):
-// the format for `callerRange` from the pin's `descriptorRange`. With a buffer size of 0 it
-// reports the size needed and STATUS_BUFFER_OVERFLOW.
-NTSTATUS CapturePinIntersect(PVOID context, PIRP irp, PKSP_PIN pin, PKSDATARANGE callerRange,
-                             PKSDATARANGE descriptorRange, ULONG bufferSize, PVOID data,
-                             PULONG dataSize);
+// The data intersection: the format for `callerRange` from the pin's `descriptorRange`. With a
+// buffer size of 0 it reports the size needed and STATUS_BUFFER_OVERFLOW.
+NTSTATUS IntersectCaptureFormat(const KSDATARANGE* callerRange, const KSDATARANGE* descriptorRange,
+                                ULONG bufferSize, PVOID data, PULONG dataSize);
 
 } // namespace zyn

@@ -2,6 +2,7 @@
 
 #include "driver/core/acquisition.h"
 #include "driver/core/camera_device.h"
+#include "driver/core/capture_offer.h"
 #include "driver/core/frame_copy.h"
 #include "driver/kernel/interlocked.h"
 #include "driver/pipeline/color_state.h"
@@ -15,6 +16,21 @@ constexpr ULONG kClientFrames = 2;
 ULONG NonNegative(LONG value) { return value > 0 ? static_cast<ULONG>(value) : 0; }
 
 ULONG AtMost(ULONG value, ULONG limit) { return value < limit ? value : limit; }
+
+CameraDevice* CameraOf(PVOID ksObject) {
+    PKSDEVICE ksDevice = ksObject != nullptr ? KsGetDevice(ksObject) : nullptr;
+    return ksDevice != nullptr ? static_cast<CameraDevice*>(ksDevice->Context) : nullptr;
+}
+
+// The range to check against: the camera's offered range as one consistent copy (a region
+// change on another filter of the camera may be rewriting it), any other range as it is.
+const KSDATARANGE* SteadyRange(CameraDevice* device, const KSDATARANGE* range,
+                               KS_DATARANGE_VIDEO* copy) {
+    if (device != nullptr && device->CopyOfferedRange(range, copy)) {
+        return &copy->DataRange;
+    }
+    return range;
+}
 
 } // namespace
 
@@ -34,9 +50,7 @@ VOID CapturePin::ReleaseFromBag(PVOID pin) { delete static_cast<CapturePin*>(pin
 VOID CapturePin::AttemptProcessing() { KsPinAttemptProcessing(pin_, TRUE); }
 
 NTSTATUS CapturePin::Create(PKSPIN pin, PIRP) {
-    PKSDEVICE ksDevice = KsGetDevice(pin);
-    CameraDevice* device =
-        ksDevice != nullptr ? static_cast<CameraDevice*>(ksDevice->Context) : nullptr;
+    CameraDevice* device = CameraOf(pin);
     if (device == nullptr) {
         return STATUS_INVALID_DEVICE_STATE;
     }
@@ -52,6 +66,18 @@ NTSTATUS CapturePin::Create(PKSPIN pin, PIRP) {
         return status;
     }
     pin->Context = capturePin;
+    // The format was checked before the pin existed. Now that it holds the region, a region
+    // change that came in between shows: the pin would deliver pictures of another size.
+    if (const CaptureOffer* offer = device->Offer()) {
+        KS_DATARANGE_VIDEO range;
+        if (device->CopyOfferedRange(&offer->Range().DataRange, &range)) {
+            const NTSTATUS format = CheckCaptureFormat(pin->ConnectionFormat, &range.DataRange,
+                                                       nullptr);
+            if (!NT_SUCCESS(format)) {
+                return format;
+            }
+        }
+    }
     return capturePin->Initialize();
 }
 
@@ -368,6 +394,8 @@ NTSTATUS PinProcess(PKSPIN pin) { return CapturePin::FromPin(pin)->Process(); }
 
 NTSTATUS PinSetDataFormat(PKSPIN pin, PKSDATAFORMAT oldFormat, PKSMULTIPLE_ITEM,
                           const KSDATARANGE* range, const KSATTRIBUTE_LIST*) {
+    KS_DATARANGE_VIDEO copy;
+    range = SteadyRange(CameraOf(pin), range, &copy);
     // Before Create the format is only checked: the pin has no context of its own yet.
     if (oldFormat == nullptr) {
         return CheckCaptureFormat(pin->ConnectionFormat, range, nullptr);
@@ -380,6 +408,15 @@ NTSTATUS PinSetDeviceState(PKSPIN pin, KSSTATE to, KSSTATE from) {
 }
 
 } // namespace
+
+NTSTATUS CapturePinIntersect(PVOID context, PIRP, PKSP_PIN, PKSDATARANGE callerRange,
+                             PKSDATARANGE descriptorRange, ULONG bufferSize, PVOID data,
+                             PULONG dataSize) {
+    KS_DATARANGE_VIDEO copy;
+    return IntersectCaptureFormat(callerRange,
+                                  SteadyRange(CameraOf(context), descriptorRange, &copy),
+                                  bufferSize, data, dataSize);
+}
 
 const KSPIN_DISPATCH kCapturePinDispatch = {
     PinCreate,         // Create

@@ -94,4 +94,11 @@ private:
 // The capture pin's dispatch table (KSPIN_DESCRIPTOR_EX Dispatch).
 extern const KSPIN_DISPATCH kCapturePinDispatch;
 
+// The capture pin's data intersection handler (KSPIN_DESCRIPTOR_EX IntersectHandler);
+// `context` is the filter. It works on a copy of the camera's range taken under the camera's
+// format lock, so a region change on another filter of the camera cannot tear it.
+NTSTATUS CapturePinIntersect(PVOID context, PIRP irp, PKSP_PIN pin, PKSDATARANGE callerRange,
+                             PKSDATARANGE descriptorRange, ULONG bufferSize, PVOID data,
+                             PULONG dataSize);
+
 } // namespace zyn

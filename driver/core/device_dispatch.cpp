@@ -3,6 +3,7 @@
 #include "driver/control/region_rule.h"
 #include "driver/core/acquisition.h"
 #include "driver/core/camera_device.h"
+#include "driver/core/capture_offer.h"
 #include "driver/kernel/lock_guards.h"
 
 namespace zyn {
@@ -27,11 +28,18 @@ CameraDevice* CameraDeviceOf(PKSDEVICE device) {
     return device != nullptr ? static_cast<CameraDevice*>(device->Context) : nullptr;
 }
 
-NTSTATUS AddCameraDevice(PKSDEVICE device, NewCameraDevice create) {
+NTSTATUS AddCameraDevice(PKSDEVICE device, NewCameraDevice create,
+                         const KSFILTER_DESCRIPTOR& image) {
     CameraDevice* camera = create(device);
     if (camera == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
+    auto* offer = new (NonPagedPool) CaptureOffer(image);
+    if (offer == nullptr) {
+        delete camera;
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    camera->AdoptOffer(offer);
     const NTSTATUS status = AddToDeviceBag(device, camera, ReleaseCameraDevice);
     if (!NT_SUCCESS(status)) {
         delete camera;
@@ -40,12 +48,12 @@ NTSTATUS AddCameraDevice(PKSDEVICE device, NewCameraDevice create) {
     device->Context = camera;
     camera->Transport().Attach(device->PhysicalDeviceObject, device->NextDeviceObject,
                                device->FunctionalDeviceObject);
-    // The full sensor, which also gives the driver's data range this camera's size.
+    // The full sensor, which also gives the camera's data range its size.
     (VOID) ApplyRegion(*camera, FullSensorRegion(*camera));
     return STATUS_SUCCESS;
 }
 
-NTSTATUS StartCameraDevice(PKSDEVICE device, const KSFILTER_DESCRIPTOR* filterDescriptor) {
+NTSTATUS StartCameraDevice(PKSDEVICE device) {
     CameraDevice* camera = CameraDeviceOf(device);
     if (camera == nullptr) {
         return STATUS_UNSUCCESSFUL;
@@ -55,7 +63,8 @@ NTSTATUS StartCameraDevice(PKSDEVICE device, const KSFILTER_DESCRIPTOR* filterDe
         NTSTATUS factory;
         {
             DeviceGuard hold(device);
-            factory = KsCreateFilterFactory(device->FunctionalDeviceObject, filterDescriptor,
+            factory = KsCreateFilterFactory(device->FunctionalDeviceObject,
+                                            camera->Offer()->FilterDescriptor(),
                                             kReferenceString, nullptr, KSCREATE_ITEM_FREEONSTOP,
                                             nullptr, nullptr, nullptr);
         }

@@ -13,13 +13,16 @@ class CameraDevice;
 // Allocates and constructs the model's device context (null when the pool is exhausted).
 using NewCameraDevice = CameraDevice* (*)(PKSDEVICE device);
 
-// The context goes into the device's object bag, which frees it at removal. On failure nothing
-// stays allocated.
-NTSTATUS AddCameraDevice(PKSDEVICE device, NewCameraDevice create);
-// Returns the USB configuration's status. A filter factory or acquisition that cannot be made
+// The context goes into the device's object bag, which frees it at removal. The camera gets its
+// own copy of the image's filter descriptor (`image`), offering the full sensor. On failure
+// nothing stays allocated.
+NTSTATUS AddCameraDevice(PKSDEVICE device, NewCameraDevice create,
+                         const KSFILTER_DESCRIPTOR& image);
+// Returns the USB configuration's status. The filter factory offers the camera's own filter
+// descriptor. A filter factory or acquisition that cannot be made
 // does not fail the start (the device then offers no filter, or its pin cannot stream), and
 // the settings are loaded even when the configuration failed.
-NTSTATUS StartCameraDevice(PKSDEVICE device, const KSFILTER_DESCRIPTOR* filterDescriptor);
+NTSTATUS StartCameraDevice(PKSDEVICE device);
 // A stream still running (Plug and Play may stop a device whose pin is open) is stopped before
 // the camera is unconfigured.
 VOID StopCameraDevice(PKSDEVICE device);

@@ -1,12 +1,15 @@
 // The kernel streaming descriptors of a camera driver image, made from its model's data: the
 // device descriptor with its dispatch, one filter with the camera settings property set, and
-// one video capture pin offering the image's data range.
+// one video capture pin offering the image's data range. Each camera's filter factory gets its
+// own copy of the filter and pin descriptors, whose range follows that camera's region
+// (CaptureOffer); the image's own stay as stored.
 //
 // A model describes itself with a type that has
 //   static constexpr ULONG kPropertyCount;        // items of the property set, ids 0 to n - 1
 //   static constexpr ULONG kPinFlags;             // KSPIN_FLAG_... of the capture pin
 //   static constexpr BOOLEAN kReportsNotRemovable; // answer QueryCapabilities: not removable
 //   static DriverGlobals module;                  // the image's module-wide state
+//   static const KS_DATARANGE_VIDEO kDataRange;   // the range as stored, the full sensor
 //   static CameraDevice* NewDevice(PKSDEVICE);    // new (NonPagedPool) <the model's device>
 // and its image hands KsDescriptors<Model>::kDevice to KsInitializeDriver.
 #pragma once
@@ -44,9 +47,11 @@ public:
     static const KSDEVICE_DISPATCH kDeviceDispatch;
 
 private:
-    static NTSTATUS Add(PKSDEVICE device) { return AddCameraDevice(device, &Model::NewDevice); }
+    static NTSTATUS Add(PKSDEVICE device) {
+        return AddCameraDevice(device, &Model::NewDevice, kFilter);
+    }
     static NTSTATUS Start(PKSDEVICE device, PIRP, PCM_RESOURCE_LIST, PCM_RESOURCE_LIST) {
-        return StartCameraDevice(device, &kFilter);
+        return StartCameraDevice(device);
     }
     static void Stop(PKSDEVICE device, PIRP) { StopCameraDevice(device); }
     static void SurpriseRemoval(PKSDEVICE device, PIRP) { SurpriseRemoveCameraDevice(device); }
@@ -109,7 +114,8 @@ const KSAUTOMATION_TABLE KsDescriptors<Model>::kFilterAutomation = {
 
 template <class Model>
 const PKSDATARANGE KsDescriptors<Model>::kDataRanges[1] = {
-    Model::module.DataRangeHeader(), // the image's writable range, sized by the region
+    // Never written: cameras offer copies.
+    const_cast<PKSDATARANGE>(&Model::kDataRange.DataRange),
 };
 
 template <class Model>

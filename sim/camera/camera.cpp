@@ -21,10 +21,6 @@ uint8_t MemoryPattern(uint32_t address) {
     return static_cast<uint8_t>(((address ^ (address >> 8)) * 0x9D + (address >> 8) + 0x3B) & 0xFF);
 }
 
-bool HasSensorRead(Model model) {
-    return model == Model::Heron || model == Model::Egret;
-}
-
 } // namespace
 
 Camera::Camera(Model model, CameraOptions options)
@@ -39,10 +35,8 @@ Camera::Camera(Model model, CameraOptions options)
     for (uint32_t a = 0; a < kMemorySize; ++a) {
         memory_[a] = MemoryPattern(a);
     }
-    if (model == Model::Plover) {
-        board_[board::kVersionHigh] = 0x0C;
-        board_[board::kVersionHigh + 1] = 0x10;
-        board_[board::kVersionLow] = 0x00;
+    if (info_.hasFirmwareVersion) {
+        StoreFirmwareVersionLocked(info_.firmwareVersion);
     }
     if (options_.frameInterval.count() > 0 && !options_.manualTime) {
         pacer_ = std::thread([this] { PacingLoop(); });
@@ -252,9 +246,7 @@ void Camera::SetBoardRegister(uint8_t reg, uint8_t value) {
 
 void Camera::SetFirmwareVersion(uint32_t version) {
     std::lock_guard<std::mutex> lock(mutex_);
-    board_[board::kVersionHigh] = static_cast<uint8_t>(version >> 16);
-    board_[board::kVersionHigh + 1] = static_cast<uint8_t>(version >> 8);
-    board_[board::kVersionLow] = static_cast<uint8_t>(version);
+    StoreFirmwareVersionLocked(version);
 }
 
 uint32_t Camera::SensorRegister(uint32_t address) const {
@@ -285,12 +277,7 @@ void Camera::PrepareStreaming(uint32_t frameBytes) {
         board_[board::kFrameBytes0 + i] = static_cast<uint8_t>(frameBytes >> (8 * i));
     }
     started_ = true;
-    sensor_->HoldInReset(false);
-    if (HasSensorRead(info_.model)) {
-        sensor_->Write(0x20E, 3); // upright
-        sensor_->Control(0x20, 1);
-        sensor_->Control(0x60, 1);
-    }
+    sensor_->StartStreaming();
     if (ServeLocked()) {
         NotifyDataReady(lock);
     }
@@ -311,8 +298,7 @@ std::vector<SensorWrite> Camera::SensorWriteLog() const {
     std::vector<SensorWrite> writes;
     for (const CommandRecord& record : CommandLog()) {
         SensorWrite write;
-        if (record.code() == CMD_SENSOR_WRITE &&
-            DecodeSensorWrite(info_.model, record.bytes.data(), write)) {
+        if (record.code() == CMD_SENSOR_WRITE && sensor_->DecodeWrite(record.bytes.data(), write)) {
             writes.push_back(write);
         }
     }
@@ -354,7 +340,7 @@ bool Camera::ExecuteLocked(const CommandRecord& command) {
         return ServeLocked();
     case CMD_SENSOR_WRITE: {
         SensorWrite write;
-        if (DecodeSensorWrite(info_.model, p, write)) {
+        if (sensor_->DecodeWrite(p, write)) {
             sensor_->Write(write.address, write.value);
         }
         return false;
@@ -363,14 +349,14 @@ bool Camera::ExecuteLocked(const CommandRecord& command) {
         started_ = p[1] != 0;
         return ServeLocked();
     case CMD_SENSOR_READ: {
-        if (!HasSensorRead(info_.model)) {
+        if (!info_.hasSensorRead) {
             return false;
         }
         const uint8_t value = static_cast<uint8_t>(sensor_->Register(uint32_t{p[1]} << 8 | p[2]));
         return AnswerLocked(command, &value, 1);
     }
     case CMD_SENSOR_CONTROL:
-        if (!HasSensorRead(info_.model)) {
+        if (!info_.hasSensorRead) {
             return false;
         }
         sensor_->Control(p[1], p[2]);
@@ -399,22 +385,27 @@ bool Camera::ExecuteLocked(const CommandRecord& command) {
 
 bool Camera::WriteBoardLocked(uint8_t reg, uint8_t value, bool fromHost) {
     if (fromHost) {
-        // The clock is fixed on all but Plover, and the version is the firmware's.
-        if (reg == board::kClockIndex && info_.model != Model::Plover) {
+        if (reg == board::kClockIndex && !info_.clockSelectable) {
             return false;
         }
-        if (info_.model == Model::Plover && reg >= board::kVersionHigh && reg <= board::kVersionLow) {
+        if (info_.hasFirmwareVersion && reg >= board::kVersionHigh && reg <= board::kVersionLow) {
             return false;
         }
     }
     board_[reg] = value;
-    if (reg == board::kSensorReset && info_.model == Model::Tern) {
+    if (reg == board::kSensorReset) {
         sensor_->HoldInReset(value & 1);
     }
     if (reg == board::kTrigger && !TriggerModeLocked()) {
         triggerTaken_ = false;
     }
     return ServeLocked();
+}
+
+void Camera::StoreFirmwareVersionLocked(uint32_t version) {
+    board_[board::kVersionHigh] = static_cast<uint8_t>(version >> 16);
+    board_[board::kVersionHigh + 1] = static_cast<uint8_t>(version >> 8);
+    board_[board::kVersionLow] = static_cast<uint8_t>(version);
 }
 
 bool Camera::AnswerLocked(const CommandRecord& command, const uint8_t* result, size_t length) {

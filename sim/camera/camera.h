@@ -133,7 +133,7 @@ public:
     // As a host write, with its effects, but read-only registers take the value too.
     void SetBoardRegister(uint8_t reg, uint8_t value);
     void SetClockIndex(uint8_t index) { SetBoardRegister(board::kClockIndex, index); }
-    // Plover: the 24-bit version in board registers 29 (high) to 31.
+    // The 24-bit version in board registers 29 (high) to 31 (ModelInfo::firmwareVersion).
     void SetFirmwareVersion(uint32_t version);
     uint32_t SensorRegister(uint32_t address) const;
     void SetSensorRegister(uint32_t address, uint32_t value);
@@ -160,6 +160,7 @@ private:
     // Each returns true when it made data ready on an IN endpoint.
     bool ExecuteLocked(const CommandRecord& packet);
     bool WriteBoardLocked(uint8_t reg, uint8_t value, bool fromHost);
+    void StoreFirmwareVersionLocked(uint32_t version);
     bool AnswerLocked(const CommandRecord& command, const uint8_t* result, size_t length);
     bool ServeLocked();
     std::optional<std::chrono::nanoseconds> PacingDeadlineLocked() const;

@@ -1,5 +1,6 @@
 // The four camera models as the emulator presents them: USB identity, sensor size, the pixel
-// array around the active area, and the board's external-trigger value.
+// array around the active area, and what the board firmware offers (trigger value, sensor
+// read-back, clock choice, firmware version).
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,16 @@ struct ModelInfo {
     uint32_t sensorRegisterCount; // addresses the sensor decodes
     uint8_t triggerOn;            // board register 11 value that arms the trigger input
     int basePhase;                // Bayer phase of the active area's top-left pixel
+
+    // The firmware answers CMD_SENSOR_READ and passes CMD_SENSOR_CONTROL to the sensor; other
+    // boards ignore both.
+    bool hasSensorRead;
+    // The host may choose the pixel clock (board register 15); elsewhere it is fixed.
+    bool clockSelectable;
+    // Board registers 29 (high) to 31 hold this 24-bit firmware version from power-on and the
+    // host cannot write them; without one they are plain registers starting at 0.
+    bool hasFirmwareVersion;
+    uint32_t firmwareVersion;
 };
 
 const ModelInfo& Info(Model model);

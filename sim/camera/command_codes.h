@@ -25,10 +25,10 @@ enum CommandCode : uint8_t {
 // Board registers with a meaning to the firmware.
 namespace board {
 constexpr uint8_t kFrameBytes0 = 0; // frame byte count, registers 0 to 3, low byte first
-constexpr uint8_t kSensorReset = 6; // Tern: bit 0 holds the sensor in reset
+constexpr uint8_t kSensorReset = 6; // bit 0 holds the sensor in reset where it has the line
 constexpr uint8_t kTrigger = 11;
 constexpr uint8_t kClockIndex = 15;
-constexpr uint8_t kVersionHigh = 29; // Plover: 24-bit firmware version in 29, 30, 31
+constexpr uint8_t kVersionHigh = 29; // 24-bit firmware version in 29, 30, 31, where kept
 constexpr uint8_t kVersionLow = 31;
 } // namespace board
 

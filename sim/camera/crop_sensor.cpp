@@ -18,21 +18,17 @@ Span Clip(int start, int length, int size) {
     return {begin, end - begin};
 }
 
-struct NominalTiming {
-    double frameLines;
-    double lineLength;
-    double exposureLines;
-};
-
-// The full window at the shortest exposure, as the camera start and exposure program it.
-NominalTiming Nominal(Model model) {
-    return model == Model::Heron ? NominalTiming{2047 + 320, (2448 + 464) * 3 / 2, 1}
-                                 : NominalTiming{1535 + 281, (2048 + 208) * 3 / 2, 1};
-}
-
 } // namespace
 
-CropSensor::CropSensor(Model model) : info_(Info(model)), registers_(info_.sensorRegisterCount, 0) {}
+CropSensor::CropSensor(Model model, NominalTiming nominal)
+    : info_(Info(model)), nominal_(nominal), registers_(info_.sensorRegisterCount, 0) {}
+
+bool CropSensor::DecodeWrite(const uint8_t* packet, SensorWrite& write) const {
+    write = {};
+    write.address = static_cast<uint32_t>(packet[1]) << 8 | packet[2];
+    write.value = packet[3];
+    return true;
+}
 
 void CropSensor::Write(uint32_t address, uint32_t value) {
     if (address >= registers_.size()) {
@@ -55,6 +51,12 @@ void CropSensor::Control(uint8_t selector, uint8_t value) {
     } else if (selector == kStreamControl) {
         released_ = value != 0;
     }
+}
+
+void CropSensor::StartStreaming() {
+    Write(kDirection, 3);
+    Control(kPowerControl, 1);
+    Control(kStreamControl, 1);
 }
 
 void CropSensor::TakeEffect() {
@@ -82,14 +84,13 @@ SensorTiming CropSensor::Timing() const {
     if (frameLines == 0 || lineLength == 0 || shutter >= frameLines) {
         return t;
     }
-    const NominalTiming nominal = Nominal(info_.model);
-    const double nominalFrame = nominal.frameLines * nominal.lineLength;
+    const double nominalFrame = nominal_.frameLines * nominal_.lineLength;
     const double exposureLines = frameLines - shutter;
     t.framePeriod = frameLines * lineLength / nominalFrame;
     t.exposureTime = exposureLines * lineLength / nominalFrame;
     // Counted in lines: a narrower window shortens the line but the renderer does not model
     // the flux per line time, so a region change alone keeps the picture's level.
-    t.brightness = exposureLines / nominal.exposureLines * std::pow(10.0, gain / 200.0);
+    t.brightness = exposureLines / nominal_.exposureLines * std::pow(10.0, gain / 200.0);
     return t;
 }
 

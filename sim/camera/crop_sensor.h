@@ -38,13 +38,24 @@ public:
     static constexpr uint8_t kPowerControl = 0x20;  // CMD_SENSOR_CONTROL selectors
     static constexpr uint8_t kStreamControl = 0x60;
 
-    explicit CropSensor(Model model);
+    // The full window at the shortest exposure, as the camera start and exposure program it:
+    // the timing the brightness and frame period are relative to.
+    struct NominalTiming {
+        double frameLines;
+        double lineLength;
+        double exposureLines;
+    };
 
+    CropSensor(Model model, NominalTiming nominal);
+
+    // The address high byte first in bytes 1 and 2, the value in byte 3.
+    bool DecodeWrite(const uint8_t* packet, SensorWrite& write) const override;
     void Write(uint32_t address, uint32_t value) override;
     uint32_t Register(uint32_t address) const override;
     void Control(uint8_t selector, uint8_t value) override;
     // Streams once powered (control 0x20) and released from standby (control 0x60).
     bool Streaming() const override { return powered_ && released_; }
+    void StartStreaming() override;
     FrameGeometry Geometry() const override;
     SensorTiming Timing() const override;
 
@@ -60,6 +71,7 @@ private:
     void TakeEffect();
 
     const ModelInfo& info_;
+    const NominalTiming nominal_;
     std::vector<uint8_t> registers_;
     Readout active_;
     bool powered_ = false;

@@ -38,6 +38,16 @@ PloverSensor::PloverSensor() : registers_(kRegisterCount, 0) {
     registers_[kLineHigh] = static_cast<uint8_t>(line >> 4);
 }
 
+bool PloverSensor::DecodeWrite(const uint8_t* packet, SensorWrite& write) const {
+    write = {};
+    if (packet[1] != 2) {
+        return false;
+    }
+    write.address = packet[2];
+    write.value = packet[3];
+    return true;
+}
+
 void PloverSensor::Write(uint32_t address, uint32_t value) {
     if (address < registers_.size()) {
         registers_[address] = static_cast<uint8_t>(value);

@@ -22,6 +22,9 @@ public:
 
     PloverSensor();
 
+    // Byte 1 selects the 8-bit bus mode and must be 2; the address in byte 2, the value in
+    // byte 3.
+    bool DecodeWrite(const uint8_t* packet, SensorWrite& write) const override;
     void Write(uint32_t address, uint32_t value) override;
     uint32_t Register(uint32_t address) const override;
     bool Streaming() const override { return true; }

@@ -1,5 +1,5 @@
 // The image sensor behind the camera board: its register file, how a CMD_SENSOR_WRITE packet
-// addresses it in each model's encoding, and the read-out its registers program.
+// addresses it, and the read-out its registers program.
 #pragma once
 
 #include <cstdint>
@@ -15,11 +15,6 @@ struct SensorWrite {
     uint32_t value = 0; // as the sensor takes it, cut to the register's data width
     uint8_t bits = 0;   // Tern: the bit count of the serial word (packet byte 1); else 0
 };
-
-// Decodes a CMD_SENSOR_WRITE packet (64 bytes) in the model's encoding. False when the
-// sensor would not take it: a Tern word too short to carry an index, or a Plover packet whose
-// byte 1 is not 2.
-bool DecodeSensorWrite(Model model, const uint8_t* packet, SensorWrite& write);
 
 // The light a frame gathers and the time it takes, as the registers program them. Times are
 // in the model's nominal frame periods (the frame period its full window and default exposure
@@ -37,6 +32,9 @@ class Sensor {
 public:
     virtual ~Sensor() = default;
 
+    // Decodes a CMD_SENSOR_WRITE packet (64 bytes) in this sensor's encoding. False when the
+    // sensor would not take it.
+    virtual bool DecodeWrite(const uint8_t* packet, SensorWrite& write) const = 0;
     // A decoded write arriving over the serial interface.
     virtual void Write(uint32_t address, uint32_t value) = 0;
     // The register's value; 0 for an address the sensor does not decode.
@@ -47,8 +45,12 @@ public:
         (void)selector;
         (void)value;
     }
-    // Tern: the board's sensor reset line (board register 6, bit 0).
+    // The board's sensor reset line (board register 6, bit 0). Ignored where the sensor has
+    // none.
     virtual void HoldInReset(bool held) { (void)held; }
+    // Brings the sensor to where the model's start sequence leaves it, reading out the full
+    // active area upright, for tests that stream without a driver.
+    virtual void StartStreaming() {}
 
     // Whether the sensor is powered, out of reset and streaming, so the board can send frames.
     virtual bool Streaming() const = 0;

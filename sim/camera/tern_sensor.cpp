@@ -4,6 +4,24 @@
 
 namespace sim::camera {
 
+bool TernSensor::Decode(const uint8_t* packet, SensorWrite& write) {
+    write = {};
+    // The sensor latches the low `bits` bits of the word, the 10-bit index below the data.
+    const unsigned bits = std::min<unsigned>(packet[1], 32);
+    if (bits < kIndexBits) {
+        return false;
+    }
+    uint32_t word = static_cast<uint32_t>(packet[2]) | static_cast<uint32_t>(packet[3]) << 8 |
+                    static_cast<uint32_t>(packet[4]) << 16 | static_cast<uint32_t>(packet[5]) << 24;
+    if (bits < 32) {
+        word &= (uint32_t{1} << bits) - 1;
+    }
+    write.address = word & 0x3FF;
+    write.value = (word >> kIndexBits) & DataMask(write.address);
+    write.bits = static_cast<uint8_t>(packet[1]);
+    return true;
+}
+
 void TernSensor::Write(uint32_t address, uint32_t value) {
     if (inReset_ || address >= kRegisterCount) {
         return;

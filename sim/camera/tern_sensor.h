@@ -27,11 +27,18 @@ public:
 
     TernSensor() : registers_(kRegisterCount, 0) {}
 
+    // A serial word shifted out least significant bit first, its bit count in byte 1: false
+    // when it is too short to carry an index.
+    static bool Decode(const uint8_t* packet, SensorWrite& write);
+    bool DecodeWrite(const uint8_t* packet, SensorWrite& write) const override {
+        return Decode(packet, write);
+    }
     // Writes while the reset line is held are lost, as on the real serial interface.
     void Write(uint32_t address, uint32_t value) override;
     uint32_t Register(uint32_t address) const override;
     // Entering reset returns every register to 0.
     void HoldInReset(bool held) override;
+    void StartStreaming() override { HoldInReset(false); }
     bool Streaming() const override { return !inReset_; }
     FrameGeometry Geometry() const override;
     SensorTiming Timing() const override;

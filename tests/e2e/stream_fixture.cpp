@@ -61,17 +61,42 @@ std::unique_ptr<sim::host::Frame> StreamTest::FrameAfterChange() {
     return Next();
 }
 
+::testing::AssertionResult SamePicture(const sim::host::Frame& frame,
+                                       const std::vector<uint8_t>& expected) {
+    if (frame.header().DataUsed < expected.size()) {
+        return ::testing::AssertionFailure() << "DataUsed " << frame.header().DataUsed;
+    }
+    for (size_t i = 0; i < expected.size(); ++i) {
+        if (frame.data()[i] != expected[i]) {
+            return ::testing::AssertionFailure()
+                   << "first difference at byte " << i << " (pixel " << i / 4 << ")";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
 std::vector<uint8_t> StreamTest::ExpectedFrame(bool flipH, bool flipV, ULONG stride) {
-    const CameraSettings& settings = Settings();
+    return ExpectedClientFrame(*session_, flipH, flipV, stride);
+}
+
+std::vector<uint8_t> ExpectedClientFrame(CaptureSession& session, bool flipH, bool flipV,
+                                         ULONG stride) {
+    CameraDevice& device = session.device();
+    const CameraSettings& settings = device.Settings();
     const ULONG roiW = static_cast<ULONG>(settings.RoiW);
     const ULONG roiH = static_cast<ULONG>(settings.RoiH);
-    const ULONG pitch = session_->device().GetRawFramePitch();
-    const std::vector<uint8_t> raw = session_->camera().ExpectedFrame();
+    const ULONG pitch = device.GetRawFramePitch();
+    const std::vector<uint8_t> raw = session.camera().ExpectedFrame();
+    // A camera that reads out a window sends the region alone; the others the whole sensor.
+    ULONG offset = device.GetRawFrameOffset();
+    if (!device.Traits().rawFrameIsRegion) {
+        offset += static_cast<ULONG>(settings.RoiY) * pitch + static_cast<ULONG>(settings.RoiX);
+    }
 
     std::vector<uint8_t> rgb(static_cast<size_t>(roiW) * roiH * 4);
-    ColorState* state = new (NonPagedPool) ColorState();
+    ColorState* state = new (NonPagedPool) ColorState(device.Traits().colorState);
     state->SetWhiteBalance(settings.WhiteBalance);
-    state->SetBayerPhase(session_->device().BaseBayerPhase());
+    state->SetBayerPhase(device.BayerPhase());
     state->SetColorEnable(settings.ColorEnable);
     state->SetRedGain(settings.RedGain);
     state->SetGreenGain(settings.GreenGain);
@@ -84,9 +109,7 @@ std::vector<uint8_t> StreamTest::ExpectedFrame(bool flipH, bool flipV, ULONG str
     state->SetFrameSize(roiW, roiH);
     EXPECT_EQ(state->AllocateWorkBuffer(), STATUS_SUCCESS);
     state->SetOutputBuffer(rgb.data());
-    ConvertFrame(state, raw.data(),
-                 static_cast<ULONG>(settings.RoiY) * pitch + static_cast<ULONG>(settings.RoiX),
-                 pitch);
+    ConvertFrame(state, raw.data(), offset, pitch);
     state->SetOutputBuffer(nullptr);
     delete state;
 

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "sim/imaging/rgb_image.h"
 #include "tests/support/verified_test.h"
 #include "tools/capture/capture_session.h"
@@ -14,6 +16,16 @@ namespace zyn::e2e {
 
 using capture::CaptureSession;
 using capture::SessionOptions;
+
+// The client frame a camera's driver should deliver for the raw frame the camera sends now: the
+// pipeline's conversion of the region with the device's colour settings, bottom-up, flipped and
+// mirrored as asked, rows `stride` bytes apart (0: packed).
+std::vector<uint8_t> ExpectedClientFrame(CaptureSession& session, bool flipH, bool flipV,
+                                         ULONG stride = 0);
+
+// Whether a client frame carries exactly the expected bytes.
+::testing::AssertionResult SamePicture(const sim::host::Frame& frame,
+                                       const std::vector<uint8_t>& expected);
 
 class StreamTest : public sim::testing::VerifiedTest {
 protected:

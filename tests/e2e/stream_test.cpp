@@ -22,20 +22,6 @@ using std::chrono::milliseconds;
 // this long (several read timeouts).
 constexpr milliseconds kNoFrameWait{300};
 
-::testing::AssertionResult SamePicture(const sim::host::Frame& frame,
-                                       const std::vector<uint8_t>& expected) {
-    if (frame.header().DataUsed < expected.size()) {
-        return ::testing::AssertionFailure() << "DataUsed " << frame.header().DataUsed;
-    }
-    for (size_t i = 0; i < expected.size(); ++i) {
-        if (frame.data()[i] != expected[i]) {
-            return ::testing::AssertionFailure()
-                   << "first difference at byte " << i << " (pixel " << i / 4 << ")";
-        }
-    }
-    return ::testing::AssertionSuccess();
-}
-
 std::shared_ptr<const imaging::RgbImage> Gradient() {
     return std::make_shared<imaging::RgbImage>(imaging::Gradient(1360, 1024));
 }

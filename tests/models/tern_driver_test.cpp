@@ -2,6 +2,7 @@
 // with the object bags and the settings saved at filter close and device stop.
 #include <gtest/gtest.h>
 
+#include "driver/core/capture_offer.h"
 #include "driver/core/data_range.h"
 #include "sim/ks/object_bag.h"
 #include "tests/models/tern_fixture.h"
@@ -74,9 +75,9 @@ TEST_F(TernTest, AFreshDeviceOffersTheFullSensorAtThirtyFramesPerSecond) {
 }
 
 TEST_F(TernTest, TheFrameIntervalIsRewrittenByAddAlone) {
-    zyn::tern::TernDriver::module.DataRange() = zyn::StoredDataRange(1360, 1024);
+    ASSERT_EQ(zyn::tern::TernDriver::kDataRange.ConfigCaps.MinFrameInterval, 333667);
     ASSERT_EQ(system_->Add(), STATUS_SUCCESS);
-    const KS_DATARANGE_VIDEO& range = zyn::tern::TernDriver::module.DataRange();
+    const KS_DATARANGE_VIDEO& range = Camera().Offer()->Range();
     EXPECT_EQ(range.ConfigCaps.MinFrameInterval, 333333);
     EXPECT_EQ(range.ConfigCaps.MaxFrameInterval, 333333);
     EXPECT_EQ(range.VideoInfoHeader.AvgTimePerFrame, 333333);

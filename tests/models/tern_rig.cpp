@@ -1,5 +1,7 @@
 #include "tests/models/tern_rig.h"
 
+#include "sim/camera/tern_sensor.h"
+
 namespace tern_test {
 
 std::ostream& operator<<(std::ostream& out, const Event& event) {
@@ -20,7 +22,7 @@ std::vector<Event> Events(const sim::camera::Camera& camera) {
             break;
         case 0x04: {
             sim::camera::SensorWrite write;
-            EXPECT_TRUE(sim::camera::DecodeSensorWrite(sim::camera::Model::Tern, bytes.data(), write));
+            EXPECT_TRUE(sim::camera::TernSensor::Decode(bytes.data(), write));
             events.push_back(S(write.address, write.value));
             break;
         }

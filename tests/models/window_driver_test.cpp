@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "driver/control/command_codes.h"
+#include "driver/core/capture_offer.h"
 #include "driver/core/ks_descriptors.h"
 #include "driver/models/egret/egret_driver.h"
 #include "driver/models/heron/heron_driver.h"
@@ -55,7 +56,7 @@ TEST_F(WindowDriverTest, AFreshDeviceOffersItsFullSensor) {
         SCOPED_TRACE(m.model);
         Plug(m.model);
         ASSERT_EQ(system_->Add(), STATUS_SUCCESS);
-        const KS_DATARANGE_VIDEO& range = Camera().Globals().DataRange();
+        const KS_DATARANGE_VIDEO& range = Camera().Offer()->Range();
         EXPECT_EQ(range.VideoInfoHeader.bmiHeader.biWidth, m.width);
         EXPECT_EQ(range.VideoInfoHeader.bmiHeader.biHeight, m.height);
         EXPECT_EQ(range.VideoInfoHeader.bmiHeader.biSizeImage, m.imageBytes);

@@ -30,7 +30,8 @@ std::unique_ptr<CaptureSession> CaptureSession::Open(const SessionOptions& optio
     sim::camera::CameraOptions camera;
     camera.frameInterval = options.frameInterval;
     session->system_ =
-        std::make_unique<sim::host::CameraSystem>(model->camera, model->entry, camera);
+        std::make_unique<sim::host::CameraSystem>(model->camera, model->entry, camera,
+                                                  options.driver);
     if (!NT_SUCCESS(session->system_->loadStatus())) {
         *error = Failed("the driver did not load", session->system_->loadStatus());
         return nullptr;
@@ -38,7 +39,7 @@ std::unique_ptr<CaptureSession> CaptureSession::Open(const SessionOptions& optio
     if (options.scene != nullptr) {
         session->camera().SetScene(*options.scene);
     }
-    sim::registry::BindDriverKey(session->system_->physicalDevice(), kSessionDriverKey);
+    sim::registry::BindDriverKey(session->system_->physicalDevice(), options.driverKey);
     NTSTATUS status = session->system_->Start();
     if (!NT_SUCCESS(status)) {
         *error = Failed("the camera did not start", status);

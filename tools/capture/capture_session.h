@@ -34,6 +34,11 @@ struct SessionOptions {
     // Client frames kept queued on the pin.
     unsigned clientFrames = 4;
     bool referenceClock = true;
+    // The driver image of a camera of the same model already plugged in, shared as Plug and
+    // Play shares it between cameras; null loads the model's driver.
+    std::shared_ptr<sim::host::Driver> driver;
+    // The camera's driver key in the registry, where its settings live.
+    std::string driverKey = kSessionDriverKey;
 };
 
 // What the driver counted since the stream started.

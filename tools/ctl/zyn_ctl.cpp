@@ -243,13 +243,13 @@ int main(int argc, char** argv) {
     std::vector<std::string> gets, sets, regions;
     app.add_option("--model", model, "camera model: " + zyn::tools::DriverModelNames());
     app.add_option("--registry", registryFile, "keep the camera's settings in this file");
-    CLI::Option* list = app.add_flag("--list", "print every property with its value");
+    CLI::Option* list = app.add_flag("--list")->description("print every property with its value");
     CLI::Option* get = app.add_option("--get", gets, "print properties (NAME or ID)");
     CLI::Option* set = app.add_option("--set", sets, "change properties (NAME=VALUE)");
     CLI::Option* region =
         app.add_option("--region", regions, "set the region of interest: X,Y,W,H[,SUBSAMPLE]");
-    CLI::Option* format = app.add_flag("--format", "print the capture format offered");
-    CLI::Option* reload = app.add_flag("--reload", "reload the settings from the registry");
+    CLI::Option* format = app.add_flag("--format")->description("print the capture format offered");
+    CLI::Option* reload = app.add_flag("--reload")->description("reload the settings from the registry");
     list->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     format->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     reload->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);

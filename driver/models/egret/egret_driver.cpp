@@ -7,7 +7,8 @@
 namespace zyn::egret {
 
 // Constant-initialised: the image runs no constructors.
-DriverGlobals EgretDriver::module{StoredDataRange(kSensorWidth, kSensorHeight)};
+DriverGlobals EgretDriver::module;
+const KS_DATARANGE_VIDEO EgretDriver::kDataRange = StoredDataRange(kSensorWidth, kSensorHeight);
 
 CameraDevice* EgretDriver::NewDevice(PKSDEVICE device) {
     return new (NonPagedPool) EgretCameraDevice(device, module);

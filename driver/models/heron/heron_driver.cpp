@@ -7,7 +7,8 @@
 namespace zyn::heron {
 
 // Constant-initialised: the image runs no constructors.
-DriverGlobals HeronDriver::module{StoredDataRange(kSensorWidth, kSensorHeight)};
+DriverGlobals HeronDriver::module;
+const KS_DATARANGE_VIDEO HeronDriver::kDataRange = StoredDataRange(kSensorWidth, kSensorHeight);
 
 CameraDevice* HeronDriver::NewDevice(PKSDEVICE device) {
     return new (NonPagedPool) HeronCameraDevice(device, module);

@@ -19,6 +19,8 @@ struct HeronDriver {
     static constexpr BOOLEAN kReportsNotRemovable = FALSE;
 
     static DriverGlobals module;
+    // The range as the image stores it; each camera offers a copy sized by its region.
+    static const KS_DATARANGE_VIDEO kDataRange;
     static CameraDevice* NewDevice(PKSDEVICE device);
 };
 

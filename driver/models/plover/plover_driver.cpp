@@ -7,7 +7,8 @@
 namespace zyn::plover {
 
 // Constant-initialised: the image runs no constructors.
-DriverGlobals PloverDriver::module{StoredDataRange(kSensorWidth, kSensorHeight)};
+DriverGlobals PloverDriver::module;
+const KS_DATARANGE_VIDEO PloverDriver::kDataRange = StoredDataRange(kSensorWidth, kSensorHeight);
 
 CameraDevice* PloverDriver::NewDevice(PKSDEVICE device) {
     return new (NonPagedPool) PloverCameraDevice(device, module);

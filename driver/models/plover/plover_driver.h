@@ -19,6 +19,8 @@ struct PloverDriver {
     static constexpr BOOLEAN kReportsNotRemovable = TRUE;
 
     static DriverGlobals module;
+    // The range as the image stores it; each camera offers a copy sized by its region.
+    static const KS_DATARANGE_VIDEO kDataRange;
     static CameraDevice* NewDevice(PKSDEVICE device);
 };
 

@@ -7,7 +7,8 @@
 namespace zyn::tern {
 
 // Constant-initialised: the image runs no constructors.
-DriverGlobals TernDriver::module{StoredDataRange(kSensorWidth, kSensorHeight)};
+DriverGlobals TernDriver::module;
+const KS_DATARANGE_VIDEO TernDriver::kDataRange = StoredDataRange(kSensorWidth, kSensorHeight);
 
 CameraDevice* TernDriver::NewDevice(PKSDEVICE device) {
     return new (NonPagedPool) TernCameraDevice(device, module);

@@ -17,6 +17,8 @@ struct TernDriver {
     static constexpr BOOLEAN kReportsNotRemovable = FALSE;
 
     static DriverGlobals module;
+    // The range as the image stores it; each camera offers a copy sized by its region.
+    static const KS_DATARANGE_VIDEO kDataRange;
     static CameraDevice* NewDevice(PKSDEVICE device);
 };
 

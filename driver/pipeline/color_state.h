@@ -32,6 +32,11 @@ struct ColorStateTraits {
 // What one frame is converted with; rewritten at the start of every frame.
 struct FrameSnapshot {
     PUCHAR imageOrigin = nullptr; // working-buffer address of frame pixel (0, 0)
+    // Raw-frame address of pixel (0, 0) when the insides of the rows are read from the raw
+    // frame and the working buffer holds only what lies near the frame's edges; null when
+    // the working buffer holds the whole frame.
+    const UCHAR* rawOrigin = nullptr;
+    ULONG rawPitch = 0;
     PUCHAR output = nullptr;      // output row 0, 4 bytes a pixel
     LONG_PTR outputPitch = 0;     // bytes from one output row to the next; negative bottom-up
     ULONG workPitch = 0;

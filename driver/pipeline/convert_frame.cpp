@@ -35,6 +35,41 @@ VOID PadWorkingBuffer(const FrameSnapshot& frame, const UCHAR* firstSample, ULON
     }
 }
 
+VOID PadWorkingEdges(const FrameSnapshot& frame, const UCHAR* firstSample, ULONG pitch) {
+    const SIZE_T workPitch = frame.workPitch;
+    const ULONG width = frame.width;
+    const LONG h = static_cast<LONG>(frame.height);
+    PUCHAR origin = frame.imageOrigin;
+    auto row = [&](LONG y) {
+        return origin + static_cast<LONG_PTR>(y) * static_cast<LONG_PTR>(workPitch);
+    };
+    // Columns 0 to leading - 1 and trailing to width - 1; the sides beyond come from them.
+    const ULONG leading = width < kLeadingPixels + 2 ? width : kLeadingPixels + 2;
+    const ULONG trailing = width > kTrailingColumns ? width - kTrailingColumns : 0;
+    auto copyEnds = [&](PUCHAR to, const UCHAR* from) {
+        if (trailing <= leading) {
+            RtlCopyMemory(to, from, width);
+        } else {
+            RtlCopyMemory(to, from, leading);
+            RtlCopyMemory(to + trailing, from + trailing, width - trailing);
+        }
+    };
+    for (LONG y = 0; y < h; ++y) {
+        copyEnds(row(y), firstSample + static_cast<SIZE_T>(y) * pitch);
+    }
+    copyEnds(row(-2), row(2));
+    copyEnds(row(-1), row(1));
+    copyEnds(row(h), row(h - 4));
+    copyEnds(row(h + 1), row(h - 3));
+    for (LONG y = -2; y < h + 2; ++y) {
+        PUCHAR p = row(y);
+        p[-1] = p[1];
+        p[-2] = p[2];
+        p[width] = p[width - 2];
+        p[width + 1] = p[width - 3];
+    }
+}
+
 VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG pitch) {
     if (state == nullptr) {
         return;
@@ -65,7 +100,20 @@ BOOLEAN ConvertFrameInto(ColorState* state, const UCHAR* raw, ULONG startOffset,
     InterlockedExchange(&state->lastFramePath_, static_cast<LONG>(path));
 
     FrameSnapshot& frame = state->snapshot_;
-    PadWorkingBuffer(frame, raw + startOffset, pitch);
+    // The dot filter corrects the frame in place, so it needs all of it in the working
+    // buffer, as frames too small for a border do. Otherwise the rows are read where they
+    // lie, and only their ends are padded.
+    const LONG dotThreshold = ReadInterlocked(&state->dotThreshold_);
+    if (dotThreshold > 0 || frame.width < kSmallestBorderedSide ||
+        frame.height < kSmallestBorderedSide) {
+        PadWorkingBuffer(frame, raw + startOffset, pitch);
+        frame.rawOrigin = nullptr;
+        frame.rawPitch = 0;
+    } else {
+        PadWorkingEdges(frame, raw + startOffset, pitch);
+        frame.rawOrigin = raw + startOffset;
+        frame.rawPitch = pitch;
+    }
 
     frame.output = firstRow;
     frame.outputPitch = rowStep;
@@ -88,7 +136,6 @@ BOOLEAN ConvertFrameInto(ColorState* state, const UCHAR* raw, ULONG startOffset,
     }
 
     // After the statistics, so they see the dots; the border keeps them too.
-    const LONG dotThreshold = ReadInterlocked(&state->dotThreshold_);
     if (dotThreshold > 0) {
         DotFilter(frame, dotThreshold);
     }

@@ -1,15 +1,17 @@
 #include "sim/camera/camera_model.h"
 
+#include "zyn_usb_ids.h"
+
 namespace sim::camera {
 namespace {
 
-constexpr uint16_t kVendorId = 0x2F7A;
+using namespace zyn::usb_ids;
 
 constexpr ModelInfo kModels[] = {
     {.model = Model::Tern,
      .name = "tern",
-     .vendorId = kVendorId,
-     .productId = 0x5201,
+     .vendorId = kVendor,
+     .productId = kTernProduct,
      .deviceRelease = 0x0100,
      .sensorWidth = 1360,
      .sensorHeight = 1024,
@@ -26,8 +28,8 @@ constexpr ModelInfo kModels[] = {
      .firmwareVersion = 0},
     {.model = Model::Heron,
      .name = "heron",
-     .vendorId = kVendorId,
-     .productId = 0x5202,
+     .vendorId = kVendor,
+     .productId = kHeronProduct,
      .deviceRelease = 0x0100,
      .sensorWidth = 2448,
      .sensorHeight = 2048,
@@ -44,8 +46,8 @@ constexpr ModelInfo kModels[] = {
      .firmwareVersion = 0},
     {.model = Model::Plover,
      .name = "plover",
-     .vendorId = kVendorId,
-     .productId = 0x5203,
+     .vendorId = kVendor,
+     .productId = kPloverProduct,
      .deviceRelease = 0x0100,
      .sensorWidth = 1328,
      .sensorHeight = 1048,
@@ -62,8 +64,8 @@ constexpr ModelInfo kModels[] = {
      .firmwareVersion = 0x0C1000},
     {.model = Model::Egret,
      .name = "egret",
-     .vendorId = kVendorId,
-     .productId = 0x5204,
+     .vendorId = kVendor,
+     .productId = kEgretProduct,
      .deviceRelease = 0x0100,
      .sensorWidth = 2048,
      .sensorHeight = 1536,

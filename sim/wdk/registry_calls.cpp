@@ -67,8 +67,7 @@ NTSTATUS KeyPath(HANDLE handle, const char* call, std::string* path) {
 
 // Checks the IRQL and resolves object attributes to path components; the last one may not
 // exist yet.
-NTSTATUS Resolve(POBJECT_ATTRIBUTES attributes, const char* call,
-                 std::vector<std::string>* parts) {
+NTSTATUS Resolve(POBJECT_ATTRIBUTES attributes, const char* call, std::vector<std::string>* parts) {
     if (!sim::CheckIrqlIs(PASSIVE_LEVEL, call)) {
         return STATUS_INVALID_DEVICE_STATE;
     }
@@ -249,4 +248,3 @@ NTSTATUS ZwSetValueKey(HANDLE keyHandle, PUNICODE_STRING valueName, ULONG, ULONG
     store.dirty = true;
     return STATUS_SUCCESS;
 }
-

@@ -7,9 +7,8 @@
 namespace sim::registry {
 namespace {
 
-constexpr char kClassKey[] =
-    "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\"
-    "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
+constexpr char kClassKey[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\"
+                             "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}";
 
 } // namespace
 

@@ -23,8 +23,8 @@ bool Split(const std::string& path, std::vector<std::string>* parts) {
     size_t start = path.empty() || path[0] != '\\' ? 0 : 1;
     while (start <= path.size()) {
         const size_t end = path.find('\\', start);
-        const std::string part = path.substr(start, end == std::string::npos ? std::string::npos
-                                                                             : end - start);
+        const std::string part =
+            path.substr(start, end == std::string::npos ? std::string::npos : end - start);
         if (part.empty()) {
             return end == std::string::npos && !parts->empty(); // a trailing backslash is fine
         }

@@ -22,7 +22,7 @@ struct StoredValue {
 struct Node {
     std::string name;
     std::map<std::string, std::unique_ptr<Node>> children; // by lower-case name
-    std::map<std::string, StoredValue> values;              // by lower-case name
+    std::map<std::string, StoredValue> values;             // by lower-case name
 };
 
 struct Store {

@@ -17,8 +17,7 @@ inline void RunSystemThread(PKSTART_ROUTINE routine, PVOID context) {
                                         &thread, nullptr),
               STATUS_SUCCESS);
     EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
-    EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr),
-              STATUS_SUCCESS);
+    EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
     ObDereferenceObject(thread);
 }
 

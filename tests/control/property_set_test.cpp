@@ -6,7 +6,8 @@
 #include <cstring>
 
 #include "driver/pipeline/color_state.h"
-#include "tests/models/tern_fixture.h"
+#include "driver/models/tern/tern_driver.h"
+#include "tests/support/driver_fixture.h"
 
 namespace tern_test {
 namespace {

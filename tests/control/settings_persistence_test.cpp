@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "driver/control/registry_key.h"
-#include "tests/models/tern_fixture.h"
+#include "driver/models/tern/tern_driver.h"
+#include "tests/support/driver_fixture.h"
 
 namespace tern_test {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "driver/control/command_codes.h"
-#include "tests/models/model_driver_fixture.h"
+#include "tests/support/driver_fixture.h"
 
 namespace model_test {
 namespace {

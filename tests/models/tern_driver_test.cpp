@@ -5,7 +5,8 @@
 #include "driver/core/capture_offer.h"
 #include "driver/core/data_range.h"
 #include "sim/ks/object_bag.h"
-#include "tests/models/tern_fixture.h"
+#include "driver/models/tern/tern_driver.h"
+#include "tests/support/driver_fixture.h"
 
 namespace tern_test {
 namespace {

@@ -4,8 +4,8 @@
 
 #include "driver/models/tern/tern_sensor_table.h"
 #include "driver/pipeline/color_state.h"
-#include "tests/core/transport_rig.h"
-#include "tests/models/tern_rig.h"
+#include "tests/support/camera_rig.h"
+#include "tests/models/tern_device_fixture.h"
 
 namespace {
 
@@ -210,7 +210,7 @@ TEST_F(TernDeviceTest, ExternalTriggerAdaptsTheReadOutRegistersFromTheirShadow) 
 }
 
 TEST_F(TernDeviceTest, TriggerRefusedByTheBoardChangesNothing) {
-    rig_->bus.StallEndpoint(transport_test::kCommandEndpoint);
+    rig_->bus.StallEndpoint(camera_rig::kCommandEndpoint);
     EXPECT_FALSE(device_->setExternalTrigger(1));
     EXPECT_EQ(device_->Settings().ExTrigger, 0);
     EXPECT_EQ(device_->Transport().ResetPipe(0), STATUS_SUCCESS);
@@ -265,7 +265,7 @@ TEST_F(TernDeviceTest, RawCommandsMemoryAndBoardRegisters) {
     EXPECT_EQ(byte, 4);
 
     // A read that gets no answer leaves the caller's byte alone.
-    rig_->bus.StallEndpoint(transport_test::kResponseEndpoint);
+    rig_->bus.StallEndpoint(camera_rig::kResponseEndpoint);
     byte = 0x5A;
     EXPECT_FALSE(device_->readMemoryByte(0x1234, &byte));
     EXPECT_EQ(byte, 0x5A);
@@ -311,7 +311,7 @@ TEST_F(TernDeviceTest, CameraStartProgramsTheCameraAndReadsFullFrames) {
     EXPECT_TRUE(rig_->camera.Status().sensorStreaming);
     delete colorState;
 
-    transport_test::PoolBuffer frame(1392640);
+    camera_rig::PoolBuffer frame(1392640);
     ASSERT_TRUE(device_->ReadRawFrame(frame.data()));
     EXPECT_TRUE(frame.Bytes() == rig_->camera.ExpectedFrame());
     const auto codes = TakeEvents();
@@ -337,18 +337,18 @@ TEST_F(TernDeviceTest, CameraStartOnAnUnpluggedCameraFails) {
     rig_->bus.Unplug();
     EXPECT_EQ(device_->StartCapture(nullptr, 1360, 1024), STATUS_UNSUCCESSFUL);
     EXPECT_FALSE(device_->Initializing());
-    transport_test::PoolBuffer frame(1392640);
+    camera_rig::PoolBuffer frame(1392640);
     EXPECT_FALSE(device_->ReadRawFrame(frame.data()));
 }
 
 TEST_F(TernDeviceTest, FrameReadWaitsTheDriverWideTimeout) {
-    transport_test::PoolBuffer frame(1392640);
+    camera_rig::PoolBuffer frame(1392640);
     EXPECT_FALSE(device_->ReadRawFrame(frame.data())) << "no frame size before the camera start";
     EXPECT_TRUE(rig_->camera.CommandLog().empty());
 
     ASSERT_EQ(device_->StartCapture(nullptr, 1360, 1024), STATUS_SUCCESS);
     ASSERT_TRUE(device_->setExternalTrigger(1));
-    globals_.SetTimeout(50);
+    rig_->Globals().SetTimeout(50);
     EXPECT_FALSE(device_->ReadRawFrame(frame.data())) << "no trigger, no frame";
     EXPECT_EQ(rig_->bus.Counters().cancelled, 22u);
 }

@@ -9,7 +9,7 @@
 #include "driver/models/egret/egret_driver.h"
 #include "driver/models/heron/heron_driver.h"
 #include "driver/models/plover/plover_driver.h"
-#include "tests/models/model_driver_fixture.h"
+#include "tests/support/driver_fixture.h"
 
 namespace model_test {
 namespace {

@@ -10,7 +10,7 @@
 #include "oculix_zyn_properties.h"
 #include "sim/imaging/scenes.h"
 #include "sim/wdk/registry.h"
-#include "tests/models/model_rig.h"
+#include "tests/models/ideal_readout.h"
 #include "tools/capture/capture_session.h"
 #include "tools/common/camera_properties.h"
 

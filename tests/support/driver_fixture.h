@@ -1,5 +1,6 @@
-// A model's emulated camera on the simulated bus with the model's driver image, for tests of
-// the image's descriptors, property set and settings. Every test starts with an empty registry
+// A model's emulated camera on the simulated bus with the model's driver image, loaded and
+// driven through the class driver, for tests of the image's descriptors, property set and
+// settings. Every test starts with an empty registry
 // and ends with the device removed and the image unloaded, leaving nothing behind.
 #pragma once
 
@@ -94,3 +95,18 @@ protected:
 };
 
 } // namespace model_test
+
+namespace tern_test {
+
+using sim::host::PropertyResult;
+
+// The Tern camera plugged in with its driver image, not yet added.
+class TernTest : public model_test::ModelDriverTest {
+protected:
+    void SetUp() override {
+        ModelDriverTest::SetUp();
+        Plug("tern");
+    }
+};
+
+} // namespace tern_test

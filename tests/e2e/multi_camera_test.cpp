@@ -7,7 +7,7 @@
 
 #include "sim/imaging/scenes.h"
 #include "sim/wdk/registry.h"
-#include "tests/e2e/stream_fixture.h"
+#include "tests/support/stream_fixture.h"
 #include "tools/common/camera_properties.h"
 
 namespace zyn::e2e {

@@ -11,7 +11,7 @@
 #include "sim/imaging/scenes.h"
 #include "sim/wdk/pool.h"
 #include "sim/wdk/threads.h"
-#include "tests/e2e/stream_fixture.h"
+#include "tests/support/stream_fixture.h"
 #include "tools/common/camera_properties.h"
 
 namespace zyn::e2e {

@@ -155,17 +155,14 @@ TEST_F(TernTest, ACameraUnpluggedBeforeStartFailsTheStartAndStillSavesItsSetting
     EXPECT_EQ(system_->Start(), STATUS_DEVICE_NOT_CONNECTED);
     EXPECT_FALSE(system_->device()->started());
     // The failed start went through Stop, which saved the record as the load left it.
-    EXPECT_EQ(Stored("Hue"), 0u);
-    EXPECT_EQ(Stored("Timeout"), 3000u);
-    EXPECT_EQ(Stored("RoiW"), 1360u);
+    ExpectStored({{"Hue", 0}, {"Timeout", 3000}, {"RoiW", 1360}});
 }
 
 TEST_F(TernTest, ClosingAFilterSavesTheSettingsEvenWhenNothingChanged) {
     StartAndOpen();
     EXPECT_FALSE(Stored("Brightness").has_value()) << "the start only loads";
     filter_.reset();
-    EXPECT_EQ(Stored("Brightness"), 255u);
-    EXPECT_EQ(Stored("Exposure"), 8u);
+    ExpectStored({{"Brightness", 255}, {"Exposure", 8}});
     EXPECT_EQ(sim::registry::ValueNames(std::string(kDriverKey) + "\\Settings").size(), 24u);
 }
 

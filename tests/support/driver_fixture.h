@@ -4,9 +4,11 @@
 // and ends with the device removed and the image unloaded, leaving nothing behind.
 #pragma once
 
+#include <initializer_list>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "driver/core/camera_device.h"
 #include "sim/host/camera_system.h"
@@ -85,6 +87,12 @@ protected:
     void Store(const std::string& name, uint32_t value) {
         sim::registry::CreateKey(std::string(kDriverKey) + "\\Settings");
         sim::registry::SetDword(std::string(kDriverKey) + "\\Settings", name, value);
+    }
+    // Each named value as the settings key holds it.
+    void ExpectStored(std::initializer_list<std::pair<const char*, uint32_t>> values) {
+        for (const auto& [name, value] : values) {
+            EXPECT_EQ(Stored(name), value) << name;
+        }
     }
     size_t StoredCount() {
         return sim::registry::ValueNames(std::string(kDriverKey) + "\\Settings").size();

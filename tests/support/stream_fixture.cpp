@@ -1,4 +1,4 @@
-#include "tests/e2e/stream_fixture.h"
+#include "tests/support/stream_fixture.h"
 
 #include <cstring>
 
@@ -33,8 +33,8 @@ NTSTATUS StreamTest::Set(ULONG id, LONG value) {
     return tools::SetValue(session_->filter(), id, value).status;
 }
 
-NTSTATUS StreamTest::Region(LONG x, LONG y, LONG w, LONG h) {
-    return tools::SetRegion(session_->filter(), x, y, w, h).status;
+NTSTATUS StreamTest::Region(LONG x, LONG y, LONG w, LONG h, LONG subSample) {
+    return tools::SetRegion(session_->filter(), x, y, w, h, subSample).status;
 }
 
 void StreamTest::Run() {

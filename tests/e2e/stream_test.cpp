@@ -12,7 +12,7 @@
 #include "sim/wdk/pool.h"
 #include "sim/wdk/threads.h"
 #include "tests/support/stream_fixture.h"
-#include "tools/common/camera_properties.h"
+#include "sim/host/camera_properties.h"
 
 namespace zyn::e2e {
 namespace {
@@ -189,13 +189,13 @@ TEST_F(StreamTest, SettingsChangedFromAnotherThreadWhileStreaming) {
         std::unique_ptr<sim::host::Filter> filter = Session().system().OpenFilter();
         ASSERT_NE(filter, nullptr);
         for (LONG i = 0; !stop; ++i) {
-            EXPECT_EQ(tools::SetValue(*filter, CAMPROP_BRIGHTNESS, 200 + i % 100).status,
+            EXPECT_EQ(host::SetValue(*filter, CAMPROP_BRIGHTNESS, 200 + i % 100).status,
                       STATUS_SUCCESS);
-            EXPECT_EQ(tools::SetValue(*filter, CAMPROP_HUE, i % 360).status, STATUS_SUCCESS);
-            EXPECT_EQ(tools::SetValue(*filter, CAMPROP_RED_GAIN, 100 + i % 50).status,
+            EXPECT_EQ(host::SetValue(*filter, CAMPROP_HUE, i % 360).status, STATUS_SUCCESS);
+            EXPECT_EQ(host::SetValue(*filter, CAMPROP_RED_GAIN, 100 + i % 50).status,
                       STATUS_SUCCESS);
-            EXPECT_EQ(tools::SetValue(*filter, CAMPROP_FLIP_H, i % 2).status, STATUS_SUCCESS);
-            EXPECT_EQ(tools::SetValue(*filter, CAMPROP_EXPOSURE, 64 + i % 100).status,
+            EXPECT_EQ(host::SetValue(*filter, CAMPROP_FLIP_H, i % 2).status, STATUS_SUCCESS);
+            EXPECT_EQ(host::SetValue(*filter, CAMPROP_EXPOSURE, 64 + i % 100).status,
                       STATUS_SUCCESS);
         }
     });
@@ -234,7 +234,7 @@ TEST_F(StreamTest, SecondPinIsRefusedWhileTheFirstHoldsTheCamera) {
     // The region stays locked while the first pin exists, also once the second is gone.
     second.reset();
     LONG locked = 0;
-    ASSERT_TRUE(tools::GetValue(*other, CAMPROP_REGION_LOCKED, &locked).ok());
+    ASSERT_TRUE(host::GetValue(*other, CAMPROP_REGION_LOCKED, &locked).ok());
     EXPECT_EQ(locked, 1);
     ASSERT_EQ(Region(0, 0, 640, 480), STATUS_SUCCESS);
     EXPECT_EQ(Settings().RoiW, 1360) << "the region changed under a streaming pin";
@@ -242,7 +242,7 @@ TEST_F(StreamTest, SecondPinIsRefusedWhileTheFirstHoldsTheCamera) {
 
     // Once the first pin is closed the camera is free for the other application.
     Session().ClosePin();
-    ASSERT_TRUE(tools::GetValue(*other, CAMPROP_REGION_LOCKED, &locked).ok());
+    ASSERT_TRUE(host::GetValue(*other, CAMPROP_REGION_LOCKED, &locked).ok());
     EXPECT_EQ(locked, 0);
     second = other->CreatePin(0, Session().format(), {}, &status);
     ASSERT_EQ(status, STATUS_SUCCESS);

@@ -110,10 +110,10 @@ TEST_F(TernTest, TheFilterHasOneCapturePinAndTheTernItems) {
 
     // Tern lists ids 0 to 68: the dot filter's items are not there.
     LONG value;
-    EXPECT_EQ(zyn::tools::GetValue(*filter_, CAMPROP_COLOR_GAIN_DIALOG, &value).status,
+    EXPECT_EQ(zyn::host::GetValue(*filter_, CAMPROP_COLOR_GAIN_DIALOG, &value).status,
               STATUS_SUCCESS);
-    EXPECT_EQ(zyn::tools::GetValue(*filter_, CAMPROP_DOT, &value).status, STATUS_NOT_FOUND);
-    EXPECT_EQ(zyn::tools::GetValue(*filter_, 1000, &value).status, STATUS_NOT_FOUND);
+    EXPECT_EQ(zyn::host::GetValue(*filter_, CAMPROP_DOT, &value).status, STATUS_NOT_FOUND);
+    EXPECT_EQ(zyn::host::GetValue(*filter_, 1000, &value).status, STATUS_NOT_FOUND);
 
     DEVICE_CAPABILITIES capabilities{};
     ASSERT_EQ(system_->device()->QueryCapabilities(&capabilities), STATUS_SUCCESS);

@@ -11,7 +11,7 @@
 #include "sim/imaging/scenes.h"
 #include "tests/models/ideal_readout.h"
 #include "tests/support/stream_fixture.h"
-#include "tools/common/camera_properties.h"
+#include "sim/host/camera_properties.h"
 
 namespace model_test {
 namespace {

@@ -14,8 +14,8 @@
 #include "sim/host/camera_system.h"
 #include "sim/wdk/registry.h"
 #include "tests/support/verified_test.h"
-#include "tools/common/camera_properties.h"
-#include "tools/common/driver_models.h"
+#include "sim/host/camera_properties.h"
+#include "sim/host/driver_models.h"
 
 namespace model_test {
 
@@ -39,7 +39,7 @@ protected:
     // The camera of the named model with its driver image, not yet added.
     void Plug(const std::string& model) {
         sim::registry::Clear();
-        const zyn::tools::DriverModel* driver = zyn::tools::FindDriverModel(model);
+        const zyn::host::DriverModel* driver = zyn::host::FindDriverModel(model);
         ASSERT_NE(driver, nullptr) << model;
         system_ = std::make_unique<sim::host::CameraSystem>(
             driver->camera, driver->entry,
@@ -66,19 +66,19 @@ protected:
 
     LONG Get(ULONG id) {
         LONG value = -12345;
-        const sim::host::PropertyResult result = zyn::tools::GetValue(*filter_, id, &value);
+        const sim::host::PropertyResult result = zyn::host::GetValue(*filter_, id, &value);
         EXPECT_EQ(result.status, STATUS_SUCCESS) << "GET " << id;
         return value;
     }
     NTSTATUS GetStatus(ULONG id) {
         LONG value;
-        return zyn::tools::GetValue(*filter_, id, &value).status;
+        return zyn::host::GetValue(*filter_, id, &value).status;
     }
     NTSTATUS Set(ULONG id, LONG value, LONG extra = 0) {
-        return zyn::tools::SetValue(*filter_, id, value, extra).status;
+        return zyn::host::SetValue(*filter_, id, value, extra).status;
     }
     NTSTATUS Region(LONG x, LONG y, LONG w, LONG h, LONG subSample = 0) {
-        return zyn::tools::SetRegion(*filter_, x, y, w, h, subSample).status;
+        return zyn::host::SetRegion(*filter_, x, y, w, h, subSample).status;
     }
 
     std::optional<uint32_t> Stored(const std::string& name) {

@@ -10,7 +10,7 @@
 
 #include "sim/imaging/rgb_image.h"
 #include "tests/support/verified_test.h"
-#include "tools/capture/capture_session.h"
+#include "sim/host/capture_session.h"
 
 namespace zyn::e2e {
 

@@ -1,20 +1,22 @@
 #include "sim/camera/camera_model.h"
 
+#include "zyn_usb_ids.h"
+
 namespace sim::camera {
 namespace {
 
-constexpr uint16_t kVendorId = 0x2F7A;
+using namespace zyn::usb_ids;
 
 constexpr ModelInfo kModels[] = {
     // model, name, vid, pid, release, sensor, array, margin, registers, trigger, phase,
     //   sensor read, clock selectable, firmware version (kept, value)
-    {Model::Tern, "tern", kVendorId, 0x5201, 0x0100, 1360, 1024, 1360, 1024, 0, 0, 1024, 1, 2,
+    {Model::Tern, "tern", kVendor, kTernProduct, 0x0100, 1360, 1024, 1360, 1024, 0, 0, 1024, 1, 2,
      false, false, false, 0},
-    {Model::Heron, "heron", kVendorId, 0x5202, 0x0100, 2448, 2048, 2464, 2056, 8, 4, 65536, 17, 1,
+    {Model::Heron, "heron", kVendor, kHeronProduct, 0x0100, 2448, 2048, 2464, 2056, 8, 4, 65536, 17, 1,
      true, false, false, 0},
-    {Model::Plover, "plover", kVendorId, 0x5203, 0x0100, 1328, 1048, 1328, 1048, 0, 0, 256, 37, 2,
+    {Model::Plover, "plover", kVendor, kPloverProduct, 0x0100, 1328, 1048, 1328, 1048, 0, 0, 256, 37, 2,
      false, true, true, 0x0C1000},
-    {Model::Egret, "egret", kVendorId, 0x5204, 0x0100, 2048, 1536, 2064, 1552, 8, 8, 65536, 17, 1,
+    {Model::Egret, "egret", kVendor, kEgretProduct, 0x0100, 2048, 1536, 2064, 1552, 8, 8, 65536, 17, 1,
      true, false, false, 0},
 };
 

@@ -262,6 +262,10 @@ TEST(Noise, IsReproducibleFromItsSeedAndKeepsTheMeanLevel) {
     const FrameRead fb = ReadFrame(b.camera, b.frameBytes);
     EXPECT_EQ(fa.bytes, fb.bytes);
     EXPECT_NE(fa.bytes, a.camera.ExpectedFrame());
+    // Each frame draws its own noise over the one rendered picture.
+    RequestFrame(a.camera);
+    a.camera.AdvanceTime(a.camera.FramePeriod());
+    EXPECT_NE(ReadData(a.camera, a.frameBytes).bytes, fa.bytes);
     a.camera.AdvanceTime(a.camera.FramePeriod());
     EXPECT_NEAR(a.MeanLevel(), kGrey, 0.5);
 }

@@ -6,7 +6,8 @@
 #include <cstring>
 
 #include "driver/pipeline/color_state.h"
-#include "tests/models/tern_fixture.h"
+#include "driver/models/tern/tern_driver.h"
+#include "tests/support/driver_fixture.h"
 
 namespace tern_test {
 namespace {
@@ -158,7 +159,7 @@ TEST_F(PropertySetTest, RawCommandsMemoryBytesAndTheClockReachTheCamera) {
     std::array<uint8_t, 64> bytes{};
     bytes.fill(0xAB);
     Emulator().ClearCommandLog();
-    ASSERT_EQ(zyn::tools::SendRawCommand(*filter_, 100, bytes).status, STATUS_SUCCESS);
+    ASSERT_EQ(zyn::host::SendRawCommand(*filter_, 100, bytes).status, STATUS_SUCCESS);
     std::vector<sim::camera::CommandRecord> log = Emulator().CommandLog();
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].bytes[0], 0x40);
@@ -167,7 +168,7 @@ TEST_F(PropertySetTest, RawCommandsMemoryBytesAndTheClockReachTheCamera) {
     Emulator().WriteMemory(0x1234, {0x5A});
     ASSERT_EQ(Set(CAMPROP_MEMORY_BYTE, 0x1234), STATUS_SUCCESS);
     uint8_t byte = 0;
-    ASSERT_EQ(zyn::tools::ReadMemoryByte(*filter_, &byte).status, STATUS_SUCCESS);
+    ASSERT_EQ(zyn::host::ReadMemoryByte(*filter_, &byte).status, STATUS_SUCCESS);
     EXPECT_EQ(byte, 0x5A);
 
     Emulator().SetClockIndex(3);
@@ -177,10 +178,10 @@ TEST_F(PropertySetTest, RawCommandsMemoryBytesAndTheClockReachTheCamera) {
 
     system_->bus().Unplug();
     byte = 0x77;
-    EXPECT_EQ(zyn::tools::ReadMemoryByte(*filter_, &byte).status, STATUS_SUCCESS);
+    EXPECT_EQ(zyn::host::ReadMemoryByte(*filter_, &byte).status, STATUS_SUCCESS);
     EXPECT_EQ(byte, 0x77) << "no answer leaves the byte as sent";
     EXPECT_EQ(Get(CAMPROP_CLOCK), 2) << "a failed read reports the stored clock";
-    EXPECT_EQ(zyn::tools::SendRawCommand(*filter_, 1, bytes).status, STATUS_SUCCESS);
+    EXPECT_EQ(zyn::host::SendRawCommand(*filter_, 1, bytes).status, STATUS_SUCCESS);
 }
 
 TEST_F(PropertySetTest, ACommandTheCameraRefusesKeepsTheLastValueItTook) {
@@ -259,8 +260,8 @@ TEST_F(PropertySetTest, ShortOrMissingBuffersAndUnknownRequestsGetClearStatuses)
 
     // Directions an item does not have.
     LONG value;
-    EXPECT_EQ(zyn::tools::GetValue(*filter_, CAMPROP_REGION, &value).status, STATUS_NOT_FOUND);
-    EXPECT_EQ(zyn::tools::GetValue(*filter_, CAMPROP_SENSOR_REGISTER, &value).status,
+    EXPECT_EQ(zyn::host::GetValue(*filter_, CAMPROP_REGION, &value).status, STATUS_NOT_FOUND);
+    EXPECT_EQ(zyn::host::GetValue(*filter_, CAMPROP_SENSOR_REGISTER, &value).status,
               STATUS_NOT_FOUND);
     EXPECT_EQ(Set(CAMPROP_EXPOSURE_MAX, 5), STATUS_NOT_FOUND);
     // Ids outside the model, and another set.

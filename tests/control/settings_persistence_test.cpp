@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "driver/control/registry_key.h"
-#include "tests/models/tern_fixture.h"
+#include "driver/models/tern/tern_driver.h"
+#include "tests/support/driver_fixture.h"
 
 namespace tern_test {
 namespace {
@@ -57,27 +58,31 @@ TEST_F(SettingsPersistenceTest, ASaveFollowedByALoadLeavesEveryFieldUnchanged) {
 }
 
 TEST_F(SettingsPersistenceTest, StoredValuesOutOfRangeLoadAsTheSettersAllow) {
-    Store("Timeout", 500);
-    Store("RoiX", 5000);
-    Store("RoiY", 0xFFFFFFFF);
-    Store("RoiW", 0);
-    Store("RoiH", 0x80000000);
-    Store("RedGain", 0);
-    Store("Hue", 1000);
-    Store("Exposure", 2);
-    Store("GlobalGain", 5000);
-    Store("SubSample", 3);
+    using zyn::CameraSettings;
+    const struct {
+        const char* name;
+        uint32_t stored;
+        LONG CameraSettings::*field;
+        LONG loaded;
+    } kValues[] = {
+        {"Timeout", 500, &CameraSettings::Timeout, 3000},
+        {"RoiX", 5000, &CameraSettings::RoiX, 0},
+        {"RoiY", 0xFFFFFFFF, &CameraSettings::RoiY, 0},
+        {"RoiW", 0, &CameraSettings::RoiW, 1360},
+        {"RoiH", 0x80000000, &CameraSettings::RoiH, 1024},
+        {"RedGain", 0, &CameraSettings::RedGain, 1},
+        {"Hue", 1000, &CameraSettings::Hue, 359},
+        {"Exposure", 2, &CameraSettings::Exposure, 8},
+        {"GlobalGain", 5000, &CameraSettings::GlobalGain, 1023},
+        {"SubSample", 3, &CameraSettings::SubSample, 0},
+    };
+    for (const auto& value : kValues) {
+        Store(value.name, value.stored);
+    }
     StartAndOpen();
-    EXPECT_EQ(Settings().Timeout, 3000);
-    EXPECT_EQ(Settings().RoiX, 0);
-    EXPECT_EQ(Settings().RoiY, 0);
-    EXPECT_EQ(Settings().RoiW, 1360);
-    EXPECT_EQ(Settings().RoiH, 1024);
-    EXPECT_EQ(Settings().RedGain, 1);
-    EXPECT_EQ(Settings().Hue, 359);
-    EXPECT_EQ(Settings().Exposure, 8);
-    EXPECT_EQ(Settings().GlobalGain, 1023);
-    EXPECT_EQ(Settings().SubSample, 0);
+    for (const auto& value : kValues) {
+        EXPECT_EQ(Settings().*value.field, value.loaded) << value.name;
+    }
 
     Store("Timeout", 10000);
     ASSERT_EQ(Set(CAMPROP_RELOAD_SETTINGS, 1), STATUS_SUCCESS);

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "driver/control/command_codes.h"
-#include "tests/models/model_driver_fixture.h"
+#include "tests/support/driver_fixture.h"
 
 namespace model_test {
 namespace {
@@ -38,9 +38,7 @@ TEST_F(StoredSettingsTest, EveryModelKeepsStoredAgcAndAecAndReadsAnyTypeOfFourBy
         // A set has no effect; the save writes back what was read, as a REG_DWORD.
         ASSERT_EQ(Set(CAMPROP_AGC, 1), STATUS_SUCCESS);
         filter_.reset();
-        EXPECT_EQ(Stored("AGC"), 7u);
-        EXPECT_EQ(Stored("AEC"), 0xFFFFFFFFu);
-        EXPECT_EQ(Stored("Saturation"), 3u);
+        ExpectStored({{"AGC", 7}, {"AEC", 0xFFFFFFFF}, {"Saturation", 3}});
         system_->Stop();
         EXPECT_EQ(Stored("AGC"), 7u);
         sim::registry::UnbindDevice(system_->physicalDevice());

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "driver/pool_tags.h"
-#include "tests/core/split_read_fixture.h"
+#include "tests/core/transport_fixture.h"
 
 namespace {
 
-using namespace transport_test;
+using namespace camera_rig;
 
 TEST_F(SplitBulkReadTest, FrameThatComesInShortIsNotAFrame) {
     PoolBuffer buffer(kTernFrame);

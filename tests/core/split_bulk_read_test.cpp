@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "driver/pool_tags.h"
-#include "tests/core/split_read_fixture.h"
+#include "tests/core/transport_fixture.h"
 
 namespace {
 
-using namespace transport_test;
+using namespace camera_rig;
 
 TEST(BulkChunkCount, OneRequestPer64KiBAndOneForTheRest) {
     EXPECT_EQ(zyn::BulkChunkCount(1), 1u);

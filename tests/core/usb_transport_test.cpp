@@ -1,41 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <memory>
 
-#include "driver/core/usb_transport.h"
-#include "tests/core/transport_rig.h"
-#include "tests/support/verified_test.h"
+#include "tests/core/transport_fixture.h"
 
 namespace {
 
-using namespace transport_test;
-
-class UsbTransportTest : public sim::testing::VerifiedTest {
-protected:
-    void SetUp() override {
-        VerifiedTest::SetUp();
-        rig_ = std::make_unique<CameraRig>();
-        transport_ = std::make_unique<zyn::UsbTransport>();
-        transport_->Attach(rig_->Physical(), rig_->Next(), nullptr);
-    }
-    void TearDown() override {
-        transport_.reset();
-        rig_.reset();
-        VerifiedTest::TearDown();
-    }
-
-    void Configure() { ASSERT_EQ(transport_->Configure(), STATUS_SUCCESS); }
-
-    // CMD_BOARD_READ of register 15, sent the way the command channel does.
-    NTSTATUS AskClock(ULONG* transferred) {
-        std::array<UCHAR, 64> command{0x26, 15};
-        return transport_->PipeTransfer(0, 64, command.data(), transferred);
-    }
-
-    std::unique_ptr<CameraRig> rig_;
-    std::unique_ptr<zyn::UsbTransport> transport_;
-};
+using namespace camera_rig;
 
 TEST_F(UsbTransportTest, ConfigureRecordsTheThreePipesOfTheInterface) {
     Configure();

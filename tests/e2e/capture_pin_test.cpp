@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "driver/core/capture_pin.h"
-#include "tests/e2e/stream_fixture.h"
+#include "tests/support/stream_fixture.h"
 
 namespace zyn::e2e {
 namespace {

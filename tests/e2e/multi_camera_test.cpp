@@ -7,8 +7,8 @@
 
 #include "sim/imaging/scenes.h"
 #include "sim/wdk/registry.h"
-#include "tests/e2e/stream_fixture.h"
-#include "tools/common/camera_properties.h"
+#include "tests/support/stream_fixture.h"
+#include "sim/host/camera_properties.h"
 
 namespace zyn::e2e {
 namespace {
@@ -39,7 +39,7 @@ protected:
                             std::to_string(cameras_.size());
         for (auto& camera : cameras_) {
             if (camera->system().camera().model() ==
-                tools::FindDriverModel(model)->camera) {
+                host::FindDriverModel(model)->camera) {
                 options.driver = camera->system().driver();
                 break;
             }
@@ -52,7 +52,7 @@ protected:
     }
 
     static void Region(CaptureSession& camera, LONG x, LONG y, LONG w, LONG h) {
-        ASSERT_EQ(tools::SetRegion(camera.filter(), x, y, w, h).status, STATUS_SUCCESS);
+        ASSERT_EQ(host::SetRegion(camera.filter(), x, y, w, h).status, STATUS_SUCCESS);
     }
     static LONG OfferedWidth(CaptureSession& camera) {
         KS_DATARANGE_VIDEO range{};

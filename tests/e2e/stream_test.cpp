@@ -1,5 +1,6 @@
 // The road of a frame from the emulated camera through the driver to the client: pictures,
-// region and orientation, the trigger, pause and resume, settings changed while streaming.
+// region and orientation, the trigger, pause and resume, settings changed while streaming, a
+// second application that wants the camera too. Bus faults while streaming are in tests/pnp.
 #include <atomic>
 #include <cstring>
 #include <thread>
@@ -10,8 +11,8 @@
 #include "sim/imaging/scenes.h"
 #include "sim/wdk/pool.h"
 #include "sim/wdk/threads.h"
-#include "tests/e2e/stream_fixture.h"
-#include "tools/common/camera_properties.h"
+#include "tests/support/stream_fixture.h"
+#include "sim/host/camera_properties.h"
 
 namespace zyn::e2e {
 namespace {
@@ -21,6 +22,15 @@ using std::chrono::milliseconds;
 // A wait that ends early when the frame comes; a frame that should not come is waited for
 // this long (several read timeouts).
 constexpr milliseconds kNoFrameWait{300};
+
+void TakeAndRequeue(CaptureSession& session, int frames) {
+    for (int i = 0; i < frames; ++i) {
+        std::unique_ptr<sim::host::Frame> frame = session.NextFrame(std::chrono::seconds(20));
+        ASSERT_NE(frame, nullptr) << "frame " << i;
+        EXPECT_EQ(frame->status(), STATUS_SUCCESS);
+        ASSERT_EQ(session.Requeue(std::move(frame)), STATUS_PENDING);
+    }
+}
 
 std::shared_ptr<const imaging::RgbImage> Gradient() {
     return std::make_shared<imaging::RgbImage>(imaging::Gradient(1360, 1024));
@@ -185,13 +195,13 @@ TEST_F(StreamTest, SettingsChangedFromAnotherThreadWhileStreaming) {
         std::unique_ptr<sim::host::Filter> filter = Session().system().OpenFilter();
         ASSERT_NE(filter, nullptr);
         for (LONG i = 0; !stop; ++i) {
-            EXPECT_EQ(tools::SetValue(*filter, CAMPROP_BRIGHTNESS, 200 + i % 100).status,
+            EXPECT_EQ(host::SetValue(*filter, CAMPROP_BRIGHTNESS, 200 + i % 100).status,
                       STATUS_SUCCESS);
-            EXPECT_EQ(tools::SetValue(*filter, CAMPROP_HUE, i % 360).status, STATUS_SUCCESS);
-            EXPECT_EQ(tools::SetValue(*filter, CAMPROP_RED_GAIN, 100 + i % 50).status,
+            EXPECT_EQ(host::SetValue(*filter, CAMPROP_HUE, i % 360).status, STATUS_SUCCESS);
+            EXPECT_EQ(host::SetValue(*filter, CAMPROP_RED_GAIN, 100 + i % 50).status,
                       STATUS_SUCCESS);
-            EXPECT_EQ(tools::SetValue(*filter, CAMPROP_FLIP_H, i % 2).status, STATUS_SUCCESS);
-            EXPECT_EQ(tools::SetValue(*filter, CAMPROP_EXPOSURE, 64 + i % 100).status,
+            EXPECT_EQ(host::SetValue(*filter, CAMPROP_FLIP_H, i % 2).status, STATUS_SUCCESS);
+            EXPECT_EQ(host::SetValue(*filter, CAMPROP_EXPOSURE, 64 + i % 100).status,
                       STATUS_SUCCESS);
         }
     });
@@ -213,6 +223,37 @@ TEST_F(StreamTest, SettingsChangedFromAnotherThreadWhileStreaming) {
     ASSERT_NE(frame, nullptr);
     EXPECT_TRUE(SamePicture(*frame, ExpectedFrame(false, false)));
     ASSERT_EQ(Session().Requeue(std::move(frame)), STATUS_PENDING);
+}
+
+TEST_F(StreamTest, SecondPinIsRefusedWhileTheFirstHoldsTheCamera) {
+    Open();
+    Run();
+    std::unique_ptr<sim::host::Filter> other = Session().system().OpenFilter();
+    ASSERT_NE(other, nullptr);
+    NTSTATUS status = STATUS_UNSUCCESSFUL;
+    std::unique_ptr<sim::host::Pin> second = other->CreatePin(0, Session().format(), {}, &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    EXPECT_EQ(second->SetState(KSSTATE_ACQUIRE), STATUS_SHARING_VIOLATION);
+    EXPECT_EQ(second->State(), KSSTATE_STOP);
+    TakeAndRequeue(Session(), 2);
+
+    // The region stays locked while the first pin exists, also once the second is gone.
+    second.reset();
+    LONG locked = 0;
+    ASSERT_TRUE(host::GetValue(*other, CAMPROP_REGION_LOCKED, &locked).ok());
+    EXPECT_EQ(locked, 1);
+    ASSERT_EQ(Region(0, 0, 640, 480), STATUS_SUCCESS);
+    EXPECT_EQ(Settings().RoiW, 1360) << "the region changed under a streaming pin";
+    TakeAndRequeue(Session(), 1);
+
+    // Once the first pin is closed the camera is free for the other application.
+    Session().ClosePin();
+    ASSERT_TRUE(host::GetValue(*other, CAMPROP_REGION_LOCKED, &locked).ok());
+    EXPECT_EQ(locked, 0);
+    second = other->CreatePin(0, Session().format(), {}, &status);
+    ASSERT_EQ(status, STATUS_SUCCESS);
+    EXPECT_EQ(second->SetState(KSSTATE_ACQUIRE), STATUS_SUCCESS);
+    EXPECT_EQ(second->SetState(KSSTATE_STOP), STATUS_SUCCESS);
 }
 
 } // namespace

@@ -18,7 +18,7 @@
 #include "driver/pool_tags.h"
 #include "sim/wdk/sim_wdk.h"
 #include "sim/wdk/usb.h"
-#include "tests/e2e/stream_fixture.h"
+#include "tests/support/stream_fixture.h"
 
 namespace zyn::e2e {
 namespace {

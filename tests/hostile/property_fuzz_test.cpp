@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "oculix_zyn_properties.h"
-#include "tests/e2e/stream_fixture.h"
-#include "tools/common/camera_properties.h"
+#include "tests/support/stream_fixture.h"
+#include "sim/host/camera_properties.h"
 
 namespace zyn::e2e {
 namespace {
@@ -102,7 +102,7 @@ protected:
         default: break;
         }
         LONG value = 0;
-        EXPECT_EQ(tools::GetValue(Session().filter(), item, &value).status, STATUS_SUCCESS);
+        EXPECT_EQ(host::GetValue(Session().filter(), item, &value).status, STATUS_SUCCESS);
         return value;
     }
 
@@ -110,12 +110,12 @@ protected:
         // Plover stores any exposure it is given.
         const Range* range = plover_ && item == CAMPROP_EXPOSURE ? nullptr : RangeOf(item);
         const std::vector<LONG> values = Values(range);
-        const ULONG exact = tools::RecordSize(item);
+        const ULONG exact = host::RecordSize(item);
         const ULONG lengths[] = {0, 1, 3, exact - 1, exact, exact + 16, kHugeBytes};
         const ULONG flagChoices[] = {KSPROPERTY_TYPE_GET, KSPROPERTY_TYPE_SET,
                                     KSPROPERTY_TYPE_GET | KSPROPERTY_TYPE_SET, 0, 0x80000000u};
         ULONG access = 0;
-        const bool known = tools::Support(Session().filter(), item, &access).ok();
+        const bool known = host::Support(Session().filter(), item, &access).ok();
 
         for (int i = 0; i < requests; ++i) {
             const ULONG flags = flagChoices[random() % std::size(flagChoices)];
@@ -158,7 +158,7 @@ protected:
             }
             if (isSet && result.ok() && range != nullptr) {
                 LONG now = 0;
-                ASSERT_EQ(tools::GetValue(Session().filter(), item, &now).status, STATUS_SUCCESS);
+                ASSERT_EQ(host::GetValue(Session().filter(), item, &now).status, STATUS_SUCCESS);
                 const LONG low = Bound(range->minimumItem, range->low);
                 const LONG high = Bound(range->maximumItem, range->high);
                 EXPECT_TRUE(now >= low && now <= high)

@@ -7,7 +7,7 @@
 #include "driver/control/command_codes.h"
 #include "driver/control/window_region_rule.h"
 #include "driver/models/egret/egret_camera_device.h"
-#include "tests/models/model_rig.h"
+#include "tests/models/ideal_readout.h"
 
 namespace model_test {
 namespace {
@@ -27,10 +27,10 @@ NTSTATUS Start(zyn::CameraDevice& device) {
     return device.StartCapture(nullptr, device.Settings().RoiW, device.Settings().RoiH);
 }
 
-using EgretTest = ModelTest;
+using EgretTest = DeviceTest;
 
 TEST_F(EgretTest, DeviceStartPowersTheSensorLeavesItInStandbyUntilTheCameraStart) {
-    ModelRig& rig = MakeRig(Model::Egret);
+    DeviceRig& rig = MakeRig(Model::Egret);
     auto& egret = rig.As<CropSensorCameraDevice>();
     egret.PrepareAtDeviceStart();
     EXPECT_FALSE(egret.Initializing());
@@ -59,7 +59,7 @@ TEST_F(EgretTest, DeviceStartPowersTheSensorLeavesItInStandbyUntilTheCameraStart
 }
 
 TEST_F(EgretTest, WindowsAndTheBinnedFrameArriveTheWayTheFlipsAsk) {
-    ModelRig& rig = MakeRig(Model::Egret);
+    DeviceRig& rig = MakeRig(Model::Egret);
     rig.camera.PrepareStreaming(0);
     auto& egret = rig.As<CropSensorCameraDevice>();
     const imaging::RgbImage& scene = DetailedScene(Model::Egret);
@@ -86,7 +86,7 @@ TEST_F(EgretTest, WindowsAndTheBinnedFrameArriveTheWayTheFlipsAsk) {
 }
 
 TEST_F(EgretTest, ExposureTimesTheFrameWithTheEgretsOverhead) {
-    ModelRig& rig = MakeRig(Model::Egret);
+    DeviceRig& rig = MakeRig(Model::Egret);
     rig.camera.PrepareStreaming(0);
     auto& egret = rig.As<CropSensorCameraDevice>();
     ASSERT_EQ(Start(egret), STATUS_SUCCESS); // full window: 1535 lines of 3384 clocks

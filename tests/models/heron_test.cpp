@@ -9,7 +9,7 @@
 #include "driver/control/window_region_rule.h"
 #include "driver/models/heron/heron_camera_device.h"
 #include "sim/camera/usb_descriptors.h"
-#include "tests/models/model_rig.h"
+#include "tests/models/ideal_readout.h"
 
 namespace model_test {
 namespace {
@@ -19,17 +19,17 @@ using namespace std::chrono_literals;
 
 constexpr Filter kHeronFilter = {1, true}; // BGGR at the active area's top-left corner
 
-class HeronTest : public ModelTest {
+class HeronTest : public DeviceTest {
 protected:
     // A Heron whose camera is powered and streaming, as the device start leaves it, without
     // the half second of the sensor's power-up.
     CropSensorCameraDevice& StreamingHeron() {
-        ModelRig& rig = MakeRig(Model::Heron);
+        DeviceRig& rig = MakeRig(Model::Heron);
         rig.camera.PrepareStreaming(0);
         rig_ = &rig;
         return rig.As<CropSensorCameraDevice>();
     }
-    ModelRig& Rig() { return *rig_; }
+    DeviceRig& Rig() { return *rig_; }
 
     void SetRegion(LONG subSample, LONG x, LONG y, LONG width, LONG height) {
         zyn::CameraDevice& device = rig_->Device();
@@ -58,11 +58,11 @@ protected:
     }
 
 private:
-    ModelRig* rig_ = nullptr;
+    DeviceRig* rig_ = nullptr;
 };
 
 TEST_F(HeronTest, DeviceStartPowersTheSensorLoadsTheMakersTableAndStreamsTheFullSensor) {
-    ModelRig& rig = MakeRig(Model::Heron);
+    DeviceRig& rig = MakeRig(Model::Heron);
     auto& heron = rig.As<CropSensorCameraDevice>();
     EXPECT_TRUE(heron.Initializing());
     const imaging::RgbImage& scene = DetailedScene(Model::Heron);

@@ -10,7 +10,7 @@
 #include "driver/models/plover/plover_camera_device.h"
 #include "driver/models/plover/plover_gain.h"
 #include "driver/models/tern/tern_camera_device.h"
-#include "tests/models/model_rig.h"
+#include "tests/models/ideal_readout.h"
 
 namespace model_test {
 namespace {
@@ -28,7 +28,7 @@ NTSTATUS Start(zyn::CameraDevice& device) {
     return device.StartCapture(nullptr, device.Settings().RoiW, device.Settings().RoiH);
 }
 
-using PloverTest = ModelTest;
+using PloverTest = DeviceTest;
 
 TEST(PloverGain, FineValuesFollowTheFormulaForEveryCode) {
     for (ULONG gain = 0; gain <= 119; ++gain) {
@@ -41,7 +41,7 @@ TEST(PloverGain, FineValuesFollowTheFormulaForEveryCode) {
 }
 
 TEST_F(PloverTest, AWindowOfAnyWidthArrivesWholeAndInItsColours) {
-    ModelRig& rig = MakeRig(Model::Plover);
+    DeviceRig& rig = MakeRig(Model::Plover);
     auto& plover = rig.As<PloverCameraDevice>();
     const imaging::RgbImage& scene = DetailedScene(Model::Plover);
     rig.camera.SetScene(scene);
@@ -64,7 +64,7 @@ TEST_F(PloverTest, AWindowOfAnyWidthArrivesWholeAndInItsColours) {
 }
 
 TEST_F(PloverTest, TheLineBufferTimingFollowsTheFirmwareVersion) {
-    ModelRig& rig = MakeRig(Model::Plover);
+    DeviceRig& rig = MakeRig(Model::Plover);
     auto& plover = rig.As<PloverCameraDevice>();
     rig.camera.SetFirmwareVersion(787741);
     plover.PrepareAtDeviceStart();
@@ -83,7 +83,7 @@ TEST_F(PloverTest, TheLineBufferTimingFollowsTheFirmwareVersion) {
 }
 
 TEST_F(PloverTest, ExposureBeyondTheFrameStretchesTheFrame) {
-    ModelRig& rig = MakeRig(Model::Plover);
+    DeviceRig& rig = MakeRig(Model::Plover);
     auto& plover = rig.As<PloverCameraDevice>();
     const auto frameLength = [&rig] {
         return rig.camera.SensorRegister(0x7C) | rig.camera.SensorRegister(0x7D) << 8;
@@ -118,7 +118,7 @@ TEST_F(PloverTest, ExposureBeyondTheFrameStretchesTheFrame) {
 }
 
 TEST_F(PloverTest, GainIsStoredCutAndProgrammedAsCoarseAndFineSteps) {
-    ModelRig& rig = MakeRig(Model::Plover);
+    DeviceRig& rig = MakeRig(Model::Plover);
     auto& plover = rig.As<PloverCameraDevice>();
     EXPECT_TRUE(plover.setGain(100));
     EXPECT_EQ(rig.camera.SensorRegister(0x1C), 0x04u);
@@ -134,7 +134,7 @@ TEST_F(PloverTest, GainIsStoredCutAndProgrammedAsCoarseAndFineSteps) {
 }
 
 TEST_F(PloverTest, SensorWritesCarryAnEightBitAddressAndFillTheShadow) {
-    ModelRig& rig = MakeRig(Model::Plover);
+    DeviceRig& rig = MakeRig(Model::Plover);
     auto& plover = rig.As<PloverCameraDevice>();
     rig.camera.ClearCommandLog();
     EXPECT_TRUE(plover.writeSensorRegister(0x7C, 0x1234));
@@ -147,7 +147,7 @@ TEST_F(PloverTest, SensorWritesCarryAnEightBitAddressAndFillTheShadow) {
 }
 
 TEST_F(PloverTest, TriggerIsTheBoardsAndReadsBackFromIt) {
-    ModelRig& rig = MakeRig(Model::Plover);
+    DeviceRig& rig = MakeRig(Model::Plover);
     auto& plover = rig.As<PloverCameraDevice>();
     EXPECT_TRUE(plover.setExternalTrigger(1));
     EXPECT_EQ(rig.camera.BoardRegister(zyn::board::kTrigger), 37);
@@ -176,7 +176,7 @@ TEST_F(PloverTest, TriggerIsTheBoardsAndReadsBackFromIt) {
 }
 
 TEST_F(PloverTest, AChosenClockRestartsTheCameraAndReadsBackAsChosen) {
-    ModelRig& rig = MakeRig(Model::Plover);
+    DeviceRig& rig = MakeRig(Model::Plover);
     auto& plover = rig.As<PloverCameraDevice>();
     SetRegion(plover, 64, 32, 256, 128);
     rig.camera.ClearCommandLog();
@@ -198,7 +198,7 @@ TEST_F(PloverTest, AChosenClockRestartsTheCameraAndReadsBackAsChosen) {
 }
 
 TEST_F(PloverTest, AFixedClockReportsItsIndexThreeAsTwo) {
-    ModelRig& rig = MakeRig(Model::Tern);
+    DeviceRig& rig = MakeRig(Model::Tern);
     rig.camera.SetClockIndex(3);
     LONG clock = -1;
     ASSERT_TRUE(rig.Device().readClock(&clock));

@@ -5,7 +5,8 @@
 #include "driver/core/capture_offer.h"
 #include "driver/core/data_range.h"
 #include "sim/ks/object_bag.h"
-#include "tests/models/tern_fixture.h"
+#include "driver/models/tern/tern_driver.h"
+#include "tests/support/driver_fixture.h"
 
 namespace tern_test {
 namespace {
@@ -109,10 +110,10 @@ TEST_F(TernTest, TheFilterHasOneCapturePinAndTheTernItems) {
 
     // Tern lists ids 0 to 68: the dot filter's items are not there.
     LONG value;
-    EXPECT_EQ(zyn::tools::GetValue(*filter_, CAMPROP_COLOR_GAIN_DIALOG, &value).status,
+    EXPECT_EQ(zyn::host::GetValue(*filter_, CAMPROP_COLOR_GAIN_DIALOG, &value).status,
               STATUS_SUCCESS);
-    EXPECT_EQ(zyn::tools::GetValue(*filter_, CAMPROP_DOT, &value).status, STATUS_NOT_FOUND);
-    EXPECT_EQ(zyn::tools::GetValue(*filter_, 1000, &value).status, STATUS_NOT_FOUND);
+    EXPECT_EQ(zyn::host::GetValue(*filter_, CAMPROP_DOT, &value).status, STATUS_NOT_FOUND);
+    EXPECT_EQ(zyn::host::GetValue(*filter_, 1000, &value).status, STATUS_NOT_FOUND);
 
     DEVICE_CAPABILITIES capabilities{};
     ASSERT_EQ(system_->device()->QueryCapabilities(&capabilities), STATUS_SUCCESS);
@@ -154,17 +155,14 @@ TEST_F(TernTest, ACameraUnpluggedBeforeStartFailsTheStartAndStillSavesItsSetting
     EXPECT_EQ(system_->Start(), STATUS_DEVICE_NOT_CONNECTED);
     EXPECT_FALSE(system_->device()->started());
     // The failed start went through Stop, which saved the record as the load left it.
-    EXPECT_EQ(Stored("Hue"), 0u);
-    EXPECT_EQ(Stored("Timeout"), 3000u);
-    EXPECT_EQ(Stored("RoiW"), 1360u);
+    ExpectStored({{"Hue", 0}, {"Timeout", 3000}, {"RoiW", 1360}});
 }
 
 TEST_F(TernTest, ClosingAFilterSavesTheSettingsEvenWhenNothingChanged) {
     StartAndOpen();
     EXPECT_FALSE(Stored("Brightness").has_value()) << "the start only loads";
     filter_.reset();
-    EXPECT_EQ(Stored("Brightness"), 255u);
-    EXPECT_EQ(Stored("Exposure"), 8u);
+    ExpectStored({{"Brightness", 255}, {"Exposure", 8}});
     EXPECT_EQ(sim::registry::ValueNames(std::string(kDriverKey) + "\\Settings").size(), 24u);
 }
 

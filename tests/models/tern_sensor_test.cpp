@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 #include "driver/models/tern/tern_sensor_table.h"
 #include "driver/pipeline/color_state.h"
-#include "tests/core/transport_rig.h"
-#include "tests/models/tern_rig.h"
+#include "tests/support/camera_rig.h"
+#include "tests/models/tern_device_fixture.h"
 
 namespace {
 
@@ -16,62 +19,22 @@ void Append(Events& events, const Events& more) {
     events.insert(events.end(), more.begin(), more.end());
 }
 
-// The Tern sensor initialisation for a camera whose board reports `clock`.
+// The Tern sensor initialisation for a camera whose board reports `clock`: the golden
+// sequence up to the clock read, then what the clock changes.
 Events ExpectedInitialisation(int clock) {
-    Events e = {B(6, 17), B(6, 0)};
-    const uint32_t analog[] = {62, 7, 32, 39, 55, 6, 22, 1, 32, 39, 5, 2};
-    for (uint32_t i = 0; i < 12; ++i) {
-        e.push_back(S(35 + i, analog[i]));
-    }
-    const uint32_t bankA[] = {0x35001, 0x220001, 0x1C003, 0x50006, 0x35007,
-                              0x75011, 0x3501B,  0x42C,   0x3E042C};
-    const uint32_t bankB[] = {0x10E001, 0x220001, 0xD1003,  0x14D006, 0x10E007,
-                              0x19E009, 0x10E00A, 0x9110B, 0x3E010B};
-    for (uint32_t i = 0; i < 9; ++i) {
-        e.push_back(S(384 + i, bankA[i]));
-    }
-    for (uint32_t i = 0; i < 9; ++i) {
-        e.push_back(S(400 + i, bankB[i]));
-    }
-    for (uint32_t i = 0; i < 478; ++i) {
-        e.push_back(S(512 + i, zyn::tern::kSequencerProgram[i]));
-    }
-    auto control = [](uint32_t index) -> uint32_t {
-        switch (index) {
-        case 1: return 8;
-        case 7: return 3;
-        case 16: return 3;
-        case 17: return 30;
-        case 18: return 6;
-        case 19: return 2;
-        case 20: return 1;
-        case 34: return 5;
-        case 47: return 9;
-        case 49: return 6;
-        case 140: return 56;
-        case 141: return 3;
-        case 143: return 56;
-        case 144: return 5;
-        case 145: return 2;
-        case 152: return 1;
-        case 155: return 7;
-        case 157: return 1;
-        case 158: return 36;
-        case 159: return 1;
-        default: return 0;
+    Events e;
+    std::ifstream golden(ZYN_TESTDATA "/tern/sensor_initialisation.txt");
+    EXPECT_TRUE(golden.is_open());
+    std::string line;
+    while (std::getline(golden, line)) {
+        std::istringstream fields(line);
+        std::string kind, reg, value;
+        if (line.empty() || line[0] == '#' || !(fields >> kind >> reg >> value)) {
+            continue;
         }
-    };
-    const std::pair<uint32_t, uint32_t> ranges[] = {{0, 30}, {33, 34}, {47, 62}, {64, 75},
-                                                    {124, 163}};
-    for (auto [first, last] : ranges) {
-        for (uint32_t i = first; i <= last; ++i) {
-            e.push_back(S(i, control(i)));
-        }
-    }
-    e.push_back(S(158, 36));
-    e.push_back(S(159, 1));
-    for (uint32_t i = 76; i <= 123; ++i) {
-        e.push_back(S(i, 0));
+        const auto a = static_cast<uint32_t>(std::stoul(reg, nullptr, 0));
+        const auto b = static_cast<uint32_t>(std::stoul(value, nullptr, 0));
+        e.push_back(kind == "board" ? B(a, b) : S(a, b));
     }
     e.push_back(R(15));
     if (clock == 1) {
@@ -210,7 +173,7 @@ TEST_F(TernDeviceTest, ExternalTriggerAdaptsTheReadOutRegistersFromTheirShadow) 
 }
 
 TEST_F(TernDeviceTest, TriggerRefusedByTheBoardChangesNothing) {
-    rig_->bus.StallEndpoint(transport_test::kCommandEndpoint);
+    rig_->bus.StallEndpoint(camera_rig::kCommandEndpoint);
     EXPECT_FALSE(device_->setExternalTrigger(1));
     EXPECT_EQ(device_->Settings().ExTrigger, 0);
     EXPECT_EQ(device_->Transport().ResetPipe(0), STATUS_SUCCESS);
@@ -265,7 +228,7 @@ TEST_F(TernDeviceTest, RawCommandsMemoryAndBoardRegisters) {
     EXPECT_EQ(byte, 4);
 
     // A read that gets no answer leaves the caller's byte alone.
-    rig_->bus.StallEndpoint(transport_test::kResponseEndpoint);
+    rig_->bus.StallEndpoint(camera_rig::kResponseEndpoint);
     byte = 0x5A;
     EXPECT_FALSE(device_->readMemoryByte(0x1234, &byte));
     EXPECT_EQ(byte, 0x5A);
@@ -311,7 +274,7 @@ TEST_F(TernDeviceTest, CameraStartProgramsTheCameraAndReadsFullFrames) {
     EXPECT_TRUE(rig_->camera.Status().sensorStreaming);
     delete colorState;
 
-    transport_test::PoolBuffer frame(1392640);
+    camera_rig::PoolBuffer frame(1392640);
     ASSERT_TRUE(device_->ReadRawFrame(frame.data()));
     EXPECT_TRUE(frame.Bytes() == rig_->camera.ExpectedFrame());
     const auto codes = TakeEvents();
@@ -337,18 +300,18 @@ TEST_F(TernDeviceTest, CameraStartOnAnUnpluggedCameraFails) {
     rig_->bus.Unplug();
     EXPECT_EQ(device_->StartCapture(nullptr, 1360, 1024), STATUS_UNSUCCESSFUL);
     EXPECT_FALSE(device_->Initializing());
-    transport_test::PoolBuffer frame(1392640);
+    camera_rig::PoolBuffer frame(1392640);
     EXPECT_FALSE(device_->ReadRawFrame(frame.data()));
 }
 
 TEST_F(TernDeviceTest, FrameReadWaitsTheDriverWideTimeout) {
-    transport_test::PoolBuffer frame(1392640);
+    camera_rig::PoolBuffer frame(1392640);
     EXPECT_FALSE(device_->ReadRawFrame(frame.data())) << "no frame size before the camera start";
     EXPECT_TRUE(rig_->camera.CommandLog().empty());
 
     ASSERT_EQ(device_->StartCapture(nullptr, 1360, 1024), STATUS_SUCCESS);
     ASSERT_TRUE(device_->setExternalTrigger(1));
-    globals_.SetTimeout(50);
+    rig_->Globals().SetTimeout(50);
     EXPECT_FALSE(device_->ReadRawFrame(frame.data())) << "no trigger, no frame";
     EXPECT_EQ(rig_->bus.Counters().cancelled, 22u);
 }

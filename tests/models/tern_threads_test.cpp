@@ -3,8 +3,8 @@
 #include <atomic>
 #include <thread>
 
-#include "tests/core/transport_rig.h"
-#include "tests/models/tern_rig.h"
+#include "tests/support/camera_rig.h"
+#include "tests/models/tern_device_fixture.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ TEST_F(TernDeviceTest, CommandsFromSeveralThreadsKeepTheirAnswersWhileFramesAreR
     std::atomic<int> failedCommands{0};
 
     std::thread reader([&] {
-        transport_test::PoolBuffer frame(device_->GetRawFrameSize());
+        camera_rig::PoolBuffer frame(device_->GetRawFrameSize());
         for (int i = 0; i < kFrames; ++i) {
             if (device_->ReadRawFrame(frame.data()) &&
                 frame.Bytes() == rig_->camera.ExpectedFrame()) {

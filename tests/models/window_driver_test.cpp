@@ -9,7 +9,7 @@
 #include "driver/models/egret/egret_driver.h"
 #include "driver/models/heron/heron_driver.h"
 #include "driver/models/plover/plover_driver.h"
-#include "tests/models/model_driver_fixture.h"
+#include "tests/support/driver_fixture.h"
 
 namespace model_test {
 namespace {
@@ -114,12 +114,10 @@ TEST_F(WindowDriverTest, HeronStartsInitialisesAndKeepsItsSettingsInTheSensor) {
 
     filter_.reset(); // saves
     EXPECT_EQ(StoredCount(), 24u);
-    EXPECT_EQ(Stored("FlipH"), 1u);
-    EXPECT_EQ(Stored("GlobalGain"), 0x122u);
-    EXPECT_EQ(Stored("Exposure"), 32767u);
-    EXPECT_EQ(Stored("ExTrigger"), 1u);
-    EXPECT_EQ(Stored("RoiX"), 12u);
-    EXPECT_EQ(Stored("RoiW"), 336u);
+    ExpectStored({
+        {"FlipH", 1}, {"GlobalGain", 0x122}, {"Exposure", 32767}, {"ExTrigger", 1}, {"RoiX", 12},
+        {"RoiW", 336},
+    });
 
     // The next start programs what is stored.
     system_->Stop();
@@ -150,9 +148,7 @@ TEST_F(WindowDriverTest, EgretStoresTheBinnedMode) {
     EXPECT_EQ(Get(CAMPROP_SUBSAMPLE), 1);
     EXPECT_EQ(Get(CAMPROP_ROI_WIDTH), 2048);
     filter_.reset();
-    EXPECT_EQ(Stored("SubSample"), 1u);
-    EXPECT_EQ(Stored("RoiW"), 1024u);
-    EXPECT_EQ(Stored("RoiH"), 768u);
+    ExpectStored({{"SubSample", 1}, {"RoiW", 1024}, {"RoiH", 768}});
 
     system_->Stop();
     ASSERT_EQ(system_->Start(), STATUS_SUCCESS);
@@ -195,13 +191,10 @@ TEST_F(WindowDriverTest, PloverPreparesItsSensorAndKeepsClockAndDotFilter) {
 
     filter_.reset();
     EXPECT_EQ(StoredCount(), 26u);
-    EXPECT_EQ(Stored("Clock"), 3u);
-    EXPECT_EQ(Stored("Dot"), 1u);
-    EXPECT_EQ(Stored("DotThreshold"), 40u);
-    EXPECT_EQ(Stored("Exposure"), 8191u);
-    EXPECT_EQ(Stored("GlobalGain"), 100u);
-    EXPECT_EQ(Stored("ExTrigger"), 1u);
-    EXPECT_EQ(Stored("RoiW"), 403u);
+    ExpectStored({
+        {"Clock", 3}, {"Dot", 1}, {"DotThreshold", 40}, {"Exposure", 8191}, {"GlobalGain", 100},
+        {"ExTrigger", 1}, {"RoiW", 403},
+    });
 
     system_->Stop();
     Store("Clock", 4);

@@ -9,28 +9,18 @@
 
 #include "oculix_zyn_properties.h"
 #include "sim/imaging/scenes.h"
-#include "sim/wdk/registry.h"
-#include "tests/models/model_rig.h"
-#include "tools/capture/capture_session.h"
-#include "tools/common/camera_properties.h"
+#include "tests/models/ideal_readout.h"
+#include "tests/support/stream_fixture.h"
+#include "sim/host/camera_properties.h"
 
 namespace model_test {
 namespace {
 
 using zyn::capture::CaptureSession;
 
-class WindowStreamTest : public sim::testing::VerifiedTest {
+// The stream fixture with a camera of any model, at the driver's own read timeout.
+class WindowStreamTest : public zyn::e2e::StreamTest {
 protected:
-    void SetUp() override {
-        VerifiedTest::SetUp();
-        sim::registry::Clear();
-    }
-    void TearDown() override {
-        session_.reset();
-        sim::registry::Clear();
-        VerifiedTest::TearDown();
-    }
-
     void Open(const std::string& model, const imaging::RgbImage& scene) {
         zyn::capture::SessionOptions options;
         options.model = model;
@@ -41,13 +31,6 @@ protected:
         session_ = CaptureSession::Open(options, &error);
         ASSERT_NE(session_, nullptr) << error;
     }
-    NTSTATUS Set(ULONG id, LONG value) {
-        return zyn::tools::SetValue(session_->filter(), id, value).status;
-    }
-    NTSTATUS Region(LONG x, LONG y, LONG w, LONG h, LONG subSample = 0) {
-        return zyn::tools::SetRegion(session_->filter(), x, y, w, h, subSample).status;
-    }
-
     // Streams `count` pictures and closes the pin again; the pictures top row first.
     std::vector<imaging::RgbImage> Capture(int count = 1) {
         std::vector<imaging::RgbImage> pictures;
@@ -71,7 +54,6 @@ protected:
         return pictures;
     }
 
-    std::unique_ptr<CaptureSession> session_;
     std::vector<KS_FRAME_INFO> frameInfo_;
 };
 

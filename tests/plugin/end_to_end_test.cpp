@@ -33,15 +33,6 @@ constexpr uint32_t kExposureLowCopy = 161, kExposureHighCopy = 162;
 constexpr uint32_t kLongMode = 154, kLongSteps = 155;
 constexpr uint32_t kGainLow = 6, kGainHigh = 7;
 
-const PageSlider& Slider(DWORD value)
-{
-    for (const PageSlider& slider : kPageSliders) {
-        if (slider.value == value)
-            return slider;
-    }
-    return kPageSliders[0];
-}
-
 const int kRegionControls[] = {IDC_SUBSAMPLE,  IDC_ROI_X,      IDC_ROI_Y,      IDC_ROI_W,
                                IDC_ROI_H,      IDC_ROI_X_SPIN, IDC_ROI_Y_SPIN, IDC_ROI_W_SPIN,
                                IDC_ROI_H_SPIN, IDC_REGION_SET, IDC_REGION_DEFAULT};
@@ -75,12 +66,8 @@ protected:
     // The page, connected to the proxy's filter and activated in a property frame.
     void ShowPage()
     {
-        Ref<IClassFactory> factory(ClassFactory(CLSID_OculixZYNPropertyPage));
-        ASSERT_TRUE(factory);
-        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPropertyPage,
-                                                reinterpret_cast<void**>(&page_)));
-        IUnknown* filter = proxy_->Unknown();
-        ASSERT_EQ(S_OK, page_->SetObjects(1, &filter));
+        page_ = ConnectedPage(proxy_->Unknown());
+        ASSERT_NE(page_, nullptr);
         frame_ = std::make_unique<PropertyFrame>(page_);
     }
     void ClosePage()
@@ -193,21 +180,24 @@ TEST_F(EndToEndTest, ThePageShowsWhatTheCamerasDriverHolds)
     ASSERT_NO_FATAL_FAILURE();
     EXPECT_TRUE(proxy_->sets.empty()) << "filling the page changes nothing";
 
-    ExpectRange(Slider(CAMPROP_EXPOSURE), 8, 1074);
-    ExpectShows(Slider(CAMPROP_EXPOSURE), 700);
-    ExpectRange(Slider(CAMPROP_GAIN), 0, 1023);
-    ExpectShows(Slider(CAMPROP_GAIN), 300);
-    ExpectRange(Slider(CAMPROP_RED_GAIN), 1, 512);
-    ExpectShows(Slider(CAMPROP_RED_GAIN), 200);
-    ExpectShows(Slider(CAMPROP_GREEN_GAIN), 128);
-    ExpectShows(Slider(CAMPROP_BLUE_GAIN), 128);
-    ExpectRange(Slider(CAMPROP_BRIGHTNESS), 0, 510);
-    ExpectShows(Slider(CAMPROP_BRIGHTNESS), 255);
-    ExpectRange(Slider(CAMPROP_CONTRAST), 0, 20);
-    ExpectShows(Slider(CAMPROP_CONTRAST), 10);
-    ExpectShows(Slider(CAMPROP_SATURATION), 10);
-    ExpectRange(Slider(CAMPROP_HUE), 0, 359);
-    ExpectShows(Slider(CAMPROP_HUE), 45);
+    // Each slider's value, and its range where the test set one up.
+    constexpr LONG kAny = -1;
+    const struct {
+        DWORD property;
+        LONG minimum, maximum, shows;
+    } kSliders[] = {
+        {CAMPROP_EXPOSURE, 8, 1074, 700},   {CAMPROP_GAIN, 0, 1023, 300},
+        {CAMPROP_RED_GAIN, 1, 512, 200},    {CAMPROP_GREEN_GAIN, kAny, kAny, 128},
+        {CAMPROP_BLUE_GAIN, kAny, kAny, 128}, {CAMPROP_BRIGHTNESS, 0, 510, 255},
+        {CAMPROP_CONTRAST, 0, 20, 10},      {CAMPROP_SATURATION, kAny, kAny, 10},
+        {CAMPROP_HUE, 0, 359, 45},
+    };
+    for (const auto& slider : kSliders) {
+        SCOPED_TRACE(Slider(slider.property).name);
+        if (slider.minimum != kAny)
+            ExpectRange(Slider(slider.property), slider.minimum, slider.maximum);
+        ExpectShows(Slider(slider.property), slider.shows);
+    }
 
     EXPECT_EQ(L"1500", Frame().Text(IDC_TIMEOUT_EDIT));
     EXPECT_FALSE(Frame().Checked(IDC_FLIP_H));

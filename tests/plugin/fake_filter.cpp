@@ -74,7 +74,7 @@ std::map<DWORD, LONG> HeronValues()
 }  // namespace
 
 FakeFilter::FakeFilter(DriverModel model, bool offersPropertySet)
-    : offersPropertySet_(offersPropertySet)
+    : OuterFilter(offersPropertySet)
 {
     switch (model) {
     case DriverModel::Tern:
@@ -91,33 +91,10 @@ FakeFilter::FakeFilter(DriverModel model, bool offersPropertySet)
     }
 }
 
-FakeFilter::~FakeFilter()
-{
-    if (inner_) {
-        // The outer object guards itself while the inner one goes.
-        references_ = 1;
-        inner_->Release();
-    }
-}
 
 FakeFilter* FakeFilter::Create(DriverModel model, bool offersPropertySet)
 {
     return new FakeFilter(model, offersPropertySet);
-}
-
-HRESULT FakeFilter::AggregateExtension()
-{
-    Ref<IClassFactory> factory(ClassFactory(CLSID_OculixZYNExtension));
-    if (!factory)
-        return E_UNEXPECTED;
-    return factory->CreateInstance(this, IID_IUnknown, reinterpret_cast<void**>(&inner_));
-}
-
-IOculixZYNDSConfig* FakeFilter::Config()
-{
-    IOculixZYNDSConfig* config = nullptr;
-    QueryInterface(IID_IOculixZYNDSConfig, reinterpret_cast<void**>(&config));
-    return config;
 }
 
 std::vector<std::pair<DWORD, LONG>> FakeFilter::Sets() const
@@ -138,36 +115,6 @@ std::vector<DWORD> FakeFilter::Gets() const
             gets.push_back(call.id);
     }
     return gets;
-}
-
-HRESULT STDMETHODCALLTYPE FakeFilter::QueryInterface(REFIID iid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown)) {
-        *object = static_cast<IUnknown*>(this);
-    } else if (IsEqualIID(iid, IID_IKsPropertySet)) {
-        if (!offersPropertySet_)
-            return E_NOINTERFACE;
-        *object = static_cast<IKsPropertySet*>(this);
-    } else if (inner_) {
-        return inner_->QueryInterface(iid, object);
-    } else {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE FakeFilter::AddRef() { return static_cast<ULONG>(++references_); }
-
-ULONG STDMETHODCALLTYPE FakeFilter::Release()
-{
-    const LONG count = --references_;
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
 }
 
 bool FakeFilter::Answers(REFGUID set, DWORD id) const

@@ -12,7 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "oculix_zyn_config.h"
+#include "tests/plugin/com_ref.h"
+#include "tests/plugin/outer_filter.h"
 
 namespace zyn::test {
 
@@ -34,18 +35,11 @@ struct PropertyCall {
     }
 };
 
-class FakeFilter final : public IKsPropertySet {
+class FakeFilter final : public OuterFilter {
 public:
     // One reference for the caller. Without `offersPropertySet` the filter answers no
     // IKsPropertySet, as a filter of another driver would.
     static FakeFilter* Create(DriverModel model, bool offersPropertySet = true);
-
-    // Aggregates the plug-in's extension object as the proxy does when it builds the filter;
-    // returns the class factory's answer.
-    HRESULT AggregateExtension();
-    // IOculixZYNDSConfig from the filter, one reference for the caller (null when missing).
-    IOculixZYNDSConfig* Config();
-    IUnknown* Unknown() { return this; }
 
     // The driver's values: a GET of an id answers its entry; a SET stores into it.
     std::map<DWORD, LONG> values;
@@ -58,11 +52,6 @@ public:
     std::vector<std::pair<DWORD, LONG>> Sets() const;  // (id, value) of every SET
     std::vector<DWORD> Gets() const;                   // ids of every GET
     void ClearCalls() { calls.clear(); }
-    LONG References() const { return references_; }
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, void* instance, DWORD instanceLength,
                                   void* data, DWORD dataLength) override;
@@ -72,43 +61,10 @@ public:
 
 private:
     FakeFilter(DriverModel model, bool offersPropertySet);
-    ~FakeFilter();
+    ~FakeFilter() override = default;
     bool Answers(REFGUID set, DWORD id) const;
     void Record(bool set, REFGUID propertySet, DWORD id, void* instance, DWORD instanceLength,
                 void* data, DWORD dataLength);
-
-    LONG references_ = 1;
-    const bool offersPropertySet_;
-    IUnknown* inner_ = nullptr;  // the extension object's non-delegating IUnknown
-};
-
-// Holds one COM reference and releases it.
-template <typename Interface>
-class Ref {
-public:
-    Ref() = default;
-    explicit Ref(Interface* pointer) : pointer_(pointer) {}
-    Ref(const Ref&) = delete;
-    Ref& operator=(const Ref&) = delete;
-    ~Ref() { Reset(); }
-    void Reset()
-    {
-        if (pointer_)
-            pointer_->Release();
-        pointer_ = nullptr;
-    }
-    Interface* get() const { return pointer_; }
-    Interface* operator->() const { return pointer_; }
-    explicit operator bool() const { return pointer_ != nullptr; }
-    Interface** Out()
-    {
-        Reset();
-        return &pointer_;
-    }
-    void** OutVoid() { return reinterpret_cast<void**>(Out()); }
-
-private:
-    Interface* pointer_ = nullptr;
 };
 
 }  // namespace zyn::test

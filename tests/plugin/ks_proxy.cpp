@@ -15,63 +15,11 @@ namespace zyn::test {
 
 KsProxy* KsProxy::Create() { return new KsProxy; }
 
-KsProxy::~KsProxy()
-{
-    if (inner_) {
-        // The outer object guards itself while the inner one goes.
-        references_ = 1;
-        inner_->Release();
-    }
-}
-
-HRESULT KsProxy::AggregateExtension()
-{
-    Ref<IClassFactory> factory(ClassFactory(CLSID_OculixZYNExtension));
-    if (!factory)
-        return E_UNEXPECTED;
-    return factory->CreateInstance(this, IID_IUnknown, reinterpret_cast<void**>(&inner_));
-}
-
-IOculixZYNDSConfig* KsProxy::Config()
-{
-    IOculixZYNDSConfig* config = nullptr;
-    QueryInterface(IID_IOculixZYNDSConfig, reinterpret_cast<void**>(&config));
-    return config;
-}
-
 HRESULT KsProxy::FromStatus(LONG status)
 {
     if (status >= 0)
         return S_OK;
     return HRESULT_FROM_WIN32(RtlNtStatusToDosError(status));
-}
-
-HRESULT STDMETHODCALLTYPE KsProxy::QueryInterface(REFIID iid, void** object)
-{
-    if (!object)
-        return E_POINTER;
-    *object = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown)) {
-        *object = static_cast<IUnknown*>(this);
-    } else if (IsEqualIID(iid, IID_IKsPropertySet)) {
-        *object = static_cast<IKsPropertySet*>(this);
-    } else if (inner_) {
-        return inner_->QueryInterface(iid, object);
-    } else {
-        return E_NOINTERFACE;
-    }
-    AddRef();
-    return S_OK;
-}
-
-ULONG STDMETHODCALLTYPE KsProxy::AddRef() { return static_cast<ULONG>(++references_); }
-
-ULONG STDMETHODCALLTYPE KsProxy::Release()
-{
-    const LONG count = --references_;
-    if (count == 0)
-        delete this;
-    return static_cast<ULONG>(count);
 }
 
 HRESULT KsProxy::Request(REFGUID set, DWORD id, ULONG flags, const void* instance,

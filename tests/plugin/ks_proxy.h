@@ -14,21 +14,15 @@
 #include <utility>
 #include <vector>
 
-#include "oculix_zyn_config.h"
+#include "tests/plugin/outer_filter.h"
 
 namespace zyn::test {
 
-class KsProxy final : public IKsPropertySet {
+class KsProxy final : public OuterFilter {
 public:
     // One reference for the caller. The simulated PC must be open.
     static KsProxy* Create();
 
-    // Aggregates the plug-in's extension object, as the proxy does for a filter whose driver
-    // reports the camera's property set; returns the class factory's answer.
-    HRESULT AggregateExtension();
-    // IOculixZYNDSConfig from the filter, one reference for the caller (null when missing).
-    IOculixZYNDSConfig* Config();
-    IUnknown* Unknown() { return this; }
     // Every SET sent to the driver so far: id and the value at offset 24 of its record.
     std::vector<std::pair<DWORD, LONG>> sets;
     // GET requests sent so far.
@@ -36,10 +30,6 @@ public:
 
     // The HRESULT the proxy reports for a driver's NTSTATUS.
     static HRESULT FromStatus(LONG status);
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
 
     HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, void* instance, DWORD instanceLength,
                                   void* data, DWORD dataLength) override;
@@ -50,12 +40,9 @@ public:
 
 private:
     KsProxy() = default;
-    ~KsProxy();
+    ~KsProxy() override = default;
     HRESULT Request(REFGUID set, DWORD id, ULONG flags, const void* instance,
                     DWORD instanceLength, void* data, DWORD dataLength, DWORD* returned);
-
-    LONG references_ = 1;
-    IUnknown* inner_ = nullptr;  // the extension object's non-delegating IUnknown
 };
 
 }  // namespace zyn::test

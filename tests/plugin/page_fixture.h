@@ -39,6 +39,35 @@ inline const PageSlider kPageSliders[] = {
     {"hue", IDC_HUE_SLIDER, IDC_HUE_EDIT, IDC_HUE_SPIN, 32, 33, 34},
 };
 
+// The group that shows the property `value`.
+inline const PageSlider& Slider(DWORD value)
+{
+    for (const PageSlider& slider : kPageSliders) {
+        if (slider.value == value)
+            return slider;
+    }
+    return kPageSliders[0];
+}
+
+// A new property page with `filter` as its one object, one reference for the caller; null,
+// with the test failed, when the plug-in refuses.
+inline IPropertyPage* ConnectedPage(IUnknown* filter)
+{
+    Ref<IClassFactory> factory(ClassFactory(CLSID_OculixZYNPropertyPage));
+    IPropertyPage* page = nullptr;
+    if (!factory || factory->CreateInstance(nullptr, IID_IPropertyPage,
+                                            reinterpret_cast<void**>(&page)) != S_OK) {
+        ADD_FAILURE() << "no property page";
+        return nullptr;
+    }
+    if (page->SetObjects(1, &filter) != S_OK) {
+        ADD_FAILURE() << "the page refused the filter";
+        page->Release();
+        return nullptr;
+    }
+    return page;
+}
+
 using Sends = std::vector<std::pair<DWORD, LONG>>;
 
 class PageTest : public testing::Test {
@@ -51,12 +80,8 @@ protected:
         ASSERT_EQ(S_OK, filter_->AggregateExtension());
         if (adjust)
             adjust(*filter_);
-        Ref<IClassFactory> factory(ClassFactory(CLSID_OculixZYNPropertyPage));
-        ASSERT_TRUE(factory);
-        ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPropertyPage,
-                                                reinterpret_cast<void**>(&page_)));
-        IUnknown* object = filter_->Unknown();
-        ASSERT_EQ(S_OK, page_->SetObjects(1, &object));
+        page_ = ConnectedPage(filter_->Unknown());
+        ASSERT_NE(page_, nullptr);
         frame_ = std::make_unique<PropertyFrame>(page_);
         sendsWhileFilling_ = filter_->Sets();
         filter_->ClearCalls();

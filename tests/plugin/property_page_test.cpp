@@ -11,15 +11,6 @@
 namespace zyn::test {
 namespace {
 
-const PageSlider& Slider(DWORD value)
-{
-    for (const PageSlider& slider : kPageSliders) {
-        if (slider.value == value)
-            return slider;
-    }
-    return kPageSliders[0];
-}
-
 const int kRegionInputs[] = {IDC_ROI_X, IDC_ROI_Y, IDC_ROI_W, IDC_ROI_H,
                              IDC_ROI_X_SPIN, IDC_ROI_Y_SPIN, IDC_ROI_W_SPIN, IDC_ROI_H_SPIN};
 const int kColorGainControls[] = {IDC_RED_SLIDER,   IDC_RED_EDIT,   IDC_RED_SPIN,

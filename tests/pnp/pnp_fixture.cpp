@@ -1,6 +1,6 @@
 #include "tests/pnp/pnp_fixture.h"
 
-#include "tools/common/camera_properties.h"
+#include "sim/host/camera_properties.h"
 
 namespace zyn::pnp {
 

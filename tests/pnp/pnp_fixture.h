@@ -9,7 +9,7 @@
 
 #include "oculix_zyn_properties.h"
 #include "sim/camera/usb_descriptors.h"
-#include "tests/e2e/stream_fixture.h"
+#include "tests/support/stream_fixture.h"
 
 namespace zyn::pnp {
 

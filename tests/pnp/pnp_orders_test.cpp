@@ -5,7 +5,7 @@
 
 #include "sim/wdk/threads.h"
 #include "tests/pnp/pnp_fixture.h"
-#include "tools/common/camera_properties.h"
+#include "sim/host/camera_properties.h"
 
 namespace zyn::pnp {
 namespace {
@@ -94,7 +94,7 @@ TEST_P(PnpTest, CameraPluggedInAgainIsANewDeviceThatStreams) {
     ASSERT_TRUE(TakePicture());
     ASSERT_EQ(Set(CAMPROP_GAIN, 20), STATUS_SUCCESS);
     LONG gain = 0;
-    ASSERT_TRUE(tools::GetValue(Session().filter(), CAMPROP_GAIN, &gain).ok());
+    ASSERT_TRUE(host::GetValue(Session().filter(), CAMPROP_GAIN, &gain).ok());
     const void* before = Session().system().device()->context();
 
     ASSERT_EQ(Session().Replug(), STATUS_SUCCESS);
@@ -105,7 +105,7 @@ TEST_P(PnpTest, CameraPluggedInAgainIsANewDeviceThatStreams) {
     EXPECT_TRUE(TakePicture());
     // The settings stored at the removal's stop are the new device's.
     LONG after = 0;
-    ASSERT_TRUE(tools::GetValue(Session().filter(), CAMPROP_GAIN, &after).ok());
+    ASSERT_TRUE(host::GetValue(Session().filter(), CAMPROP_GAIN, &after).ok());
     EXPECT_EQ(after, gain);
 }
 
@@ -122,7 +122,7 @@ TEST_P(PnpTest, StopAndQueriesDoNotWaitForAFrameRead) {
         ASSERT_TRUE(ReadPending());
         uint8_t byte = 0;
         const milliseconds query = Timed([&] {
-            EXPECT_TRUE(tools::ReadMemoryByte(Session().filter(), &byte).ok());
+            EXPECT_TRUE(host::ReadMemoryByte(Session().filter(), &byte).ok());
         });
         ASSERT_LT(query, kStopBound) << "request " << i;
         ++answered;
@@ -148,12 +148,12 @@ TEST_P(PnpTest, UnansweredQueryEndsWithAnError) {
     uint8_t byte = 0x5A;
     sim::host::PropertyResult result;
     const milliseconds query =
-        Timed([&] { result = tools::ReadMemoryByte(Session().filter(), &byte); });
+        Timed([&] { result = host::ReadMemoryByte(Session().filter(), &byte); });
     EXPECT_LT(query, kStopBound);
     EXPECT_EQ(result.status, STATUS_IO_TIMEOUT);
     EXPECT_EQ(byte, 0x5A);
     Bus().SetTransferDelay(sim::camera::kResponseEndpoint, std::chrono::microseconds(0));
-    EXPECT_TRUE(tools::ReadMemoryByte(Session().filter(), &byte).ok());
+    EXPECT_TRUE(host::ReadMemoryByte(Session().filter(), &byte).ok());
     EXPECT_TRUE(TakePicture());
 }
 

@@ -3,7 +3,7 @@
 
 #include "sim/wdk/threads.h"
 #include "tests/pnp/pnp_fixture.h"
-#include "tools/common/camera_properties.h"
+#include "sim/host/camera_properties.h"
 
 namespace zyn::pnp {
 namespace {

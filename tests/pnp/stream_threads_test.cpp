@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "tests/pnp/pnp_fixture.h"
-#include "tools/common/camera_properties.h"
+#include "sim/host/camera_properties.h"
 
 namespace zyn::pnp {
 namespace {
@@ -38,7 +38,7 @@ TEST_P(PnpTest, SettingsFromAnotherThreadWhileStreaming) {
                                            CAMPROP_CONTRAST,   CAMPROP_SATURATION, CAMPROP_HUE};
         for (LONG value = 0; !stop.load(); ++value) {
             for (const ULONG id : kItems) {
-                if (tools::SetValue(Session().filter(), id, value % 200).status !=
+                if (host::SetValue(Session().filter(), id, value % 200).status !=
                     STATUS_SUCCESS) {
                     ADD_FAILURE() << "item " << id;
                 }

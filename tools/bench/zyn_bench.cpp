@@ -18,7 +18,7 @@
 #include "sim/imaging/bayer.h"
 #include "sim/imaging/scenes.h"
 #include "sim/camera/usb_descriptors.h"
-#include "tools/capture/capture_session.h"
+#include "sim/host/capture_session.h"
 
 #if defined(ZYN_BENCH_OPENCV)
 #include <opencv2/imgproc.hpp>

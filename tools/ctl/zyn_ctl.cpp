@@ -18,15 +18,15 @@
 
 #include "sim/host/camera_system.h"
 #include "sim/wdk/registry.h"
-#include "tools/common/camera_properties.h"
-#include "tools/common/driver_models.h"
+#include "sim/host/camera_properties.h"
+#include "sim/host/driver_models.h"
 #include "tools/ctl/property_catalog.h"
 
 namespace {
 
 using zyn::ctl::FindProperty;
 using zyn::ctl::PropertyInfo;
-using zyn::tools::PropertyResult;
+using zyn::host::PropertyResult;
 
 // Where the emulated camera's driver key lives, the same in every run so that the registry
 // file finds it again.
@@ -76,7 +76,7 @@ public:
     void Set(const std::string& assignment);
     void Region(const std::string& text);
     void Format();
-    void Reload() { Report("reload_settings", zyn::tools::SetValue(filter_, CAMPROP_RELOAD_SETTINGS, 1)); }
+    void Reload() { Report("reload_settings", zyn::host::SetValue(filter_, CAMPROP_RELOAD_SETTINGS, 1)); }
 
 private:
     bool Report(const std::string& what, const PropertyResult& result) {
@@ -99,11 +99,11 @@ private:
 PropertyResult Controller::Read(const PropertyInfo& info, LONG* value) {
     if (info.id == CAMPROP_MEMORY_BYTE) {
         uint8_t byte = 0;
-        PropertyResult result = zyn::tools::ReadMemoryByte(filter_, &byte);
+        PropertyResult result = zyn::host::ReadMemoryByte(filter_, &byte);
         *value = byte;
         return result;
     }
-    return zyn::tools::GetValue(filter_, info.id, value);
+    return zyn::host::GetValue(filter_, info.id, value);
 }
 
 void Controller::List() {
@@ -111,7 +111,7 @@ void Controller::List() {
     for (uint32_t id = 0; id < zyn::ctl::kPropertyIdCount; ++id) {
         const PropertyInfo& info = zyn::ctl::Property(id);
         ULONG access = 0;
-        const PropertyResult support = zyn::tools::Support(filter_, id, &access);
+        const PropertyResult support = zyn::host::Support(filter_, id, &access);
         if (support.status == STATUS_NOT_FOUND) {
             continue; // not a property of this model
         }
@@ -132,9 +132,9 @@ void Controller::List() {
         }
         if (info.minimumId) {
             LONG minimum = 0, maximum = 0, preset = 0;
-            if (zyn::tools::GetValue(filter_, *info.minimumId, &minimum).ok() &&
-                zyn::tools::GetValue(filter_, *info.maximumId, &maximum).ok() &&
-                zyn::tools::GetValue(filter_, *info.defaultId, &preset).ok()) {
+            if (zyn::host::GetValue(filter_, *info.minimumId, &minimum).ok() &&
+                zyn::host::GetValue(filter_, *info.maximumId, &maximum).ok() &&
+                zyn::host::GetValue(filter_, *info.defaultId, &preset).ok()) {
                 value += "  (min " + std::to_string(minimum) + ", max " + std::to_string(maximum) +
                          ", default " + std::to_string(preset) + ")";
             }
@@ -180,7 +180,7 @@ void Controller::Set(const std::string& assignment) {
             Fail(what + ": expected X,Y,W,H[,SUBSAMPLE]");
             return;
         }
-        Report(what, zyn::tools::SetRegion(filter_, values[0], values[1], values[2], values[3],
+        Report(what, zyn::host::SetRegion(filter_, values[0], values[1], values[2], values[3],
                                            values.size() == 5 ? values[4] : 0));
         return;
     case CAMPROP_SENSOR_REGISTER:
@@ -188,7 +188,7 @@ void Controller::Set(const std::string& assignment) {
             Fail(what + ": expected INDEX,VALUE");
             return;
         }
-        Report(what, zyn::tools::SetValue(filter_, info->id, values[0], values[1]));
+        Report(what, zyn::host::SetValue(filter_, info->id, values[0], values[1]));
         return;
     case CAMPROP_RAW_COMMAND: {
         std::array<uint8_t, 64> bytes{};
@@ -199,7 +199,7 @@ void Controller::Set(const std::string& assignment) {
         for (size_t i = 0; i < values.size(); ++i) {
             bytes[i] = static_cast<uint8_t>(values[i]);
         }
-        Report(what, zyn::tools::SendRawCommand(filter_, static_cast<LONG>(values.size()), bytes));
+        Report(what, zyn::host::SendRawCommand(filter_, static_cast<LONG>(values.size()), bytes));
         return;
     }
     default:
@@ -207,7 +207,7 @@ void Controller::Set(const std::string& assignment) {
             Fail(what + ": expected one value");
             return;
         }
-        Report(what, zyn::tools::SetValue(filter_, info->id, values[0]));
+        Report(what, zyn::host::SetValue(filter_, info->id, values[0]));
     }
 }
 
@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
     std::string model = "tern";
     std::string registryFile;
     std::vector<std::string> gets, sets, regions;
-    app.add_option("--model", model, "camera model: " + zyn::tools::DriverModelNames());
+    app.add_option("--model", model, "camera model: " + zyn::host::DriverModelNames());
     app.add_option("--registry", registryFile, "keep the camera's settings in this file");
     CLI::Option* list = app.add_flag("--list")->description("print every property with its value");
     CLI::Option* get = app.add_option("--get", gets, "print properties (NAME or ID)");
@@ -255,10 +255,10 @@ int main(int argc, char** argv) {
     reload->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     CLI11_PARSE(app, argc, argv);
 
-    const zyn::tools::DriverModel* driverModel = zyn::tools::FindDriverModel(model);
+    const zyn::host::DriverModel* driverModel = zyn::host::FindDriverModel(model);
     if (driverModel == nullptr) {
         std::fprintf(stderr, "zyn-ctl: no driver for model '%s' (built: %s)\n", model.c_str(),
-                     zyn::tools::DriverModelNames().c_str());
+                     zyn::host::DriverModelNames().c_str());
         return 2;
     }
     if (!registryFile.empty()) {

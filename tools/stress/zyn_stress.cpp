@@ -24,8 +24,8 @@
 #include "sim/camera/usb_descriptors.h"
 #include "sim/wdk/registry.h"
 #include "sim/wdk/sim_wdk.h"
-#include "tools/capture/capture_session.h"
-#include "tools/common/camera_properties.h"
+#include "sim/host/capture_session.h"
+#include "sim/host/camera_properties.h"
 
 namespace {
 
@@ -231,7 +231,7 @@ private:
             Operation op(activity, "property request");
             if (random() % 2 == 0) {
                 LONG value = 0;
-                (void)zyn::tools::GetValue(filter, random() % 81, &value);
+                (void)zyn::host::GetValue(filter, random() % 81, &value);
             } else {
                 const ULONG item = kSettableItems[random() % std::size(kSettableItems)];
                 LONG value = values[random() % std::size(values)];
@@ -239,7 +239,7 @@ private:
                 if (item == CAMPROP_TIMEOUT) {
                     value = 501 + static_cast<LONG>(random() % 1000);
                 }
-                (void)zyn::tools::SetValue(filter, item, value);
+                (void)zyn::host::SetValue(filter, item, value);
             }
         }
     }
@@ -315,8 +315,8 @@ int Stress(const std::string& model, long long seconds, uint32_t seed) {
         return 1;
     }
     // Small frames, and reads that give up soon when no frame comes.
-    (void)zyn::tools::SetRegion(session->filter(), 0, 0, 128, 96);
-    (void)zyn::tools::SetValue(session->filter(), CAMPROP_TIMEOUT, 501);
+    (void)zyn::host::SetRegion(session->filter(), 0, 0, 128, 96);
+    (void)zyn::host::SetValue(session->filter(), CAMPROP_TIMEOUT, 501);
 
     std::printf("zyn-stress: %s for %llds, seed %u\n", model.c_str(), seconds, seed);
     std::fflush(stdout);
@@ -343,7 +343,7 @@ int main(int argc, char** argv) {
     std::string model = "tern";
     long long seconds = 10;
     uint32_t seed = std::random_device{}();
-    app.add_option("--model", model, "camera model: " + zyn::tools::DriverModelNames());
+    app.add_option("--model", model, "camera model: " + zyn::host::DriverModelNames());
     app.add_option("--seconds", seconds, "how long to run (10)")->check(CLI::PositiveNumber);
     app.add_option("--seed", seed, "seed of the random operations (a new one each run)");
     try {
@@ -354,9 +354,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zyn-stress: %s\n", error.what());
         return 2;
     }
-    if (zyn::tools::FindDriverModel(model) == nullptr) {
+    if (zyn::host::FindDriverModel(model) == nullptr) {
         std::fprintf(stderr, "zyn-stress: no driver for model '%s' (built: %s)\n", model.c_str(),
-                     zyn::tools::DriverModelNames().c_str());
+                     zyn::host::DriverModelNames().c_str());
         return 2;
     }
     return Stress(model, seconds, seed);

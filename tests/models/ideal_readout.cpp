@@ -1,4 +1,4 @@
-#include "tests/models/model_rig.h"
+#include "tests/models/ideal_readout.h"
 
 #include <gtest/gtest.h>
 
@@ -6,73 +6,12 @@
 #include <map>
 #include <mutex>
 
-#include "driver/models/egret/egret_camera_device.h"
-#include "driver/models/heron/heron_camera_device.h"
-#include "driver/models/plover/plover_camera_device.h"
-#include "driver/models/tern/tern_camera_device.h"
 #include "driver/pipeline/color_state.h"
 #include "driver/pool_tags.h"
 #include "sim/camera/frame_geometry.h"
 #include "sim/imaging/bayer.h"
 
 namespace model_test {
-
-namespace {
-
-sim::camera::CameraOptions Unpaced() {
-    sim::camera::CameraOptions options;
-    options.frameInterval = std::chrono::nanoseconds(0);
-    return options;
-}
-
-zyn::CameraDevice* MakeDevice(Model model) {
-    switch (model) {
-    case Model::Tern:
-        return new (NonPagedPool) zyn::tern::TernCameraDevice(nullptr, zyn::tern::Globals());
-    case Model::Heron:
-        return new (NonPagedPool) zyn::heron::HeronCameraDevice(nullptr, zyn::heron::Globals());
-    case Model::Plover:
-        return new (NonPagedPool) zyn::plover::PloverCameraDevice(nullptr, zyn::plover::Globals());
-    case Model::Egret:
-        return new (NonPagedPool) zyn::egret::EgretCameraDevice(nullptr, zyn::egret::Globals());
-    }
-    return nullptr;
-}
-
-} // namespace
-
-ModelRig::ModelRig(Model model) : camera(model, Unpaced()), bus(camera) {
-    device_ = MakeDevice(model);
-    if (device_ == nullptr) {
-        ADD_FAILURE() << "no device context";
-        return;
-    }
-    device_->Transport().Attach(bus.DeviceObject(), bus.DeviceObject(), nullptr);
-    EXPECT_EQ(device_->Transport().Configure(), STATUS_SUCCESS);
-}
-
-ModelRig::~ModelRig() {
-    if (device_ != nullptr) {
-        device_->Transport().Unconfigure();
-        delete device_;
-    }
-}
-
-std::vector<uint8_t> ModelRig::ReadFrame() {
-    const ULONG size = device_->GetRawFrameSize();
-    if (size == 0) {
-        return {};
-    }
-    auto* buffer = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPool, size, zyn::kTagFrame));
-    std::vector<uint8_t> frame;
-    if (buffer != nullptr && device_->ReadRawFrame(buffer)) {
-        frame.assign(buffer, buffer + size);
-    }
-    if (buffer != nullptr) {
-        ExFreePoolWithTag(buffer, zyn::kTagFrame);
-    }
-    return frame;
-}
 
 IdealReadout IdealRead(const imaging::RgbImage& scene, Filter filter, Region region,
                        int subSample, bool mirrored, bool flipped) {
@@ -107,7 +46,7 @@ IdealReadout IdealRead(const imaging::RgbImage& scene, Filter filter, Region reg
     return ideal;
 }
 
-::testing::AssertionResult DeliversIdealReadout(ModelRig& rig, const IdealReadout& ideal) {
+::testing::AssertionResult DeliversIdealReadout(DeviceRig& rig, const IdealReadout& ideal) {
     zyn::CameraDevice& device = rig.Device();
     const zyn::CameraSettings& settings = device.Settings();
     if (settings.RoiW != ideal.width || settings.RoiH != ideal.height) {

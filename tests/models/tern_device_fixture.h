@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "driver/models/tern/tern_camera_device.h"
-#include "tests/core/transport_rig.h"
-#include "tests/support/verified_test.h"
+#include "tests/support/device_rig.h"
 
 namespace tern_test {
 
@@ -31,16 +30,14 @@ inline Event S(uint32_t index, uint32_t value) { return {Event::Sensor, index, v
 // The camera's log as events; sensor values as the sensor takes them (cut to their width).
 std::vector<Event> Events(const sim::camera::Camera& camera);
 
-class TernDeviceTest : public sim::testing::VerifiedTest {
+class TernDeviceTest : public camera_rig::DeviceTest {
 protected:
     void SetUp() override;
-    void TearDown() override;
 
     // Events since the last call (or since set-up).
     std::vector<Event> TakeEvents();
 
-    zyn::DriverGlobals globals_;
-    std::unique_ptr<transport_test::CameraRig> rig_;
+    camera_rig::DeviceRig* rig_ = nullptr;
     zyn::tern::TernCameraDevice* device_ = nullptr;
 };
 

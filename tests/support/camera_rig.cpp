@@ -1,8 +1,8 @@
-#include "tests/core/transport_rig.h"
+#include "tests/support/camera_rig.h"
 
 #include <cstring>
 
-namespace transport_test {
+namespace camera_rig {
 
 namespace {
 constexpr ULONG kBufferTag = sim::pool::Tag("Tbuf");
@@ -92,4 +92,4 @@ PoolBuffer::PoolBuffer(size_t bytes)
 
 PoolBuffer::~PoolBuffer() { ExFreePoolWithTag(data_, kBufferTag); }
 
-} // namespace transport_test
+} // namespace camera_rig

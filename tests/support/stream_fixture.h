@@ -10,7 +10,7 @@
 
 #include "sim/imaging/rgb_image.h"
 #include "tests/support/verified_test.h"
-#include "tools/capture/capture_session.h"
+#include "sim/host/capture_session.h"
 
 namespace zyn::e2e {
 
@@ -40,7 +40,7 @@ protected:
     CaptureSession& Session() { return *session_; }
     CameraSettings& Settings() { return session_->device().Settings(); }
     NTSTATUS Set(ULONG id, LONG value);
-    NTSTATUS Region(LONG x, LONG y, LONG w, LONG h);
+    NTSTATUS Region(LONG x, LONG y, LONG w, LONG h, LONG subSample = 0);
 
     // Creates the pin and runs it.
     void Run();

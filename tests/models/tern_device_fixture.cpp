@@ -1,4 +1,4 @@
-#include "tests/models/tern_rig.h"
+#include "tests/models/tern_device_fixture.h"
 
 #include "sim/camera/tern_sensor.h"
 
@@ -38,18 +38,9 @@ std::vector<Event> Events(const sim::camera::Camera& camera) {
 }
 
 void TernDeviceTest::SetUp() {
-    VerifiedTest::SetUp();
-    rig_ = std::make_unique<transport_test::CameraRig>(sim::camera::Model::Tern);
-    device_ = new (NonPagedPool) zyn::tern::TernCameraDevice(nullptr, globals_);
-    ASSERT_NE(device_, nullptr);
-    device_->Transport().Attach(rig_->Physical(), rig_->Next(), nullptr);
-    ASSERT_EQ(device_->Transport().Configure(), STATUS_SUCCESS);
-}
-
-void TernDeviceTest::TearDown() {
-    delete device_;
-    rig_.reset();
-    VerifiedTest::TearDown();
+    DeviceTest::SetUp();
+    rig_ = &MakeRig(sim::camera::Model::Tern);
+    device_ = &rig_->As<zyn::tern::TernCameraDevice>();
 }
 
 std::vector<Event> TernDeviceTest::TakeEvents() {

@@ -1,8 +1,8 @@
-#include "tools/common/camera_properties.h"
+#include "sim/host/camera_properties.h"
 
 #include <cstring>
 
-namespace zyn::tools {
+namespace zyn::host {
 
 namespace {
 
@@ -96,4 +96,4 @@ PropertyResult Support(sim::host::Filter& filter, ULONG id, ULONG* access) {
     return result;
 }
 
-} // namespace zyn::tools
+} // namespace zyn::host

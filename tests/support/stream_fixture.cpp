@@ -1,10 +1,10 @@
-#include "tests/e2e/stream_fixture.h"
+#include "tests/support/stream_fixture.h"
 
 #include <cstring>
 
 #include "driver/pipeline/color_state.h"
 #include "sim/wdk/registry.h"
-#include "tools/common/camera_properties.h"
+#include "sim/host/camera_properties.h"
 
 namespace zyn::e2e {
 
@@ -30,11 +30,11 @@ void StreamTest::Open(std::shared_ptr<const imaging::RgbImage> scene, SessionOpt
 }
 
 NTSTATUS StreamTest::Set(ULONG id, LONG value) {
-    return tools::SetValue(session_->filter(), id, value).status;
+    return host::SetValue(session_->filter(), id, value).status;
 }
 
-NTSTATUS StreamTest::Region(LONG x, LONG y, LONG w, LONG h) {
-    return tools::SetRegion(session_->filter(), x, y, w, h).status;
+NTSTATUS StreamTest::Region(LONG x, LONG y, LONG w, LONG h, LONG subSample) {
+    return host::SetRegion(session_->filter(), x, y, w, h, subSample).status;
 }
 
 void StreamTest::Run() {

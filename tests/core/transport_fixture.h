@@ -1,5 +1,5 @@
-// The split read tests' fixture: a configured transport on the emulated Tern camera, streaming
-// full frames.
+// The transport tests' fixtures: a transport attached to the emulated Tern camera through the
+// analyser, and for the split read, configured with the camera streaming full frames.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,10 +10,10 @@
 #include <memory>
 
 #include "driver/core/usb_transport.h"
-#include "tests/core/transport_rig.h"
+#include "tests/support/camera_rig.h"
 #include "tests/support/verified_test.h"
 
-namespace transport_test {
+namespace camera_rig {
 
 using namespace std::chrono_literals;
 
@@ -21,21 +21,41 @@ constexpr ULONG kTernFrame = 1360 * 1024;
 constexpr ULONG kDataPipe = 2;
 constexpr UCHAR kTernTriggerOn = 1;
 
-class SplitBulkReadTest : public sim::testing::VerifiedTest {
+class TransportTest : public sim::testing::VerifiedTest {
 protected:
     void SetUp() override {
         VerifiedTest::SetUp();
         rig_ = std::make_unique<CameraRig>();
         transport_ = std::make_unique<zyn::UsbTransport>();
         transport_->Attach(rig_->Physical(), rig_->Next(), nullptr);
-        ASSERT_EQ(transport_->Configure(), STATUS_SUCCESS);
-        rig_->camera.PrepareStreaming(kTernFrame);
-        rig_->analyzer.Clear();
     }
     void TearDown() override {
         transport_.reset();
         rig_.reset();
         VerifiedTest::TearDown();
+    }
+
+    void Configure() { ASSERT_EQ(transport_->Configure(), STATUS_SUCCESS); }
+
+    // CMD_BOARD_READ of register 15, sent the way the command channel does.
+    NTSTATUS AskClock(ULONG* transferred) {
+        std::array<UCHAR, 64> command{0x26, 15};
+        return transport_->PipeTransfer(0, 64, command.data(), transferred);
+    }
+
+    std::unique_ptr<CameraRig> rig_;
+    std::unique_ptr<zyn::UsbTransport> transport_;
+};
+
+using UsbTransportTest = TransportTest;
+
+class SplitBulkReadTest : public TransportTest {
+protected:
+    void SetUp() override {
+        TransportTest::SetUp();
+        Configure();
+        rig_->camera.PrepareStreaming(kTernFrame);
+        rig_->analyzer.Clear();
     }
 
     // As the device's frame read: a frame request, then the split read.
@@ -55,9 +75,6 @@ protected:
         EXPECT_TRUE(rig_->bus.WaitForPendingTransfers(kDataEndpoint, 22, 10s));
         return read;
     }
-
-    std::unique_ptr<CameraRig> rig_;
-    std::unique_ptr<zyn::UsbTransport> transport_;
 };
 
-} // namespace transport_test
+} // namespace camera_rig

@@ -1,11 +1,11 @@
-#include "tools/common/driver_models.h"
+#include "sim/host/driver_models.h"
 
 #include "driver/models/egret/egret_driver.h"
 #include "driver/models/heron/heron_driver.h"
 #include "driver/models/plover/plover_driver.h"
 #include "driver/models/tern/tern_driver.h"
 
-namespace zyn::tools {
+namespace zyn::host {
 
 const std::vector<DriverModel>& DriverModels() {
     static const std::vector<DriverModel> models = {
@@ -35,4 +35,4 @@ std::string DriverModelNames() {
     return names;
 }
 
-} // namespace zyn::tools
+} // namespace zyn::host

@@ -8,7 +8,7 @@
 #include "oculix_zyn_properties.h"
 #include "sim/host/host.h"
 
-namespace zyn::tools {
+namespace zyn::host {
 
 using sim::host::PropertyResult;
 
@@ -31,4 +31,4 @@ PropertyResult Support(sim::host::Filter& filter, ULONG id, ULONG* access);
 // The record size the driver expects for the item.
 ULONG RecordSize(ULONG id);
 
-} // namespace zyn::tools
+} // namespace zyn::host

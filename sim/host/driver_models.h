@@ -7,7 +7,7 @@
 #include "sim/camera/camera_model.h"
 #include "sim/ks/class_driver.h"
 
-namespace zyn::tools {
+namespace zyn::host {
 
 struct DriverModel {
     const char* name;                 // lower case: "tern"
@@ -21,4 +21,4 @@ const DriverModel* FindDriverModel(const std::string& name);
 // "tern, ..." for messages.
 std::string DriverModelNames();
 
-} // namespace zyn::tools
+} // namespace zyn::host

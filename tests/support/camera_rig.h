@@ -1,6 +1,7 @@
-// What the transport and device tests stand on: the camera emulator plugged into the simulated
+// The camera below a driver's USB transport: the camera emulator plugged into the simulated
 // bus, an analyser device between the driver and the bus that records every request passing
-// down, and non-paged buffers for frames.
+// down, and non-paged buffers for frames. What transport and device tests stand on, without
+// kernel streaming.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +14,7 @@
 #include "sim/usb/bus.h"
 #include "sim/wdk/sim_wdk.h"
 
-namespace transport_test {
+namespace camera_rig {
 
 using sim::camera::kCommandEndpoint;
 using sim::camera::kDataEndpoint;
@@ -87,4 +88,4 @@ private:
     size_t size_;
 };
 
-} // namespace transport_test
+} // namespace camera_rig

@@ -15,7 +15,7 @@
 #include "driver/core/camera_device.h"
 #include "driver/core/capture_pin.h"
 #include "sim/host/camera_system.h"
-#include "tools/common/driver_models.h"
+#include "sim/host/driver_models.h"
 
 namespace zyn::capture {
 

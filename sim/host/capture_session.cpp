@@ -1,4 +1,4 @@
-#include "tools/capture/capture_session.h"
+#include "sim/host/capture_session.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -18,10 +18,10 @@ std::string Failed(const char* what, NTSTATUS status) {
 
 std::unique_ptr<CaptureSession> CaptureSession::Open(const SessionOptions& options,
                                                      std::string* error) {
-    const tools::DriverModel* model = tools::FindDriverModel(options.model);
+    const host::DriverModel* model = host::FindDriverModel(options.model);
     if (model == nullptr) {
         *error = "no driver for model '" + options.model + "' (built: " +
-                 tools::DriverModelNames() + ")";
+                 host::DriverModelNames() + ")";
         return nullptr;
     }
     std::unique_ptr<CaptureSession> session(new CaptureSession);

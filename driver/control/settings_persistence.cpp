@@ -1,6 +1,8 @@
 // Settings persistence: the settings record in the Settings subkey of the device's driver key,
 // one REG_DWORD per setting. A load goes through the property setters, so stored values meet
 // the same limits as requested ones; registry failures never fail the caller.
+#include "driver/control/settings_persistence.h"
+
 #include "driver/control/camera_controls.h"
 #include "driver/control/region_rule.h"
 #include "driver/control/registry_key.h"
@@ -186,11 +188,9 @@ VOID Apply(CameraDevice& device, const StoredValues& values) {
     }
 }
 
-} // namespace
-
-BOOLEAN CameraDevice::loadSettings() {
+BOOLEAN LoadFromRegistry(CameraDevice& device) {
     RegistryKey driverKey;
-    if (!NT_SUCCESS(driverKey.OpenDriverKey(transport_.PhysicalDeviceObject()))) {
+    if (!NT_SUCCESS(driverKey.OpenDriverKey(device.Transport().PhysicalDeviceObject()))) {
         return FALSE;
     }
     RegistryKey settingsKey;
@@ -198,32 +198,36 @@ BOOLEAN CameraDevice::loadSettings() {
         return FALSE;
     }
     StoredValues values;
-    SetDefaults(*this, values);
-    const ULONG count = StoredValueCount(*this);
+    SetDefaults(device, values);
+    const ULONG count = StoredValueCount(device);
     for (ULONG i = 0; i < count; ++i) {
         // A missing value, or one shorter than 4 bytes, keeps its default.
         (VOID) settingsKey.QueryDword(kValueNames[i], &values[i]);
     }
-    Apply(*this, values);
+    Apply(device, values);
     return TRUE;
 }
 
-BOOLEAN CameraDevice::saveSettings() {
+BOOLEAN SaveToRegistry(CameraDevice& device) {
     RegistryKey driverKey;
-    if (!NT_SUCCESS(driverKey.OpenDriverKey(transport_.PhysicalDeviceObject()))) {
+    if (!NT_SUCCESS(driverKey.OpenDriverKey(device.Transport().PhysicalDeviceObject()))) {
         return FALSE;
     }
     RegistryKey settingsKey;
     if (!NT_SUCCESS(settingsKey.CreateSubkey(driverKey, kSettingsKey))) {
         return FALSE;
     }
-    const ULONG count = StoredValueCount(*this);
+    const ULONG count = StoredValueCount(device);
     for (ULONG i = 0; i < count; ++i) {
         // A failed write is not reported; the other values are still written.
         (VOID) settingsKey.SetDword(kValueNames[i],
-                                    CurrentValue(settings_, static_cast<StoredValue>(i)));
+                                    CurrentValue(device.Settings(), static_cast<StoredValue>(i)));
     }
     return TRUE;
 }
+
+} // namespace
+
+const SettingsStore kRegistrySettingsStore = {LoadFromRegistry, SaveToRegistry};
 
 } // namespace zyn

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-#include "driver/control/command_codes.h"
 #include "driver/control/window_region_rule.h"
 #include "driver/models/egret/egret_camera_device.h"
+#include "driver/protocol/command_codes.h"
 #include "tests/models/model_rig.h"
 
 namespace model_test {

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <future>
 
-#include "driver/control/command_codes.h"
 #include "driver/control/window_region_rule.h"
 #include "driver/models/heron/heron_camera_device.h"
+#include "driver/protocol/command_codes.h"
 #include "sim/camera/usb_descriptors.h"
 #include "tests/models/model_rig.h"
 

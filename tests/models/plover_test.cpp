@@ -5,11 +5,11 @@
 
 #include <cmath>
 
-#include "driver/control/command_codes.h"
 #include "driver/control/window_region_rule.h"
 #include "driver/models/plover/plover_camera_device.h"
 #include "driver/models/plover/plover_gain.h"
 #include "driver/models/tern/tern_camera_device.h"
+#include "driver/protocol/command_codes.h"
 #include "tests/models/model_rig.h"
 
 namespace model_test {

@@ -1,13 +1,14 @@
 #include "driver/models/egret/egret_driver.h"
 
+#include "driver/control/settings_persistence.h"
 #include "driver/core/data_range.h"
-#include "driver/core/ks_descriptors.h"
+#include "driver/image/ks_descriptors.h"
 #include "driver/models/egret/egret_camera_device.h"
 
 namespace zyn::egret {
 
 // Constant-initialised: the image runs no constructors.
-DriverGlobals EgretDriver::module;
+DriverGlobals EgretDriver::module{&kRegistrySettingsStore};
 const KS_DATARANGE_VIDEO EgretDriver::kDataRange = StoredDataRange(kSensorWidth, kSensorHeight);
 
 CameraDevice* EgretDriver::NewDevice(PKSDEVICE device) {

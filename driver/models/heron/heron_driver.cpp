@@ -1,13 +1,14 @@
 #include "driver/models/heron/heron_driver.h"
 
+#include "driver/control/settings_persistence.h"
 #include "driver/core/data_range.h"
-#include "driver/core/ks_descriptors.h"
+#include "driver/image/ks_descriptors.h"
 #include "driver/models/heron/heron_camera_device.h"
 
 namespace zyn::heron {
 
 // Constant-initialised: the image runs no constructors.
-DriverGlobals HeronDriver::module;
+DriverGlobals HeronDriver::module{&kRegistrySettingsStore};
 const KS_DATARANGE_VIDEO HeronDriver::kDataRange = StoredDataRange(kSensorWidth, kSensorHeight);
 
 CameraDevice* HeronDriver::NewDevice(PKSDEVICE device) {

@@ -1,13 +1,14 @@
 #include "driver/models/plover/plover_driver.h"
 
+#include "driver/control/settings_persistence.h"
 #include "driver/core/data_range.h"
-#include "driver/core/ks_descriptors.h"
+#include "driver/image/ks_descriptors.h"
 #include "driver/models/plover/plover_camera_device.h"
 
 namespace zyn::plover {
 
 // Constant-initialised: the image runs no constructors.
-DriverGlobals PloverDriver::module;
+DriverGlobals PloverDriver::module{&kRegistrySettingsStore};
 const KS_DATARANGE_VIDEO PloverDriver::kDataRange = StoredDataRange(kSensorWidth, kSensorHeight);
 
 CameraDevice* PloverDriver::NewDevice(PKSDEVICE device) {

@@ -1,13 +1,14 @@
 #include "driver/models/tern/tern_driver.h"
 
+#include "driver/control/settings_persistence.h"
 #include "driver/core/data_range.h"
-#include "driver/core/ks_descriptors.h"
+#include "driver/image/ks_descriptors.h"
 #include "driver/models/tern/tern_camera_device.h"
 
 namespace zyn::tern {
 
 // Constant-initialised: the image runs no constructors.
-DriverGlobals TernDriver::module;
+DriverGlobals TernDriver::module{&kRegistrySettingsStore};
 const KS_DATARANGE_VIDEO TernDriver::kDataRange = StoredDataRange(kSensorWidth, kSensorHeight);
 
 CameraDevice* TernDriver::NewDevice(PKSDEVICE device) {

@@ -15,10 +15,10 @@
 #pragma once
 
 #include "driver/control/camera_property_set.h"
-#include "driver/core/device_dispatch.h"
-#include "driver/core/driver_globals.h"
-#include "driver/core/filter_dispatch.h"
 #include "driver/core/capture_pin.h"
+#include "driver/core/driver_globals.h"
+#include "driver/image/device_dispatch.h"
+#include "driver/image/filter_dispatch.h"
 #include "driver/wdk.h"
 
 namespace zyn {

@@ -176,6 +176,48 @@ TEST_F(ZynCapture, ReplugsKeepTheStoredSettingsAndFrameInfoNumbersEachStream) {
         << run.out;
 }
 
+// Two cameras at once, each in its folder with its own region and settings, its own frame-info
+// file and its own line in the summary.
+TEST_F(ZynCapture, SeveralCamerasStreamAtOnceEachWithItsOwnSizeAndSettings) {
+    const ToolRun run = Capture("--cameras 2 --region 2:100,50,640,480 --set 1:brightness=300 "
+                                "--frames 2 --raw --unpaced --scene gradient --frame-info " +
+                                (dir_ / "frames.csv").string() + " --out " + dir_.string());
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("frames delivered        4\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("camera 1                frames 2, written 2, dropped "),
+              std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("camera 2                frames 2, written 2, dropped "),
+              std::string::npos) << run.out;
+    // Camera 1 alone took the brightness.
+    const size_t brightness = run.out.find("--brightness 300");
+    ASSERT_NE(brightness, std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("--brightness", brightness + 1), std::string::npos) << run.out;
+    EXPECT_FALSE(fs::exists(dir_ / "frame-0000.png"));
+
+    imaging::RgbImage picture;
+    std::string error;
+    ASSERT_TRUE(imaging::ReadPng((dir_ / "camera-1" / "frame-0001.png").string(), picture, error))
+        << error;
+    EXPECT_EQ(picture.width, 1360);
+    EXPECT_EQ(picture.height, 1024);
+    ASSERT_TRUE(imaging::ReadPng((dir_ / "camera-2" / "frame-0001.png").string(), picture, error))
+        << error;
+    const fs::path raw =
+        dir_ / "camera-2" / "frame-0001.w640.h480.pitch1360.offset68100.phase2.raw";
+    ASSERT_TRUE(fs::exists(raw));
+    EXPECT_TRUE(Convert(ReadBytes(raw), 100, 50, 640, 480, 640).pixels == picture.pixels);
+
+    for (const char* name : {"frames-1.csv", "frames-2.csv"}) {
+        std::ifstream file(dir_ / name);
+        std::string line;
+        int lines = 0;
+        while (std::getline(file, line)) {
+            ++lines;
+        }
+        EXPECT_EQ(lines, 2) << name;
+    }
+}
+
 TEST_F(ZynCapture, BadInputGetsOneLineAndAFailingStatus) {
     const std::string out = " --out " + dir_.string();
     for (const std::string& arguments : std::vector<std::string>{
@@ -184,7 +226,9 @@ TEST_F(ZynCapture, BadInputGetsOneLineAndAFailingStatus) {
           "--scene " + (dir_ / "missing.png").string(), "--model kestrel",
              "--trigger-every -5", "--frames 1 --unpaced --set region=0,0,8000,8000,9,9",
              "--frames many", "--replug-after -1",
-             "--frame-info " + (dir_ / "missing" / "frames.csv").string()}) {
+             "--frame-info " + (dir_ / "missing" / "frames.csv").string(), "--cameras 0",
+             "--cameras 2 --region 3:0,0,64,64", "--region 2:0,0,64,64", "--set 0:exposure=1",
+             "--cameras 2 --scene 2:" + (dir_ / "missing.png").string()}) {
         SCOPED_TRACE(arguments);
         const ToolRun run = Capture(arguments + out);
         EXPECT_NE(run.status, 0);

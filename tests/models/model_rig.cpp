@@ -6,10 +6,10 @@
 #include <map>
 #include <mutex>
 
-#include "driver/models/egret/egret_camera_device.h"
-#include "driver/models/heron/heron_camera_device.h"
-#include "driver/models/plover/plover_camera_device.h"
-#include "driver/models/tern/tern_camera_device.h"
+#include "driver/models/egret/egret_driver.h"
+#include "driver/models/heron/heron_driver.h"
+#include "driver/models/plover/plover_driver.h"
+#include "driver/models/tern/tern_driver.h"
 #include "driver/pipeline/color_state.h"
 #include "driver/pool_tags.h"
 #include "sim/camera/frame_geometry.h"
@@ -28,13 +28,13 @@ sim::camera::CameraOptions Unpaced() {
 zyn::CameraDevice* MakeDevice(Model model) {
     switch (model) {
     case Model::Tern:
-        return new (NonPagedPool) zyn::tern::TernCameraDevice(nullptr, zyn::tern::Globals());
+        return zyn::tern::TernImage::NewDevice(nullptr);
     case Model::Heron:
-        return new (NonPagedPool) zyn::heron::HeronCameraDevice(nullptr, zyn::heron::Globals());
+        return zyn::heron::HeronImage::NewDevice(nullptr);
     case Model::Plover:
-        return new (NonPagedPool) zyn::plover::PloverCameraDevice(nullptr, zyn::plover::Globals());
+        return zyn::plover::PloverImage::NewDevice(nullptr);
     case Model::Egret:
-        return new (NonPagedPool) zyn::egret::EgretCameraDevice(nullptr, zyn::egret::Globals());
+        return zyn::egret::EgretImage::NewDevice(nullptr);
     }
     return nullptr;
 }

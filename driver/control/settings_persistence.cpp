@@ -207,13 +207,17 @@ VOID Apply(CameraDevice& device, const StoredValues& values) {
     }
 }
 
+// Opens the device's driver key and creates or opens its Settings subkey, both held by the
+// caller.
+BOOLEAN OpenSettingsKey(CameraDevice& device, RegistryKey& driverKey, RegistryKey& settingsKey) {
+    return NT_SUCCESS(driverKey.OpenDriverKey(device.Transport().PhysicalDeviceObject())) &&
+           NT_SUCCESS(settingsKey.CreateSubkey(driverKey, kSettingsKey));
+}
+
 BOOLEAN LoadFromRegistry(CameraDevice& device) {
     RegistryKey driverKey;
-    if (!NT_SUCCESS(driverKey.OpenDriverKey(device.Transport().PhysicalDeviceObject()))) {
-        return FALSE;
-    }
     RegistryKey settingsKey;
-    if (!NT_SUCCESS(settingsKey.CreateSubkey(driverKey, kSettingsKey))) {
+    if (!OpenSettingsKey(device, driverKey, settingsKey)) {
         return FALSE;
     }
     StoredValues values;
@@ -229,11 +233,8 @@ BOOLEAN LoadFromRegistry(CameraDevice& device) {
 
 BOOLEAN SaveToRegistry(CameraDevice& device) {
     RegistryKey driverKey;
-    if (!NT_SUCCESS(driverKey.OpenDriverKey(device.Transport().PhysicalDeviceObject()))) {
-        return FALSE;
-    }
     RegistryKey settingsKey;
-    if (!NT_SUCCESS(settingsKey.CreateSubkey(driverKey, kSettingsKey))) {
+    if (!OpenSettingsKey(device, driverKey, settingsKey)) {
         return FALSE;
     }
     const ULONG count = StoredValueCount(device);

@@ -159,7 +159,10 @@ BOOLEAN Acquisition::BeginProcessing() {
     return FALSE;
 }
 
-BOOLEAN Acquisition::ConvertReady() {
+BOOLEAN Acquisition::ConvertReady(const ClientRows* client, BOOLEAN* intoClient) {
+    if (intoClient != nullptr) {
+        *intoClient = FALSE;
+    }
     if (device_->Traits().stopChecksRunFlag && ReadInterlocked(&runFlag_) == 0) {
         return FALSE;
     }
@@ -171,7 +174,18 @@ BOOLEAN Acquisition::ConvertReady() {
     if (conversionValid_ && rawBuffers_[slot] != nullptr) {
         LARGE_INTEGER frequency;
         const LARGE_INTEGER begin = KeQueryPerformanceCounter(&frequency);
-        ConvertFrame(colorState_, rawBuffers_[slot], conversionOffset_, conversionPitch_);
+        // Straight into the client's rows saves copying the whole picture again. Where the
+        // conversion does not run, the client gets the RGB frame buffer as it is.
+        if (client != nullptr) {
+            const BOOLEAN filled =
+                ConvertFrameInto(colorState_, rawBuffers_[slot], conversionOffset_,
+                                 conversionPitch_, client->firstRow, client->rowStep);
+            if (intoClient != nullptr) {
+                *intoClient = filled;
+            }
+        } else {
+            ConvertFrame(colorState_, rawBuffers_[slot], conversionOffset_, conversionPitch_);
+        }
         const LARGE_INTEGER end = KeQueryPerformanceCounter(nullptr);
         if (frequency.QuadPart > 0) {
             const LONGLONG elapsed = (end.QuadPart - begin.QuadPart) * 10000000 / frequency.QuadPart;

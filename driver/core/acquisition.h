@@ -14,6 +14,7 @@
 // buffers, and one that begins afterwards finds the stream closed and touches nothing.
 #pragma once
 
+#include "driver/core/frame_copy.h"
 #include "driver/core/raw_slots.h"
 #include "driver/pool_object.h"
 #include "driver/pool_tags.h"
@@ -68,10 +69,12 @@ public:
 
     // The process routine's side. BeginProcessing sets the busy flag and reports whether the
     // buffers are there; when not, the busy flag is already cleared again and the routine
-    // must not call the others. ConvertReady converts the newest ready raw frame, if any.
-    // RgbFrame is the converted frame, valid until ProcessingDone.
+    // must not call the others. ConvertReady converts the newest ready raw frame, if any;
+    // given client rows it converts straight into them and says so in *intoClient (FALSE
+    // when the frame was not converted there: the RGB frame buffer then holds the picture, as
+    // without client rows). RgbFrame is the converted frame, valid until ProcessingDone.
     BOOLEAN BeginProcessing();
-    BOOLEAN ConvertReady();
+    BOOLEAN ConvertReady(const ClientRows* client = nullptr, BOOLEAN* intoClient = nullptr);
     const UCHAR* RgbFrame() const { return rgbBuffer_; }
     // The number of the raw frame in the RGB frame buffer, counted from 1 since the start;
     // 0 before the first conversion. The process routine's, like the buffer.

@@ -286,15 +286,25 @@ NTSTATUS CapturePin::Process() {
     }
     PKSSTREAM_POINTER streamPointer =
         KsPinGetLeadingEdgeStreamPointer(pin_, KSSTREAM_POINTER_STATE_LOCKED);
+    // A waiting client frame that takes the picture whole receives the conversion directly.
+    Delivery delivery = {};
+    ClientRows clientRows = {};
+    BOOLEAN direct = FALSE;
+    if (streamPointer != nullptr) {
+        delivery = PlanDelivery(streamPointer);
+        direct = delivery.fits && DirectClientRows(delivery.layout, delivery.orientation,
+                                                   streamPointer->OffsetOut.Data, &clientRows);
+    }
     // Converted whether or not a client frame waits, so the RGB frame stays the newest.
-    if (acquisition->ConvertReady()) {
+    BOOLEAN filled = FALSE;
+    if (acquisition->ConvertReady(direct ? &clientRows : nullptr, &filled)) {
         undelivered_ = TRUE;
     }
     if (streamPointer != nullptr) {
         // A client frame takes each picture once; without a new one it stays queued for the
         // next, rather than coming back at once with a picture the client already has.
         const BOOLEAN complete = undelivered_;
-        if (complete && Deliver(streamPointer)) {
+        if (complete && Deliver(streamPointer, delivery, filled)) {
             undelivered_ = FALSE;
         }
         KsStreamPointerUnlock(streamPointer, complete);
@@ -311,7 +321,25 @@ VOID CapturePin::ReturnQueuedFrames() {
     }
 }
 
-BOOLEAN CapturePin::Deliver(PKSSTREAM_POINTER streamPointer) {
+CapturePin::Delivery CapturePin::PlanDelivery(PKSSTREAM_POINTER streamPointer) const {
+    Delivery delivery = {};
+    delivery.layout = {rgbWidth_, rgbHeight_, outputWidth_, outputHeight_, stride_};
+    const ULONG available = streamPointer->OffsetOut.Remaining;
+    // A frame too small for the picture goes back empty rather than overrun.
+    delivery.fits = acquisition_->RgbFrame() != nullptr &&
+                    ClientFrameExtent(delivery.layout) <= available &&
+                    videoInfo_.bmiHeader.biSizeImage <= available;
+    delivery.orientation = {FALSE, FALSE};
+    if (!device_->Traits().sensorFlips) {
+        CameraSettings& settings = device_->Settings();
+        delivery.orientation.topDown = ReadInterlocked(&settings.FlipV) != 0;
+        delivery.orientation.mirror = ReadInterlocked(&settings.FlipH) != 0;
+    }
+    return delivery;
+}
+
+BOOLEAN CapturePin::Deliver(PKSSTREAM_POINTER streamPointer, const Delivery& delivery,
+                            BOOLEAN filled) {
     PKSSTREAM_HEADER header = streamPointer->StreamHeader;
     header->Duration = videoInfo_.AvgTimePerFrame;
     header->PresentationTime.Numerator = 1;
@@ -323,23 +351,16 @@ BOOLEAN CapturePin::Deliver(PKSSTREAM_POINTER streamPointer) {
         header->PresentationTime.Time = 0;
     }
 
-    const FrameLayout layout = {rgbWidth_, rgbHeight_, outputWidth_, outputHeight_, stride_};
-    const UCHAR* rgb = acquisition_->RgbFrame();
-    const ULONG available = streamPointer->OffsetOut.Remaining;
     const ULONG imageBytes = videoInfo_.bmiHeader.biSizeImage;
-    // A frame too small for the picture goes back empty rather than overrun.
-    if (rgb == nullptr || ClientFrameExtent(layout) > available || imageBytes > available) {
+    if (!delivery.fits) {
         header->DataUsed = 0;
         InterlockedIncrement(&framesTooSmall_);
         return FALSE;
     }
-    FrameOrientation orientation = {FALSE, FALSE};
-    if (!device_->Traits().sensorFlips) {
-        CameraSettings& settings = device_->Settings();
-        orientation.topDown = ReadInterlocked(&settings.FlipV) != 0;
-        orientation.mirror = ReadInterlocked(&settings.FlipH) != 0;
+    if (!filled) {
+        CopyFrameToClient(acquisition_->RgbFrame(), delivery.layout, delivery.orientation,
+                          streamPointer->OffsetOut.Data);
     }
-    CopyFrameToClient(rgb, layout, orientation, streamPointer->OffsetOut.Data);
     header->DataUsed = imageBytes;
     InterlockedIncrement(&framesDelivered_);
     ++deliveredInStream_;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "driver/core/capture_format.h"
+#include "driver/core/frame_copy.h"
 #include "driver/pool_object.h"
 #include "driver/pool_tags.h"
 #include "driver/wdk.h"
@@ -58,8 +59,16 @@ private:
     VOID GiveUpDevice();
     // Completes every queued client frame empty (the camera is gone).
     VOID ReturnQueuedFrames();
-    // Fills the client frame and its header; FALSE when the picture did not fit.
-    BOOLEAN Deliver(PKSSTREAM_POINTER streamPointer);
+    // How the picture goes into one client frame.
+    struct Delivery {
+        FrameLayout layout;
+        FrameOrientation orientation;
+        BOOLEAN fits; // the client frame holds the picture
+    };
+    Delivery PlanDelivery(PKSSTREAM_POINTER streamPointer) const;
+    // Fills the client frame (unless the picture was converted into it already) and its
+    // header; FALSE when the picture did not fit.
+    BOOLEAN Deliver(PKSSTREAM_POINTER streamPointer, const Delivery& delivery, BOOLEAN filled);
 
     PKSPIN const pin_;
     CameraDevice* const device_;

@@ -71,6 +71,23 @@ ULONGLONG ClientFrameExtent(const FrameLayout& layout) {
            static_cast<ULONGLONG>(layout.width) * kPixelBytes;
 }
 
+BOOLEAN DirectClientRows(const FrameLayout& layout, FrameOrientation orientation,
+                         PUCHAR destination, ClientRows* rows) {
+    if (orientation.mirror || layout.width != layout.sourceWidth ||
+        layout.height != layout.sourceHeight || layout.height == 0 || destination == nullptr) {
+        return FALSE;
+    }
+    const LONG_PTR step = static_cast<LONG_PTR>(RowStep(layout));
+    if (orientation.topDown) {
+        rows->firstRow = destination;
+        rows->rowStep = step;
+    } else {
+        rows->firstRow = destination + static_cast<LONG_PTR>(layout.height - 1) * step;
+        rows->rowStep = -step;
+    }
+    return TRUE;
+}
+
 VOID CopyFrameToClient(const UCHAR* rgb, const FrameLayout& layout, FrameOrientation orientation,
                        PUCHAR destination) {
     const SIZE_T sourcePitch = static_cast<SIZE_T>(layout.sourceWidth) * kPixelBytes;

@@ -23,6 +23,19 @@ struct FrameOrientation {
 // Bytes from a client buffer's start to the end of the last row the copy writes.
 ULONGLONG ClientFrameExtent(const FrameLayout& layout);
 
+// Where the rows of the RGB frame land in a client's buffer when they can be written there
+// directly: source row 0 at firstRow, each next one rowStep bytes on.
+struct ClientRows {
+    PUCHAR firstRow;
+    LONG_PTR rowStep;
+};
+
+// Whether a frame can be converted straight into the client's buffer instead of being copied
+// there: every row whole and unmirrored (the client takes the full width and height). The rows
+// then lie exactly where CopyFrameToClient would put them.
+BOOLEAN DirectClientRows(const FrameLayout& layout, FrameOrientation orientation,
+                         PUCHAR destination, ClientRows* rows);
+
 // Copies the leftmost `width` pixels of `height` rows.
 VOID CopyFrameToClient(const UCHAR* rgb, const FrameLayout& layout, FrameOrientation orientation,
                        PUCHAR destination);

@@ -8,10 +8,13 @@
 //
 // A row takes full steps of the widest width while they fit inside the row, then narrower
 // ones, and ends with one 16-pixel step whose pixels beyond the width the operation discards:
-// every load stays inside the working buffer's padded row, whatever the width.
+// every load stays inside the working buffer's padded row or the raw frame's row, whatever
+// the width. The steps that read the padded columns at either end take the working buffer;
+// those in between may read the raw frame itself, so that most of it is never copied.
 #pragma once
 
 #include "driver/pipeline/color_state.h"
+#include "driver/pipeline/pipeline_routines.h"
 #include "driver/pipeline/vector_isa.h"
 
 namespace zyn {
@@ -52,22 +55,34 @@ template <class I> ZYN_VECTOR_INLINE Lanes<I> Split(const UCHAR* p) {
     return {I::And(bytes, I::Set16(0x00FF)), I::template Shr16<8>(bytes)};
 }
 
-// The neighbourhoods of the pixels starting at `centre`. Unused neighbours cost nothing:
+// The five rows the kernels of one row read, from two above to two below.
+struct Rows {
+    const UCHAR* up2;
+    const UCHAR* up;
+    const UCHAR* here;
+    const UCHAR* down;
+    const UCHAR* down2;
+};
+
+// The neighbourhoods of the pixels starting at column x0. Unused neighbours cost nothing:
 // everything is inlined and the loads a site does not need are dropped.
 template <class I>
-ZYN_VECTOR_INLINE void Gather(const UCHAR* centre, SIZE_T pitch, Neighbourhood<I>& even,
+ZYN_VECTOR_INLINE void Gather(const Rows& rows, ULONG x0, Neighbourhood<I>& even,
                               Neighbourhood<I>& odd) {
-    const Lanes<I> up2 = Split<I>(centre - 2 * pitch);
-    const Lanes<I> upLeft = Split<I>(centre - pitch - 2);
-    const Lanes<I> up = Split<I>(centre - pitch);
-    const Lanes<I> upRight = Split<I>(centre - pitch + 2);
+    const UCHAR* const above = rows.up + x0;
+    const UCHAR* const centre = rows.here + x0;
+    const UCHAR* const below = rows.down + x0;
+    const Lanes<I> up2 = Split<I>(rows.up2 + x0);
+    const Lanes<I> upLeft = Split<I>(above - 2);
+    const Lanes<I> up = Split<I>(above);
+    const Lanes<I> upRight = Split<I>(above + 2);
     const Lanes<I> left = Split<I>(centre - 2);
     const Lanes<I> here = Split<I>(centre);
     const Lanes<I> right = Split<I>(centre + 2);
-    const Lanes<I> downLeft = Split<I>(centre + pitch - 2);
-    const Lanes<I> down = Split<I>(centre + pitch);
-    const Lanes<I> downRight = Split<I>(centre + pitch + 2);
-    const Lanes<I> down2 = Split<I>(centre + 2 * pitch);
+    const Lanes<I> downLeft = Split<I>(below - 2);
+    const Lanes<I> down = Split<I>(below);
+    const Lanes<I> downRight = Split<I>(below + 2);
+    const Lanes<I> down2 = Split<I>(rows.down2 + x0);
 
     even.c = here.even;
     even.w = left.odd;
@@ -160,37 +175,65 @@ template <class I, Site S> ZYN_VECTOR_INLINE Rgb<I> Demosaic(const Neighbourhood
     }
 }
 
-// Full steps of width I from x0 while they end inside the row, then of the narrower widths.
-// Returns where they stopped: fewer than 16 pixels before the end of the row.
+// Full steps of width I from x0 while they end by `end`, then of the narrower widths.
+// Returns where they stopped: fewer than 16 pixels before `end`.
 template <class I, Site EvenSite, Site OddSite, class Operation>
-ZYN_VECTOR_INLINE ULONG FullSteps(const UCHAR* row, SIZE_T pitch, ULONG x0, ULONG width,
-                                  Operation& operation) {
+ZYN_VECTOR_INLINE ULONG FullSteps(const Rows& rows, ULONG x0, ULONG end, Operation& operation) {
     // What the operation keeps across steps of this width (coefficients, sums) lives in a
     // local for the loop, so that it stays in registers.
     auto locals = operation.template Constants<I>();
     Neighbourhood<I> even, odd;
-    for (; x0 + I::kPixels <= width; x0 += I::kPixels) {
-        Gather<I>(row + x0, pitch, even, odd);
+    for (; x0 + I::kPixels <= end; x0 += I::kPixels) {
+        Gather<I>(rows, x0, even, odd);
         operation.template Step<I>(locals, x0, Demosaic<I, EvenSite>(even),
                                    Demosaic<I, OddSite>(odd));
     }
     operation.template EndSteps<I>(locals);
     if constexpr (I::kPixels > isa::Sse2::kPixels) {
-        x0 = FullSteps<typename I::Half, EvenSite, OddSite>(row, pitch, x0, width, operation);
+        x0 = FullSteps<typename I::Half, EvenSite, OddSite>(rows, x0, end, operation);
     }
     return x0;
 }
 
-// One row: the full steps, then the last, partial 16-pixel step.
+// The rows of the working buffer around row y, which hold the padded columns at both ends,
+// and the rows the steps in between read: the same, or the raw frame's where the snapshot
+// has one (the border rows above and below repeat rows of the same parity, as in the working
+// buffer: rows -2 and -1 are rows 2 and 1, rows H and H + 1 are rows H - 4 and H - 3).
+struct RowSources {
+    Rows ends, inside;
+};
+
+ZYN_VECTOR_INLINE RowSources SourcesOf(const FrameSnapshot& frame, ULONG y) {
+    const LONG_PTR workPitch = frame.workPitch;
+    const UCHAR* const centre = frame.imageOrigin + static_cast<LONG_PTR>(y) * workPitch;
+    const Rows ends = {centre - 2 * workPitch, centre - workPitch, centre, centre + workPitch,
+                       centre + 2 * workPitch};
+    if (frame.rawOrigin == nullptr) {
+        return {ends, ends};
+    }
+    const LONG height = static_cast<LONG>(frame.height);
+    auto raw = [&](LONG r) {
+        r = r < 0 ? -r : r >= height ? r - 4 : r;
+        return frame.rawOrigin + static_cast<SIZE_T>(r) * frame.rawPitch;
+    };
+    const LONG row = static_cast<LONG>(y);
+    return {ends, {raw(row - 2), raw(row - 1), raw(row), raw(row + 1), raw(row + 2)}};
+}
+
+// One row: a first step at the padded left end, the steps inside that end two columns before
+// the width, the full steps after them, and the last, partial 16-pixel step.
 template <class I, Site EvenSite, Site OddSite, class Operation>
 ZYN_VECTOR_INLINE void ConvertRow(const FrameSnapshot& frame, ULONG y, Operation& operation) {
-    const SIZE_T pitch = frame.workPitch;
-    const UCHAR* row = frame.imageOrigin + static_cast<SIZE_T>(y) * pitch;
+    const RowSources rows = SourcesOf(frame, y);
+    const ULONG width = frame.width;
     operation.BeginRow(y);
-    const ULONG x0 = FullSteps<I, EvenSite, OddSite>(row, pitch, 0, frame.width, operation);
-    if (x0 < frame.width) {
+    ULONG x0 = FullSteps<isa::Sse2, EvenSite, OddSite>(
+        rows.ends, 0, width < kLeadingPixels ? width : kLeadingPixels, operation);
+    x0 = FullSteps<I, EvenSite, OddSite>(rows.inside, x0, width > 2 ? width - 2 : 0, operation);
+    x0 = FullSteps<isa::Sse2, EvenSite, OddSite>(rows.ends, x0, width, operation);
+    if (x0 < width) {
         Neighbourhood<isa::Sse2> even, odd;
-        Gather<isa::Sse2>(row + x0, pitch, even, odd);
+        Gather<isa::Sse2>(rows.ends, x0, even, odd);
         operation.LastStep(x0, Demosaic<isa::Sse2, EvenSite>(even),
                            Demosaic<isa::Sse2, OddSite>(odd));
     }
@@ -273,7 +316,7 @@ public:
     explicit PixelWriter(const FrameSnapshot& frame) : frame_(frame) {}
 
     ZYN_VECTOR_INLINE void BeginRow(ULONG y) {
-        row_ = frame_.output + static_cast<SIZE_T>(y) * frame_.width * 4;
+        row_ = frame_.output + static_cast<LONG_PTR>(y) * frame_.outputPitch;
     }
     template <class I>
     ZYN_VECTOR_INLINE void Write(ULONG x0, typename I::V blue, typename I::V green,

@@ -32,7 +32,13 @@ struct ColorStateTraits {
 // What one frame is converted with; rewritten at the start of every frame.
 struct FrameSnapshot {
     PUCHAR imageOrigin = nullptr; // working-buffer address of frame pixel (0, 0)
-    PUCHAR output = nullptr;      // the RGB frame buffer, 4 bytes a pixel, rows packed
+    // Raw-frame address of pixel (0, 0) when the insides of the rows are read from the raw
+    // frame and the working buffer holds only what lies near the frame's edges; null when
+    // the working buffer holds the whole frame.
+    const UCHAR* rawOrigin = nullptr;
+    ULONG rawPitch = 0;
+    PUCHAR output = nullptr;      // output row 0, 4 bytes a pixel
+    LONG_PTR outputPitch = 0;     // bytes from one output row to the next; negative bottom-up
     ULONG workPitch = 0;
     LONG redGain = 0; // 128 = 1.0
     LONG greenGain = 0;
@@ -121,7 +127,8 @@ public:
     }
 
 private:
-    friend VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG pitch);
+    friend BOOLEAN ConvertFrameInto(ColorState* state, const UCHAR* raw, ULONG startOffset,
+                                    ULONG pitch, PUCHAR firstRow, LONG_PTR rowStep);
 
     enum MatrixBit : ULONG {
         kBaseBit = 1,
@@ -190,5 +197,12 @@ private:
 // apart) into the registered RGB frame buffer: blue, green, red, 255 per pixel. Does nothing
 // without a raw frame, an output buffer or a working buffer.
 VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG pitch);
+
+// The same, with the pixels going to rows of the frame width that start at firstRow and lie
+// rowStep bytes apart (negative for a bottom-up picture) instead of to the RGB frame buffer,
+// which keeps what it held. An output buffer must be registered all the same. Returns
+// whether the frame was converted: FALSE where ConvertFrame does nothing.
+BOOLEAN ConvertFrameInto(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG pitch,
+                         PUCHAR firstRow, LONG_PTR rowStep);
 
 } // namespace zyn

@@ -35,16 +35,60 @@ VOID PadWorkingBuffer(const FrameSnapshot& frame, const UCHAR* firstSample, ULON
     }
 }
 
+VOID PadWorkingEdges(const FrameSnapshot& frame, const UCHAR* firstSample, ULONG pitch) {
+    const SIZE_T workPitch = frame.workPitch;
+    const ULONG width = frame.width;
+    const LONG h = static_cast<LONG>(frame.height);
+    PUCHAR origin = frame.imageOrigin;
+    auto row = [&](LONG y) {
+        return origin + static_cast<LONG_PTR>(y) * static_cast<LONG_PTR>(workPitch);
+    };
+    // Columns 0 to leading - 1 and trailing to width - 1; the sides beyond come from them.
+    const ULONG leading = width < kLeadingPixels + 2 ? width : kLeadingPixels + 2;
+    const ULONG trailing = width > kTrailingColumns ? width - kTrailingColumns : 0;
+    auto copyEnds = [&](PUCHAR to, const UCHAR* from) {
+        if (trailing <= leading) {
+            RtlCopyMemory(to, from, width);
+        } else {
+            RtlCopyMemory(to, from, leading);
+            RtlCopyMemory(to + trailing, from + trailing, width - trailing);
+        }
+    };
+    for (LONG y = 0; y < h; ++y) {
+        copyEnds(row(y), firstSample + static_cast<SIZE_T>(y) * pitch);
+    }
+    copyEnds(row(-2), row(2));
+    copyEnds(row(-1), row(1));
+    copyEnds(row(h), row(h - 4));
+    copyEnds(row(h + 1), row(h - 3));
+    for (LONG y = -2; y < h + 2; ++y) {
+        PUCHAR p = row(y);
+        p[-1] = p[1];
+        p[-2] = p[2];
+        p[width] = p[width - 2];
+        p[width + 1] = p[width - 3];
+    }
+}
+
 VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG pitch) {
-    if (state == nullptr || raw == nullptr || state->outputBuffer_ == nullptr ||
-        state->workBuffer_ == nullptr) {
+    if (state == nullptr) {
         return;
+    }
+    (VOID) ConvertFrameInto(state, raw, startOffset, pitch, state->OutputBuffer(),
+                            static_cast<LONG_PTR>(state->Snapshot().width) * 4);
+}
+
+BOOLEAN ConvertFrameInto(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG pitch,
+                         PUCHAR firstRow, LONG_PTR rowStep) {
+    if (state == nullptr || raw == nullptr || state->outputBuffer_ == nullptr ||
+        state->workBuffer_ == nullptr || firstRow == nullptr) {
+        return FALSE;
     }
     // On 32-bit x86 the vector code below needs the floating-point state saved like any
     // floating-point code; without it the frame is left as it is.
     FloatingPointGuard floatingPoint(state->saveFloatingPoint_);
     if (!floatingPoint.Saved()) {
-        return;
+        return FALSE;
     }
     // The path is chosen once for the whole frame. A wider one runs with the extended processor
     // state saved on this thread; when that fails the frame takes SSE2.
@@ -56,9 +100,23 @@ VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG 
     InterlockedExchange(&state->lastFramePath_, static_cast<LONG>(path));
 
     FrameSnapshot& frame = state->snapshot_;
-    PadWorkingBuffer(frame, raw + startOffset, pitch);
+    // The dot filter corrects the frame in place, so it needs all of it in the working
+    // buffer, as frames too small for a border do. Otherwise the rows are read where they
+    // lie, and only their ends are padded.
+    const LONG dotThreshold = ReadInterlocked(&state->dotThreshold_);
+    if (dotThreshold > 0 || frame.width < kSmallestBorderedSide ||
+        frame.height < kSmallestBorderedSide) {
+        PadWorkingBuffer(frame, raw + startOffset, pitch);
+        frame.rawOrigin = nullptr;
+        frame.rawPitch = 0;
+    } else {
+        PadWorkingEdges(frame, raw + startOffset, pitch);
+        frame.rawOrigin = raw + startOffset;
+        frame.rawPitch = pitch;
+    }
 
-    frame.output = state->outputBuffer_;
+    frame.output = firstRow;
+    frame.outputPitch = rowStep;
     frame.redGain = ReadInterlocked(&state->redGain_);
     frame.greenGain = ReadInterlocked(&state->greenGain_);
     frame.blueGain = ReadInterlocked(&state->blueGain_);
@@ -78,7 +136,6 @@ VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG 
     }
 
     // After the statistics, so they see the dots; the border keeps them too.
-    const LONG dotThreshold = ReadInterlocked(&state->dotThreshold_);
     if (dotThreshold > 0) {
         DotFilter(frame, dotThreshold);
     }
@@ -88,6 +145,7 @@ VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG 
     } else {
         ConvertMono(frame, phase, path);
     }
+    return TRUE;
 }
 
 } // namespace zyn

@@ -10,6 +10,18 @@ namespace zyn {
 // the two border rows and columns around them with same-colour samples.
 VOID PadWorkingBuffer(const FrameSnapshot& frame, const UCHAR* firstSample, ULONG pitch);
 
+// Frames this large in both directions have their border filled and may be read from the raw
+// frame, with the working buffer padding only the ends of the rows.
+constexpr ULONG kSmallestBorderedSide = 8;
+// A row's steps from pixel kLeadingPixels on that end two columns before the width read the
+// raw frame; the first and the last ones read the working buffer: columns -2 to
+// kLeadingPixels + 1 and, at most kTrailingColumns back from the width, to width + 1.
+constexpr ULONG kLeadingPixels = 16;
+constexpr ULONG kTrailingColumns = 20;
+
+// PadWorkingBuffer for such a frame, but only in the columns the row ends' steps read.
+VOID PadWorkingEdges(const FrameSnapshot& frame, const UCHAR* firstSample, ULONG pitch);
+
 // Colour output: demosaic, gains, fixed-point colour matrix.
 VOID ConvertColor(const FrameSnapshot& frame, LONG phase, VectorPath path);
 

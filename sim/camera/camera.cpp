@@ -183,36 +183,25 @@ FrameGeometry Camera::Geometry() const {
     return GeometryLocked();
 }
 
+Camera::RenderInput Camera::CurrentRenderInput() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {scene_, GeometryLocked(), sensor_->Timing().brightness};
+}
+
 std::vector<uint8_t> Camera::ExpectedFrame() const {
-    std::shared_ptr<const imaging::RgbImage> scene;
-    FrameGeometry geometry;
-    double brightness = 1;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        scene = scene_;
-        geometry = GeometryLocked();
-        brightness = sensor_->Timing().brightness;
-    }
-    std::vector<uint8_t> frame = RenderRawFrame(*scene, geometry);
-    if (brightness != 1) {
-        ScaleLevels(frame.data(), frame.size(), brightness, 0, nullptr);
+    const RenderInput input = CurrentRenderInput();
+    std::vector<uint8_t> frame = RenderRawFrame(*input.scene, input.geometry);
+    if (input.brightness != 1) {
+        ScaleLevels(frame.data(), frame.size(), input.brightness, 0, nullptr);
     }
     return frame;
 }
 
 imaging::RgbImage Camera::ExpectedView() const {
-    std::shared_ptr<const imaging::RgbImage> scene;
-    FrameGeometry geometry;
-    double brightness = 1;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        scene = scene_;
-        geometry = GeometryLocked();
-        brightness = sensor_->Timing().brightness;
-    }
-    imaging::RgbImage view = RenderView(*scene, geometry);
-    if (brightness != 1) {
-        ScaleLevels(view.pixels.data(), view.pixels.size(), brightness, 0, nullptr);
+    const RenderInput input = CurrentRenderInput();
+    imaging::RgbImage view = RenderView(*input.scene, input.geometry);
+    if (input.brightness != 1) {
+        ScaleLevels(view.pixels.data(), view.pixels.size(), input.brightness, 0, nullptr);
     }
     return view;
 }
@@ -446,10 +435,10 @@ bool Camera::ServeLocked() {
 // A still scene seen through unchanged registers gives the same picture every frame: it is
 // rendered once and sent as copies, so the emulator costs the host little more than a real
 // camera would (the transfer), and streaming measures the driver rather than the renderer.
-std::vector<uint8_t> Camera::PictureLocked(const FrameGeometry& geometry) {
+std::shared_ptr<const std::vector<uint8_t>> Camera::PictureLocked(const FrameGeometry& geometry) {
     const FrameGeometry& last = renderedGeometry_;
-    const bool same = renderedScene_ == scene_ && last.windowX == geometry.windowX &&
-                      last.windowY == geometry.windowY &&
+    const bool same = renderedPicture_ != nullptr && renderedScene_ == scene_ &&
+                      last.windowX == geometry.windowX && last.windowY == geometry.windowY &&
                       last.windowWidth == geometry.windowWidth &&
                       last.windowHeight == geometry.windowHeight &&
                       last.subSample == geometry.subSample && last.mirrored == geometry.mirrored &&
@@ -458,21 +447,26 @@ std::vector<uint8_t> Camera::PictureLocked(const FrameGeometry& geometry) {
                       last.pitch == geometry.pitch && last.frameBytes == geometry.frameBytes;
     const double brightness = sensor_->Timing().brightness;
     if (!same) {
-        renderedPicture_ = RenderPicture(*scene_, geometry);
+        renderedPicture_ =
+            std::make_shared<const std::vector<uint8_t>>(RenderPicture(*scene_, geometry));
         renderedScene_ = scene_;
         renderedGeometry_ = geometry;
-        exposedPicture_.clear();
+        exposedPicture_.reset();
     }
     // The default exposure and gain leave the picture as rendered; another setting costs one
     // table pass when it changes, and noise one pass per frame.
-    if (brightness != 1 && (exposedPicture_.empty() || brightness != renderedBrightness_)) {
-        exposedPicture_ = renderedPicture_;
-        ScaleLevels(exposedPicture_.data(), exposedPicture_.size(), brightness, 0, nullptr);
+    if (brightness != 1 && (exposedPicture_ == nullptr || brightness != renderedBrightness_)) {
+        auto exposed = std::make_shared<std::vector<uint8_t>>(*renderedPicture_);
+        ScaleLevels(exposed->data(), exposed->size(), brightness, 0, nullptr);
+        exposedPicture_ = std::move(exposed);
     }
     renderedBrightness_ = brightness;
-    std::vector<uint8_t> picture = brightness != 1 ? exposedPicture_ : renderedPicture_;
+    const std::shared_ptr<const std::vector<uint8_t>>& picture =
+        brightness != 1 ? exposedPicture_ : renderedPicture_;
     if (options_.noise > 0) {
-        ScaleLevels(picture.data(), picture.size(), 1, options_.noise, &noiseSeed_);
+        auto noisy = std::make_shared<std::vector<uint8_t>>(*picture);
+        ScaleLevels(noisy->data(), noisy->size(), 1, options_.noise, &noiseSeed_);
+        return noisy;
     }
     return picture;
 }

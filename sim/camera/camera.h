@@ -153,6 +153,14 @@ public:
 private:
     static constexpr size_t kMaxAnswerPackets = 64;
 
+    // What a picture rendered now starts from, taken together under the lock.
+    struct RenderInput {
+        std::shared_ptr<const imaging::RgbImage> scene;
+        FrameGeometry geometry;
+        double brightness = 1;
+    };
+    RenderInput CurrentRenderInput() const;
+
     std::chrono::nanoseconds NowLocked() const;
     bool TriggerModeLocked() const { return board_[board::kTrigger] == info_.triggerOn; }
     uint32_t FrameBytesLocked() const;
@@ -165,7 +173,7 @@ private:
     bool ServeLocked();
     std::optional<std::chrono::nanoseconds> PacingDeadlineLocked() const;
     std::chrono::nanoseconds ScaledLocked(double nominalFrames) const;
-    std::vector<uint8_t> PictureLocked(const FrameGeometry& geometry);
+    std::shared_ptr<const std::vector<uint8_t>> PictureLocked(const FrameGeometry& geometry);
     void NotifyDataReady(std::unique_lock<std::mutex>& lock);
     void PacingLoop();
 
@@ -185,9 +193,11 @@ private:
     // The last picture rendered, and the scene and read-out it was rendered from.
     std::shared_ptr<const imaging::RgbImage> renderedScene_;
     FrameGeometry renderedGeometry_;
-    std::vector<uint8_t> renderedPicture_;
+    // Shared with the frames on their way out, so never changed in place: a change of
+    // picture makes a new one.
+    std::shared_ptr<const std::vector<uint8_t>> renderedPicture_;
     double renderedBrightness_ = 1;
-    std::vector<uint8_t> exposedPicture_; // renderedPicture_ at renderedBrightness_
+    std::shared_ptr<const std::vector<uint8_t>> exposedPicture_; // at renderedBrightness_
     uint32_t noiseSeed_ = 1;
     std::chrono::nanoseconds triggerDue_{0}; // the taken pulse's frame leaves then
     std::function<void()> dataReady_;

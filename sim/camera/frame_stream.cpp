@@ -5,17 +5,15 @@
 
 namespace sim::camera {
 
-FrameStream::FrameStream(std::vector<uint8_t> picture, uint64_t frameBytes, size_t packetSize)
+FrameStream::FrameStream(std::shared_ptr<const std::vector<uint8_t>> picture, uint64_t frameBytes,
+                         size_t packetSize)
     : picture_(std::move(picture)), total_(frameBytes), packetSize_(packetSize) {
-    if (picture_.size() > total_) {
-        picture_.resize(static_cast<size_t>(total_));
-    }
+    stored_ = picture_ == nullptr ? 0 : std::min<uint64_t>(picture_->size(), total_);
 }
 
 void FrameStream::Clear() {
-    picture_.clear();
-    picture_.shrink_to_fit();
-    total_ = sent_ = 0;
+    picture_.reset();
+    stored_ = total_ = sent_ = 0;
 }
 
 usb::DeviceModel::InResult FrameStream::Read(uint8_t* data, size_t length) {
@@ -24,10 +22,9 @@ usb::DeviceModel::InResult FrameStream::Read(uint8_t* data, size_t length) {
     if (count == 0) {
         return result;
     }
-    const uint64_t stored = picture_.size();
-    const uint64_t fromPicture = sent_ < stored ? std::min(count, stored - sent_) : 0;
+    const uint64_t fromPicture = sent_ < stored_ ? std::min(count, stored_ - sent_) : 0;
     if (fromPicture != 0) {
-        std::memcpy(data, picture_.data() + sent_, static_cast<size_t>(fromPicture));
+        std::memcpy(data, picture_->data() + sent_, static_cast<size_t>(fromPicture));
     }
     std::memset(data + fromPicture, 0, static_cast<size_t>(count - fromPicture));
     sent_ += count;

@@ -1,10 +1,12 @@
 // A frame on its way out of the data endpoint: the picture bytes, then zeros up to the frame
 // byte count, leaving in bulk packets. The padding is never stored, so a large byte count
-// costs no memory.
+// costs no memory; the picture is shared, not copied, so a still scene sent again and again
+// costs only its transfer.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "sim/usb/device_model.h"
@@ -14,7 +16,9 @@ namespace sim::camera {
 class FrameStream {
 public:
     FrameStream() = default;
-    FrameStream(std::vector<uint8_t> picture, uint64_t frameBytes, size_t packetSize);
+    // The picture must not change while the stream holds it.
+    FrameStream(std::shared_ptr<const std::vector<uint8_t>> picture, uint64_t frameBytes,
+                size_t packetSize);
 
     uint64_t Remaining() const { return total_ - sent_; }
     // Drops whatever has not been sent.
@@ -25,7 +29,8 @@ public:
     usb::DeviceModel::InResult Read(uint8_t* data, size_t length);
 
 private:
-    std::vector<uint8_t> picture_;
+    std::shared_ptr<const std::vector<uint8_t>> picture_;
+    uint64_t stored_ = 0; // picture bytes that are sent, at most the frame byte count
     uint64_t total_ = 0;
     uint64_t sent_ = 0;
     size_t packetSize_ = 1;

@@ -169,15 +169,20 @@ TEST_F(CapturePinTest, AWiderClientFormatGetsItsRowsAtItsOwnStride) {
         << "the filter's shared framing was changed";
 
     ASSERT_EQ(pin->SetState(KSSTATE_RUN), STATUS_SUCCESS);
-    ASSERT_EQ(pin->Queue(std::make_unique<sim::host::Frame>(1424u * 1024 * 4)), STATUS_PENDING);
+    auto queued = std::make_unique<sim::host::Frame>(1424u * 1024 * 4);
+    std::memset(queued->data(), 0x5A, 1424u * 1024 * 4);
+    ASSERT_EQ(pin->Queue(std::move(queued)), STATUS_PENDING);
     std::unique_ptr<sim::host::Frame> frame = pin->WaitFrame(std::chrono::seconds(20));
     ASSERT_NE(frame, nullptr);
     EXPECT_EQ(frame->header().DataUsed, 1424u * 1024 * 4);
     const std::vector<uint8_t> expected = ExpectedFrame(false, false, 1424 * 4);
+    const std::vector<uint8_t> untouched((1424 - 1360) * 4, 0x5A);
     for (ULONG row = 0; row < 1024; ++row) {
-        ASSERT_EQ(std::memcmp(frame->data() + row * 1424 * 4, expected.data() + row * 1424 * 4,
-                              1360 * 4),
-                  0)
+        const uint8_t* got = frame->data() + row * 1424 * 4;
+        ASSERT_EQ(std::memcmp(got, expected.data() + row * 1424 * 4, 1360 * 4), 0)
+            << "row " << row;
+        // What lies beyond the picture in each row stays the client's.
+        ASSERT_EQ(std::memcmp(got + 1360 * 4, untouched.data(), untouched.size()), 0)
             << "row " << row;
     }
     ASSERT_EQ(pin->SetState(KSSTATE_STOP), STATUS_SUCCESS);

@@ -26,10 +26,14 @@ std::shared_ptr<const imaging::RgbImage> Gradient() {
     return std::make_shared<imaging::RgbImage>(imaging::Gradient(1360, 1024));
 }
 
-TEST_F(StreamTest, DeliversTheConversionOfTheRegionInEveryOrientation) {
+// 1004 wide: rows of 1000 pixels from an RGB frame whose rows are 1004 pixels apart, copied
+// into the client frame. 1000 wide: the client takes whole rows, which unmirrored are
+// converted straight into its frame; mirrored they are copied.
+class RegionWidthTest : public StreamTest, public ::testing::WithParamInterface<LONG> {};
+
+TEST_P(RegionWidthTest, DeliversTheConversionOfTheRegionInEveryOrientation) {
     Open(Gradient());
-    // 1004 wide: rows of 1000 pixels from an RGB frame whose rows are 1004 pixels apart.
-    ASSERT_EQ(Region(40, 24, 1004, 900), STATUS_SUCCESS);
+    ASSERT_EQ(Region(40, 24, GetParam(), 900), STATUS_SUCCESS);
     ASSERT_EQ(Settings().OutputWidth, 1000);
     Run();
     EXPECT_EQ(Session().imageBytes(), 1000u * 900 * 4);
@@ -50,6 +54,8 @@ TEST_F(StreamTest, DeliversTheConversionOfTheRegionInEveryOrientation) {
         ASSERT_EQ(Session().Requeue(std::move(frame)), STATUS_PENDING);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(StreamTest, RegionWidthTest, ::testing::Values(1004, 1000));
 
 TEST_F(StreamTest, FramesCarryTheClockTimeAndTheFrameDuration) {
     Open();

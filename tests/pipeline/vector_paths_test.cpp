@@ -69,14 +69,16 @@ void Configure(zyn::ColorState& state, Mode mode, int phase, bool balance, bool 
     state.SetDotThreshold(dots ? 20 : 0);
 }
 
-// Converts the frame with every path and compares each with the reference; returns the number
-// of conversions compared.
+// Converts the frame (rows of `width` bytes from `offset`, `pitch` apart) with every path and
+// compares each with the reference; returns the number of conversions compared.
 int CompareEveryPath(ConversionSetup& setup, const std::vector<VectorPath>& paths,
-                     const std::vector<uint8_t>& raw, int width, int height) {
+                     const std::vector<uint8_t>& raw, int width, int height, size_t offset = 0,
+                     size_t pitch = 0) {
     zyn::ColorState& state = setup.State();
     const reference::Settings settings = setup.ReferenceSettings();
-    const reference::Result expected =
-        reference::Convert(raw.data(), 0, width, width, height, settings);
+    pitch = pitch == 0 ? static_cast<size_t>(width) : pitch;
+    const reference::Result expected = reference::Convert(
+        raw.data(), static_cast<ULONG>(offset), static_cast<ULONG>(pitch), width, height, settings);
     int compared = 0;
     for (VectorPath path : paths) {
         // White balance replaces the gains: every path starts from the same ones.
@@ -84,7 +86,7 @@ int CompareEveryPath(ConversionSetup& setup, const std::vector<VectorPath>& path
         state.SetGreenGain(settings.greenGain);
         state.SetBlueGain(settings.blueGain);
         EXPECT_EQ(state.RequestVectorPath(path), STATUS_SUCCESS);
-        setup.Convert(raw);
+        setup.Convert(raw, offset, pitch);
         SCOPED_TRACE(testing::Message() << zyn::VectorPathName(path) << " " << width << "x"
                                         << height << " phase " << settings.phase << " colour "
                                         << settings.color << " balance " << settings.whiteBalance
@@ -141,9 +143,15 @@ TEST_F(VectorPathsTest, EveryPathMatchesTheReferenceAtEveryWidth) {
                 const int phase = width <= 200 ? p : (width + m) % 4;
                 const int variant = (width + m + phase) % 4;
                 Configure(setup.State(), kModes[m], phase, variant & 1, variant & 2, random);
-                const std::vector<uint8_t> raw =
-                    pipeline_test::RandomBytes(static_cast<size_t>(width) * height, random);
-                compared += CompareEveryPath(setup, paths, raw, width, height);
+                // The rows are read where they lie in the raw frame: some frames start past
+                // its beginning and have bytes between their rows that must not be seen. The
+                // frame's last byte is the buffer's last.
+                const size_t gap = static_cast<size_t>((width + m) % 3) * 5;
+                const size_t offset = gap == 0 ? 0 : 3;
+                const size_t pitch = static_cast<size_t>(width) + gap;
+                const std::vector<uint8_t> raw = pipeline_test::RandomBytes(
+                    offset + (height - 1) * pitch + static_cast<size_t>(width), random);
+                compared += CompareEveryPath(setup, paths, raw, width, height, offset, pitch);
                 if (HasFailure()) {
                     return;
                 }

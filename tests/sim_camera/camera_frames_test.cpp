@@ -16,13 +16,6 @@ using namespace sim::camera;
 using std::chrono::milliseconds;
 using std::chrono::nanoseconds;
 
-CameraOptions Unpaced() {
-    CameraOptions options;
-    options.frameInterval = nanoseconds(0);
-    options.manualTime = true;
-    return options;
-}
-
 CameraOptions ManualPaced() {
     CameraOptions options;
     options.manualTime = true;
@@ -135,6 +128,25 @@ TEST(FrameSequence, ANewRequestDiscardsTheRestOfAFrameInTransit) {
     EXPECT_EQ(camera.Status().bytesInTransit, 0u);
 }
 
+// A still scene is rendered once and its frames share the picture: a frame already on its
+// way keeps what it started with when the scene changes, and the next frame shows the change.
+TEST(FrameSequence, AFrameInTransitKeepsItsPictureWhenTheSceneChanges) {
+    Camera camera(Model::Tern, Unpaced());
+    const uint32_t bytes = StartTern(camera);
+    camera.SetScene(imaging::Gradient(1360, 1024));
+    const std::vector<uint8_t> gradient = camera.ExpectedFrame();
+    EXPECT_EQ(ReadFrame(camera, bytes).bytes, gradient);
+    RequestFrame(camera);
+    FrameRead first = ReadData(camera, 5 * 65536);
+    camera.SetScene(imaging::ColorBars(1360, 1024));
+    const FrameRead rest = ReadData(camera, bytes - 5 * 65536);
+    first.bytes.insert(first.bytes.end(), rest.bytes.begin(), rest.bytes.end());
+    EXPECT_EQ(first.bytes, gradient);
+    const FrameRead bars = ReadFrame(camera, bytes);
+    EXPECT_EQ(bars.bytes, camera.ExpectedFrame());
+    EXPECT_NE(bars.bytes, gradient);
+}
+
 TEST(FrameSequence, ZeroByteCountServesTheRequestWithNothing) {
     Camera camera(Model::Tern, Unpaced());
     StartTern(camera);
@@ -178,9 +190,7 @@ TEST(FrameSequence, EndpointResetsDropPendingState) {
 
 class TriggerModels : public ::testing::TestWithParam<Model> {};
 
-INSTANTIATE_TEST_SUITE_P(Camera, TriggerModels,
-                         ::testing::Values(Model::Tern, Model::Heron, Model::Plover, Model::Egret),
-                         [](const auto& info) { return std::string(Info(info.param).name); });
+INSTANTIATE_TEST_SUITE_P(Camera, TriggerModels, AllModels(), ModelName);
 
 TEST_P(TriggerModels, FramesComeOnlyWithATrigger) {
     Camera camera(GetParam(), Unpaced());

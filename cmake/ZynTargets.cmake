@@ -184,6 +184,14 @@ function(zyn_kernel_image name)
     endif()
     add_library(${name} SHARED ${K_SOURCES})
     zyn_kernel_flags(${name})
+    if(K_MODEL)
+        # A camera image exports its model's DriverImage entry.
+        string(TOLOWER ${K_MODEL} model)
+        target_sources(${name} PRIVATE ${ZYN_ROOT}/driver/image/image_entry.cpp)
+        target_compile_definitions(${name} PRIVATE
+            ZYN_IMAGE_HEADER="driver/models/${model}/${model}_driver.h"
+            ZYN_IMAGE_MODEL=zyn::${model}::${K_MODEL}Driver)
+    endif()
     set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".sys")
     if(CMAKE_SIZEOF_VOID_P EQUAL 4)
         set(entry _DriverEntry@8)

@@ -6,11 +6,7 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32) && !defined(ZYN_SIMULATED)
 #include <guiddef.h>
-#else
-#include "sim/wdk/wdk_types.h"
-#endif
 
 /* {3F263C66-0FDA-41D5-9EA8-CF2E342CEFB2}: the property set, the interface id of
  * IOculixZYNDSConfig and the class id of the plug-in's extension object. */

@@ -1,6 +1,8 @@
 // Settings persistence: the settings record in the Settings subkey of the device's driver key,
 // one REG_DWORD per setting. A load goes through the property setters, so stored values meet
 // the same limits as requested ones; registry failures never fail the caller.
+#include "driver/control/settings_persistence.h"
+
 #include "driver/control/camera_controls.h"
 #include "driver/control/region_rule.h"
 #include "driver/control/registry_key.h"
@@ -49,14 +51,68 @@ enum StoredValue : ULONG {
     kStoredValueCount,
 };
 
-constexpr PCWSTR kValueNames[kStoredValueCount] = {
-    L"Timeout",    L"Exposure",   L"GlobalGain", L"FlipH",      L"FlipV",
-    L"ColorEnable", L"WhiteBalance", L"ColorCorrection", L"Brightness", L"Contrast",
-    L"Saturation", L"Hue",        L"RedGain",    L"GreenGain",  L"BlueGain",
-    L"AGC",        L"AEC",        L"Clock",      L"ExTrigger",  L"SubSample",
-    L"RoiX",       L"RoiY",       L"RoiW",       L"RoiH",       L"Dot",
-    L"DotThreshold",
+// Where a value missing from the registry starts.
+enum class StoredDefault {
+    Fixed,           // StoredSetting::value
+    ExposureMinimum, // the model's shortest exposure
+    SensorWidth,
+    SensorHeight,
+    CameraClock, // the clock the camera runs at (SetDefaults)
 };
+
+// One registry value: its name, the settings field it saves and its default. The values are
+// applied in the order the camera needs (Apply), not in this one.
+struct StoredSetting {
+    StoredValue id;
+    PCWSTR name;
+    volatile LONG CameraSettings::*field;
+    StoredDefault from;
+    LONG value;
+};
+
+constexpr StoredSetting kStoredSettings[kStoredValueCount] = {
+    {kTimeout, L"Timeout", &CameraSettings::Timeout, StoredDefault::Fixed, kDefaultTimeout},
+    {kExposure, L"Exposure", &CameraSettings::Exposure, StoredDefault::ExposureMinimum, 0},
+    {kGlobalGain, L"GlobalGain", &CameraSettings::GlobalGain, StoredDefault::Fixed, 0},
+    {kFlipH, L"FlipH", &CameraSettings::FlipH, StoredDefault::Fixed, 0},
+    {kFlipV, L"FlipV", &CameraSettings::FlipV, StoredDefault::Fixed, 0},
+    {kColorEnable, L"ColorEnable", &CameraSettings::ColorEnable, StoredDefault::Fixed, 1},
+    {kWhiteBalance, L"WhiteBalance", &CameraSettings::WhiteBalance, StoredDefault::Fixed, 0},
+    {kColorCorrection, L"ColorCorrection", &CameraSettings::ColorCorrection,
+     StoredDefault::Fixed, 1},
+    {kBrightness, L"Brightness", &CameraSettings::Brightness, StoredDefault::Fixed,
+     kDefaultBrightness},
+    {kContrast, L"Contrast", &CameraSettings::Contrast, StoredDefault::Fixed, kDefaultContrast},
+    {kSaturation, L"Saturation", &CameraSettings::Saturation, StoredDefault::Fixed,
+     kDefaultSaturation},
+    {kHue, L"Hue", &CameraSettings::Hue, StoredDefault::Fixed, 0},
+    {kRedGain, L"RedGain", &CameraSettings::RedGain, StoredDefault::Fixed, kDefaultColorGain},
+    {kGreenGain, L"GreenGain", &CameraSettings::GreenGain, StoredDefault::Fixed,
+     kDefaultColorGain},
+    {kBlueGain, L"BlueGain", &CameraSettings::BlueGain, StoredDefault::Fixed, kDefaultColorGain},
+    {kAGC, L"AGC", &CameraSettings::AGC, StoredDefault::Fixed, 0},
+    {kAEC, L"AEC", &CameraSettings::AEC, StoredDefault::Fixed, 0},
+    {kClock, L"Clock", &CameraSettings::Clock, StoredDefault::CameraClock, 0},
+    {kExTrigger, L"ExTrigger", &CameraSettings::ExTrigger, StoredDefault::Fixed, 0},
+    {kSubSample, L"SubSample", &CameraSettings::SubSample, StoredDefault::Fixed, 0},
+    {kRoiX, L"RoiX", &CameraSettings::RoiX, StoredDefault::Fixed, 0},
+    {kRoiY, L"RoiY", &CameraSettings::RoiY, StoredDefault::Fixed, 0},
+    {kRoiW, L"RoiW", &CameraSettings::RoiW, StoredDefault::SensorWidth, 0},
+    {kRoiH, L"RoiH", &CameraSettings::RoiH, StoredDefault::SensorHeight, 0},
+    {kDot, L"Dot", &CameraSettings::Dot, StoredDefault::Fixed, 0},
+    {kDotThreshold, L"DotThreshold", &CameraSettings::DotThreshold, StoredDefault::Fixed,
+     kDefaultDotThreshold},
+};
+
+constexpr bool RowsInIdOrder() {
+    for (ULONG i = 0; i < kStoredValueCount; ++i) {
+        if (kStoredSettings[i].id != i) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(RowsInIdOrder(), "each stored value's row sits at its id");
 
 using StoredValues = LONG[kStoredValueCount];
 
@@ -67,60 +123,25 @@ ULONG StoredValueCount(const CameraDevice& device) {
 // Every value at the default it has when the registry lacks it.
 VOID SetDefaults(CameraDevice& device, StoredValues& values) {
     const SettingsLimits& limits = device.Traits().limits;
-    RtlZeroMemory(values, sizeof(values));
-    values[kTimeout] = kDefaultTimeout;
-    values[kExposure] = limits.exposureMinimum;
-    values[kColorEnable] = 1;
-    values[kColorCorrection] = 1;
-    values[kBrightness] = kDefaultBrightness;
-    values[kContrast] = kDefaultContrast;
-    values[kSaturation] = kDefaultSaturation;
-    values[kRedGain] = kDefaultColorGain;
-    values[kGreenGain] = kDefaultColorGain;
-    values[kBlueGain] = kDefaultColorGain;
-    values[kRoiW] = limits.sensorWidth;
-    values[kRoiH] = limits.sensorHeight;
-    values[kDotThreshold] = kDefaultDotThreshold;
-    // A camera that reports its clock gives the default (and the record) the clock it runs
-    // at; a failed read keeps the current one.
-    values[kClock] = device.Settings().Clock;
-    LONG clock;
-    if (limits.clockFromCamera && device.readClock(&clock)) {
-        values[kClock] = clock;
+    for (const StoredSetting& setting : kStoredSettings) {
+        LONG& value = values[setting.id];
+        switch (setting.from) {
+        case StoredDefault::Fixed: value = setting.value; break;
+        case StoredDefault::ExposureMinimum: value = limits.exposureMinimum; break;
+        case StoredDefault::SensorWidth: value = limits.sensorWidth; break;
+        case StoredDefault::SensorHeight: value = limits.sensorHeight; break;
+        case StoredDefault::CameraClock: {
+            // A camera that reports its clock gives the default (and the record) the clock it
+            // runs at; a failed read keeps the current one.
+            value = device.Settings().Clock;
+            LONG clock;
+            if (limits.clockFromCamera && device.readClock(&clock)) {
+                value = clock;
+            }
+            break;
+        }
+        }
     }
-}
-
-LONG CurrentValue(const CameraSettings& settings, StoredValue value) {
-    switch (value) {
-    case kTimeout: return settings.Timeout;
-    case kExposure: return settings.Exposure;
-    case kGlobalGain: return settings.GlobalGain;
-    case kFlipH: return ReadInterlocked(&settings.FlipH);
-    case kFlipV: return ReadInterlocked(&settings.FlipV);
-    case kColorEnable: return settings.ColorEnable;
-    case kWhiteBalance: return settings.WhiteBalance;
-    case kColorCorrection: return settings.ColorCorrection;
-    case kBrightness: return settings.Brightness;
-    case kContrast: return settings.Contrast;
-    case kSaturation: return settings.Saturation;
-    case kHue: return settings.Hue;
-    case kRedGain: return settings.RedGain;
-    case kGreenGain: return settings.GreenGain;
-    case kBlueGain: return settings.BlueGain;
-    case kAGC: return settings.AGC;
-    case kAEC: return settings.AEC;
-    case kClock: return settings.Clock;
-    case kExTrigger: return settings.ExTrigger;
-    case kSubSample: return settings.SubSample;
-    case kRoiX: return settings.RoiX;
-    case kRoiY: return settings.RoiY;
-    case kRoiW: return settings.RoiW;
-    case kRoiH: return settings.RoiH;
-    case kDot: return settings.Dot;
-    case kDotThreshold: return settings.DotThreshold;
-    case kStoredValueCount: break;
-    }
-    return 0;
 }
 
 // The stored region, checked against the sensor (compared unsigned, so that a negative value
@@ -186,44 +207,48 @@ VOID Apply(CameraDevice& device, const StoredValues& values) {
     }
 }
 
-} // namespace
+// Opens the device's driver key and creates or opens its Settings subkey, both held by the
+// caller.
+BOOLEAN OpenSettingsKey(CameraDevice& device, RegistryKey& driverKey, RegistryKey& settingsKey) {
+    return NT_SUCCESS(driverKey.OpenDriverKey(device.Transport().PhysicalDeviceObject())) &&
+           NT_SUCCESS(settingsKey.CreateSubkey(driverKey, kSettingsKey));
+}
 
-BOOLEAN CameraDevice::loadSettings() {
+BOOLEAN LoadFromRegistry(CameraDevice& device) {
     RegistryKey driverKey;
-    if (!NT_SUCCESS(driverKey.OpenDriverKey(transport_.PhysicalDeviceObject()))) {
-        return FALSE;
-    }
     RegistryKey settingsKey;
-    if (!NT_SUCCESS(settingsKey.CreateSubkey(driverKey, kSettingsKey))) {
+    if (!OpenSettingsKey(device, driverKey, settingsKey)) {
         return FALSE;
     }
     StoredValues values;
-    SetDefaults(*this, values);
-    const ULONG count = StoredValueCount(*this);
+    SetDefaults(device, values);
+    const ULONG count = StoredValueCount(device);
     for (ULONG i = 0; i < count; ++i) {
         // A missing value, or one shorter than 4 bytes, keeps its default.
-        (VOID) settingsKey.QueryDword(kValueNames[i], &values[i]);
+        (VOID) settingsKey.QueryDword(kStoredSettings[i].name, &values[i]);
     }
-    Apply(*this, values);
+    Apply(device, values);
     return TRUE;
 }
 
-BOOLEAN CameraDevice::saveSettings() {
+BOOLEAN SaveToRegistry(CameraDevice& device) {
     RegistryKey driverKey;
-    if (!NT_SUCCESS(driverKey.OpenDriverKey(transport_.PhysicalDeviceObject()))) {
-        return FALSE;
-    }
     RegistryKey settingsKey;
-    if (!NT_SUCCESS(settingsKey.CreateSubkey(driverKey, kSettingsKey))) {
+    if (!OpenSettingsKey(device, driverKey, settingsKey)) {
         return FALSE;
     }
-    const ULONG count = StoredValueCount(*this);
+    const ULONG count = StoredValueCount(device);
     for (ULONG i = 0; i < count; ++i) {
         // A failed write is not reported; the other values are still written.
-        (VOID) settingsKey.SetDword(kValueNames[i],
-                                    CurrentValue(settings_, static_cast<StoredValue>(i)));
+        const StoredSetting& setting = kStoredSettings[i];
+        (VOID) settingsKey.SetDword(setting.name,
+                                    ReadInterlocked(&(device.Settings().*setting.field)));
     }
     return TRUE;
 }
+
+} // namespace
+
+const SettingsStore kRegistrySettingsStore = {LoadFromRegistry, SaveToRegistry};
 
 } // namespace zyn

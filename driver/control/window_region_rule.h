@@ -4,18 +4,12 @@
 // Sub-sampling replaces the region by the whole sensor, read out at a fraction of its size.
 #pragma once
 
-#include "driver/control/camera_settings.h"
 #include "driver/control/region_rule.h"
+#include "driver/core/camera_model_traits.h"
+#include "driver/core/camera_settings.h"
 #include "driver/wdk.h"
 
 namespace zyn {
-
-struct WindowRegionRule {
-    LONG minimumSize; // smallest width and height of a window; 0: no window, the full sensor
-    // Origin and size of a window are multiples of this (1: any pixel). The sensor width and
-    // height, less the minimum size, must be multiples of it too.
-    LONG alignment;
-};
 
 // Stores the region the request leads to in SubSample, Roi*, Report* and Output*. The caller
 // decides whether the region may change (not while a pin exists) and rewrites the capture

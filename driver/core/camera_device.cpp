@@ -1,9 +1,9 @@
 #include "driver/core/camera_device.h"
 
-#include "driver/control/command_codes.h"
 #include "driver/core/acquisition.h"
 #include "driver/core/capture_offer.h"
 #include "driver/core/capture_pin.h"
+#include "driver/protocol/command_codes.h"
 
 namespace zyn {
 
@@ -175,6 +175,16 @@ BOOLEAN CameraDevice::writeFrameByteCount(ULONG bytes) {
                                 static_cast<UCHAR>(bytes >> (8 * i))) && ok;
     }
     return ok;
+}
+
+BOOLEAN CameraDevice::loadSettings() {
+    const SettingsStore* store = globals_.Store();
+    return store != nullptr && store->load(*this);
+}
+
+BOOLEAN CameraDevice::saveSettings() {
+    const SettingsStore* store = globals_.Store();
+    return store != nullptr && store->save(*this);
 }
 
 } // namespace zyn

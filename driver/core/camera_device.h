@@ -8,15 +8,15 @@
 // areas of its own and does not wait for the channel.
 #pragma once
 
-#include "driver/control/camera_settings.h"
-#include "driver/control/command_channel.h"
 #include "driver/core/camera_model_traits.h"
+#include "driver/core/camera_settings.h"
 #include "driver/core/driver_globals.h"
-#include "driver/core/usb_transport.h"
 #include "driver/kernel/interlocked.h"
 #include "driver/kernel/lock_guards.h"
 #include "driver/pool_object.h"
 #include "driver/pool_tags.h"
+#include "driver/protocol/command_channel.h"
+#include "driver/protocol/usb_transport.h"
 #include "driver/wdk.h"
 
 struct _KSDEVICE;
@@ -104,10 +104,10 @@ public:
     // The raw frame byte count into board registers 0 to 3, least significant byte first.
     BOOLEAN writeFrameByteCount(ULONG bytes);
 
-    // Settings persistence in the device's driver registry key. Load sets every stored value
-    // through the property setters (with their limits) and reports whether the settings key
-    // could be opened; save writes the settings record and reports whether the key could be
-    // opened. Both need PASSIVE_LEVEL.
+    // Settings persistence in the store of the device's driver image (SettingsStore). Load
+    // sets every stored value through the property setters (with their limits) and reports
+    // whether the store could be opened; save writes the settings record and reports whether
+    // the store could be opened. FALSE where the image has no store. Both need PASSIVE_LEVEL.
     BOOLEAN loadSettings();
     BOOLEAN saveSettings();
 

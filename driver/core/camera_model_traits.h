@@ -2,12 +2,19 @@
 // behaviours that are data rather than sensor programming.
 #pragma once
 
-#include "driver/control/camera_settings.h"
-#include "driver/control/window_region_rule.h"
+#include "driver/core/camera_settings.h"
 #include "driver/pipeline/color_state.h"
 #include "driver/wdk.h"
 
 namespace zyn {
+
+// The region rule of the cameras whose sensor reads out a window (ApplyWindowRegion).
+struct WindowRegionRule {
+    LONG minimumSize; // smallest width and height of a window; 0: no window, the full sensor
+    // Origin and size of a window are multiples of this (1: any pixel). The sensor width and
+    // height, less the minimum size, must be multiples of it too.
+    LONG alignment;
+};
 
 struct CameraModelTraits {
     SettingsLimits limits;

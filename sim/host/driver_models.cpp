@@ -9,10 +9,10 @@ namespace zyn::host {
 
 const std::vector<DriverModel>& DriverModels() {
     static const std::vector<DriverModel> models = {
-        {"tern", sim::camera::Model::Tern, &zyn::tern::DriverEntry},
-        {"heron", sim::camera::Model::Heron, &zyn::heron::DriverEntry},
-        {"plover", sim::camera::Model::Plover, &zyn::plover::DriverEntry},
-        {"egret", sim::camera::Model::Egret, &zyn::egret::DriverEntry},
+        {"tern", sim::camera::Model::Tern, &zyn::tern::TernImage::DriverEntry},
+        {"heron", sim::camera::Model::Heron, &zyn::heron::HeronImage::DriverEntry},
+        {"plover", sim::camera::Model::Plover, &zyn::plover::PloverImage::DriverEntry},
+        {"egret", sim::camera::Model::Egret, &zyn::egret::EgretImage::DriverEntry},
     };
     return models;
 }

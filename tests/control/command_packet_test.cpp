@@ -4,8 +4,8 @@
 #include <initializer_list>
 #include <vector>
 
-#include "driver/control/camera_settings.h"
-#include "driver/control/command_packet.h"
+#include "driver/core/camera_settings.h"
+#include "driver/protocol/command_packet.h"
 
 namespace {
 

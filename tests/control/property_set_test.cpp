@@ -68,8 +68,8 @@ TEST_F(PropertySetTest, TimeoutIsTakenOnlyAboveFiveHundredAndPublishedToTheDrive
     EXPECT_EQ(Get(CAMPROP_TIMEOUT), 3000);
     ASSERT_EQ(Set(CAMPROP_TIMEOUT, 501), STATUS_SUCCESS);
     EXPECT_EQ(Get(CAMPROP_TIMEOUT), 501);
-    EXPECT_EQ(zyn::tern::TernDriver::module.Timeout(), 501u);
-    zyn::tern::TernDriver::module.SetTimeout(3000);
+    EXPECT_EQ(zyn::tern::TernImage::module.Timeout(), 501u);
+    zyn::tern::TernImage::module.SetTimeout(3000);
 }
 
 TEST_F(PropertySetTest, TheRegionRuleRoundsClampsAndRewritesTheFormat) {

@@ -90,7 +90,7 @@ TEST_F(SettingsPersistenceTest, StoredValuesOutOfRangeLoadAsTheSettersAllow) {
     Store("Timeout", 9999);
     ASSERT_EQ(Set(CAMPROP_RELOAD_SETTINGS, 1), STATUS_SUCCESS);
     EXPECT_EQ(Settings().Timeout, 9999);
-    zyn::tern::TernDriver::module.SetTimeout(3000);
+    zyn::tern::TernImage::module.SetTimeout(3000);
 }
 
 TEST_F(SettingsPersistenceTest, ValuesOfAnyTypeLoadFromTheirFirstFourBytesAndShortOnesAsDefaults) {

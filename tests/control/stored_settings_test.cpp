@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "driver/control/command_codes.h"
+#include "driver/protocol/command_codes.h"
 #include "tests/support/driver_fixture.h"
 
 namespace model_test {

@@ -9,7 +9,7 @@
 #include <future>
 #include <memory>
 
-#include "driver/core/usb_transport.h"
+#include "driver/protocol/usb_transport.h"
 #include "tests/support/camera_rig.h"
 #include "tests/support/verified_test.h"
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "driver/control/command_codes.h"
+#include "driver/protocol/command_codes.h"
 #include "driver/control/window_region_rule.h"
 #include "driver/models/egret/egret_camera_device.h"
 #include "tests/models/ideal_readout.h"

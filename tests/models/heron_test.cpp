@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <future>
 
-#include "driver/control/command_codes.h"
 #include "driver/control/window_region_rule.h"
-#include "driver/models/heron/heron_camera_device.h"
+#include "driver/models/heron/heron_driver.h"
+#include "driver/protocol/command_codes.h"
 #include "sim/camera/usb_descriptors.h"
 #include "tests/models/ideal_readout.h"
 
@@ -273,7 +273,7 @@ TEST_F(HeronTest, TheTriggerInputGatesTheFrames) {
     CropSensorCameraDevice& heron = StreamingHeron();
     SetRegion(0, 0, 0, 256, 128);
     ASSERT_EQ(Start(), STATUS_SUCCESS);
-    zyn::DriverGlobals& globals = zyn::heron::Globals();
+    zyn::DriverGlobals& globals = zyn::heron::HeronImage::module;
     const ULONG timeout = globals.Timeout();
     globals.SetTimeout(150);
 

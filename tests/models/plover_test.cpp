@@ -5,7 +5,7 @@
 
 #include <cmath>
 
-#include "driver/control/command_codes.h"
+#include "driver/protocol/command_codes.h"
 #include "driver/control/window_region_rule.h"
 #include "driver/models/plover/plover_camera_device.h"
 #include "driver/models/plover/plover_gain.h"

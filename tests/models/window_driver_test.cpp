@@ -3,9 +3,9 @@
 // the settings round trip through the registry with each model's values.
 #include <gtest/gtest.h>
 
-#include "driver/control/command_codes.h"
+#include "driver/protocol/command_codes.h"
 #include "driver/core/capture_offer.h"
-#include "driver/core/ks_descriptors.h"
+#include "driver/image/ks_descriptors.h"
 #include "driver/models/egret/egret_driver.h"
 #include "driver/models/heron/heron_driver.h"
 #include "driver/models/plover/plover_driver.h"

@@ -1,10 +1,10 @@
 #include "driver/models/crop_sensor/crop_sensor_camera_device.h"
 
-#include "driver/control/command_codes.h"
 #include "driver/kernel/interlocked.h"
 #include "driver/models/crop_sensor/crop_sensor_exposure.h"
 #include "driver/models/crop_sensor/crop_sensor_registers.h"
 #include "driver/pipeline/color_state.h"
+#include "driver/protocol/command_codes.h"
 
 namespace zyn::crop {
 

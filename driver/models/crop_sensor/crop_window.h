@@ -3,7 +3,7 @@
 // sample has.
 #pragma once
 
-#include "driver/control/camera_settings.h"
+#include "driver/core/camera_settings.h"
 #include "driver/models/crop_sensor/crop_sensor_profile.h"
 #include "driver/wdk.h"
 

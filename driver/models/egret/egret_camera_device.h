@@ -12,7 +12,4 @@ public:
     EgretCameraDevice(struct _KSDEVICE* device, DriverGlobals& globals);
 };
 
-// The module-wide state of the Egret driver image.
-DriverGlobals& Globals();
-
 } // namespace zyn::egret

@@ -60,14 +60,24 @@ constexpr crop::RegisterWrite kExposureSetup[] = {
 } // namespace
 
 const crop::CropSensorProfile kSensorProfile = {
-    2064, 1552, 8, 8, // pixel array and the active area's offset in crop coordinates
-    208,              // window-mode line blanking
-    1032, 1692, 1032, // binned: frame length, line length, pitch
-    3384, 281,        // exposure: line length before the first start, frame overhead
-    0x01,             // gain bit 8
-    FALSE, 300,       // left in standby at power-up; settling time
-    kSensorTable, RTL_NUMBER_OF(kSensorTable),
-    kExposureSetup, RTL_NUMBER_OF(kExposureSetup),
+    // the pixel array and the active area's offset in crop coordinates
+    .arrayWidth = 2064,
+    .arrayHeight = 1552,
+    .originX = 8,
+    .originY = 8,
+    .lineBlanking = 208,
+    .binnedFrameLength = 1032,
+    .binnedLineLength = 1692,
+    .binnedPitch = 1032,
+    .initialLineLength = 3384,
+    .frameOverhead = 281,
+    .gainHighMask = 0x01, // gain bit 8
+    .releaseAtPowerUp = FALSE, // left in standby at power-up
+    .powerUpDelayMs = 300,
+    .table = kSensorTable,
+    .tableLength = RTL_NUMBER_OF(kSensorTable),
+    .exposureSetup = kExposureSetup,
+    .exposureSetupLength = RTL_NUMBER_OF(kExposureSetup),
 };
 
 } // namespace zyn::egret

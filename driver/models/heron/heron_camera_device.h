@@ -12,7 +12,4 @@ public:
     HeronCameraDevice(struct _KSDEVICE* device, DriverGlobals& globals);
 };
 
-// The module-wide state of the Heron driver image.
-DriverGlobals& Globals();
-
 } // namespace zyn::heron

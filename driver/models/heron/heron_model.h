@@ -22,29 +22,33 @@ static_assert((kSensorWidth - kRegionRule.minimumSize) % crop::kCropStep == 0 &&
                   (kSensorHeight - kRegionRule.minimumSize) % crop::kCropStep == 0,
               "the sensor's edges lie on crop steps");
 
-constexpr CameraModelTraits MakeTraits() {
-    CameraModelTraits traits = {
+constexpr CameraModelTraits kTraits = {
+    .limits =
         {
-            kSensorWidth, kSensorHeight,
-            kExposureMinimum, kExposureMaximum, kExposureDefault,
-            kGainMaximum, kGainDefault,
-            0, 300, 255, // colour gains: clamp range and the maximum reported
-            1,           // 2 × 2 binning
-            FALSE,       // the clock is fixed by the camera
-            FALSE,       // and not read from it
-            FALSE,       // no dot filter
+            .sensorWidth = kSensorWidth,
+            .sensorHeight = kSensorHeight,
+            .exposureMinimum = kExposureMinimum,
+            .exposureMaximum = kExposureMaximum,
+            .exposureDefault = kExposureDefault,
+            .gainMaximum = kGainMaximum,
+            .gainDefault = kGainDefault,
+            // colour gains: clamp range and the maximum reported
+            .colorGainMinimum = 0,
+            .colorGainMaximum = 300,
+            .colorGainReportedMaximum = 255,
+            .subSampleSteps = 1, // 2 × 2 binning
+            .clockSelectable = FALSE, // the clock is fixed by the camera
+            .clockFromCamera = FALSE, // and not read from it
+            .dotFilter = FALSE, // no dot filter
         },
-        1,    // BGGR at the active area's corner
-        17,   // trigger on
-        TRUE, // the record array is kept between frames
-    };
-    traits.windowRegion = kRegionRule;
-    traits.triggerAfterRegion = FALSE;
-    traits.rawFrameIsRegion = TRUE;
-    traits.sensorFlips = TRUE;
-    traits.colorState.keepWorkBufferOfSameSize = true;
-    return traits;
-}
-constexpr CameraModelTraits kTraits = MakeTraits();
+    .baseBayerPhase = 1,        // BGGR at the active area's corner
+    .triggerOnValue = 17,
+    .keepChunkRecords = TRUE,   // the record array is kept between frames
+    .windowRegion = kRegionRule,
+    .triggerAfterRegion = FALSE,
+    .rawFrameIsRegion = TRUE,
+    .sensorFlips = TRUE,
+    .colorState = {.keepWorkBufferOfSameSize = true},
+};
 
 } // namespace zyn::heron

@@ -61,14 +61,24 @@ constexpr crop::RegisterWrite kExposureSetup[] = {
 } // namespace
 
 const crop::CropSensorProfile kSensorProfile = {
-    2464, 2056, 8, 4, // pixel array and the active area's offset in crop coordinates
-    464,              // window-mode line blanking
-    1028, 2196, 1232, // binned: frame length, line length, pitch
-    3984, 320,        // exposure: line length before the first start, frame overhead
-    0xFF,             // gain bits 8 to 15
-    TRUE, 500,        // released from standby at power-up; settling time
-    kSensorTable, RTL_NUMBER_OF(kSensorTable),
-    kExposureSetup, RTL_NUMBER_OF(kExposureSetup),
+    // the pixel array and the active area's offset in crop coordinates
+    .arrayWidth = 2464,
+    .arrayHeight = 2056,
+    .originX = 8,
+    .originY = 4,
+    .lineBlanking = 464,
+    .binnedFrameLength = 1028,
+    .binnedLineLength = 2196,
+    .binnedPitch = 1232,
+    .initialLineLength = 3984,
+    .frameOverhead = 320,
+    .gainHighMask = 0xFF, // gain bits 8 to 15
+    .releaseAtPowerUp = TRUE, // released from standby at power-up
+    .powerUpDelayMs = 500,
+    .table = kSensorTable,
+    .tableLength = RTL_NUMBER_OF(kSensorTable),
+    .exposureSetup = kExposureSetup,
+    .exposureSetupLength = RTL_NUMBER_OF(kExposureSetup),
 };
 
 } // namespace zyn::heron

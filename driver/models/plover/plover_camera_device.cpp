@@ -1,8 +1,8 @@
 #include "driver/models/plover/plover_camera_device.h"
 
-#include "driver/control/command_codes.h"
 #include "driver/models/plover/plover_gain.h"
 #include "driver/pipeline/color_state.h"
+#include "driver/protocol/command_codes.h"
 
 namespace zyn::plover {
 

@@ -52,7 +52,4 @@ private:
     ULONG frameLength_;         // lines of one frame: the window's bottom plus blanking
 };
 
-// The module-wide state of the Plover driver image.
-DriverGlobals& Globals();
-
 } // namespace zyn::plover

@@ -1,16 +1,17 @@
-// The Plover driver image: the model's data for the kernel streaming descriptors, its module-wide
-// state and its entry point. In the simulated build several images share a process, so the
-// entry is this namespace's; the Windows image exports it as DriverEntry.
+// The Plover driver image: the model's data for the kernel streaming descriptors; the image
+// itself is DriverImage<PloverDriver>.
 #pragma once
 
-#include "driver/core/camera_device.h"
-#include "driver/core/driver_globals.h"
+#include "driver/core/data_range.h"
+#include "driver/image/driver_image.h"
+#include "driver/models/plover/plover_camera_device.h"
 #include "driver/wdk.h"
 #include "oculix_zyn_properties.h"
 
 namespace zyn::plover {
 
 struct PloverDriver {
+    using Device = PloverCameraDevice;
     static constexpr ULONG kPropertyCount = CAMPROP_DOT_THRESHOLD + 1; // ids 0 to 70
     // Processing starts only when the acquisition has a frame, with or without client frames.
     static constexpr ULONG kPinFlags = KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY |
@@ -18,12 +19,10 @@ struct PloverDriver {
                                        KSPIN_FLAG_FRAMES_NOT_REQUIRED_FOR_PROCESSING;
     static constexpr BOOLEAN kReportsNotRemovable = TRUE;
 
-    static DriverGlobals module;
     // The range as the image stores it; each camera offers a copy sized by its region.
-    static const KS_DATARANGE_VIDEO kDataRange;
-    static CameraDevice* NewDevice(PKSDEVICE device);
+    static constexpr KS_DATARANGE_VIDEO kDataRange = StoredDataRange(kSensorWidth, kSensorHeight);
 };
 
-NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath);
+using PloverImage = DriverImage<PloverDriver>;
 
 } // namespace zyn::plover

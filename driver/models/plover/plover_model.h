@@ -21,29 +21,33 @@ constexpr LONG kClockCount = 6;
 
 constexpr WindowRegionRule kRegionRule = {32, 1};
 
-constexpr CameraModelTraits MakeTraits() {
-    CameraModelTraits traits = {
+constexpr CameraModelTraits kTraits = {
+    .limits =
         {
-            kSensorWidth, kSensorHeight,
-            kExposureMinimum, kExposureMaximum, kExposureDefault,
-            kGainMaximum, kGainDefault,
-            0, 300, 512, // colour gains: clamp range and the maximum reported
-            0,           // no sub-sampling
-            TRUE,        // the clock is selectable
-            TRUE,        // and read from the camera
-            TRUE,        // the dot filter (Dot, DotThreshold)
+            .sensorWidth = kSensorWidth,
+            .sensorHeight = kSensorHeight,
+            .exposureMinimum = kExposureMinimum,
+            .exposureMaximum = kExposureMaximum,
+            .exposureDefault = kExposureDefault,
+            .gainMaximum = kGainMaximum,
+            .gainDefault = kGainDefault,
+            // colour gains: clamp range and the maximum reported
+            .colorGainMinimum = 0,
+            .colorGainMaximum = 300,
+            .colorGainReportedMaximum = 512,
+            .subSampleSteps = 0, // no sub-sampling
+            .clockSelectable = TRUE, // the clock is selectable
+            .clockFromCamera = TRUE, // and read from the camera
+            .dotFilter = TRUE, // the dot filter (Dot, DotThreshold)
         },
-        2,     // RGGB wherever the window starts
-        37,    // trigger on
-        FALSE, // a record array per frame
-    };
-    traits.windowRegion = kRegionRule;
-    traits.triggerAfterRegion = FALSE;
-    traits.rawFrameIsRegion = TRUE;
-    traits.cancelReadsOnStop = TRUE;
-    traits.stopChecksRunFlag = TRUE;
-    return traits;
-}
-constexpr CameraModelTraits kTraits = MakeTraits();
+    .baseBayerPhase = 2,        // RGGB wherever the window starts
+    .triggerOnValue = 37,
+    .keepChunkRecords = FALSE,  // a record array per frame
+    .windowRegion = kRegionRule,
+    .triggerAfterRegion = FALSE,
+    .rawFrameIsRegion = TRUE,
+    .cancelReadsOnStop = TRUE,
+    .stopChecksRunFlag = TRUE,
+};
 
 } // namespace zyn::plover

@@ -1,9 +1,9 @@
 #include "driver/models/tern/tern_camera_device.h"
 
-#include "driver/control/command_codes.h"
 #include "driver/models/tern/tern_sensor_table.h"
 #include "driver/models/tern/tern_sensor_word.h"
 #include "driver/pipeline/color_state.h"
+#include "driver/protocol/command_codes.h"
 
 namespace zyn::tern {
 

@@ -35,7 +35,4 @@ private:
     BOOLEAN longExposureMode_ = FALSE;
 };
 
-// The module-wide state of the Tern driver image.
-DriverGlobals& Globals();
-
 } // namespace zyn::tern

@@ -20,19 +20,27 @@ constexpr LONG kGainMaximum = 1023;
 constexpr LONG kGainDefault = 512;
 
 constexpr CameraModelTraits kTraits = {
-    {
-        kSensorWidth, kSensorHeight,
-        kExposureMinimum, kExposureMaximum, kExposureDefault,
-        kGainMaximum, kGainDefault,
-        1, 512, 512, // colour gains: clamp range and the maximum reported
-        0,           // no sub-sampling
-        FALSE,       // the clock is fixed by the camera
-        TRUE,        // and read from it
-        FALSE,       // no dot filter
-    },
-    2,     // RGGB
-    1,     // trigger on
-    FALSE, // a record array per frame
+    .limits =
+        {
+            .sensorWidth = kSensorWidth,
+            .sensorHeight = kSensorHeight,
+            .exposureMinimum = kExposureMinimum,
+            .exposureMaximum = kExposureMaximum,
+            .exposureDefault = kExposureDefault,
+            .gainMaximum = kGainMaximum,
+            .gainDefault = kGainDefault,
+            // colour gains: clamp range and the maximum reported
+            .colorGainMinimum = 1,
+            .colorGainMaximum = 512,
+            .colorGainReportedMaximum = 512,
+            .subSampleSteps = 0, // no sub-sampling
+            .clockSelectable = FALSE, // the clock is fixed by the camera
+            .clockFromCamera = TRUE, // and read from it
+            .dotFilter = FALSE, // no dot filter
+        },
+    .baseBayerPhase = 2,        // RGGB
+    .triggerOnValue = 1,
+    .keepChunkRecords = FALSE,  // a record array per frame
 };
 
 } // namespace zyn::tern

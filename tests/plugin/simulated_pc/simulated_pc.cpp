@@ -74,7 +74,7 @@ int32_t ZynSimOpen(void) {
 
     // Camera frames go out as soon as they are asked for; nothing here waits on camera time.
     g_pc.system = std::make_unique<sim::host::CameraSystem>(
-        sim::camera::Model::Tern, &zyn::tern::DriverEntry,
+        sim::camera::Model::Tern, &zyn::tern::TernImage::DriverEntry,
         sim::camera::CameraOptions{std::chrono::nanoseconds{0}, false});
     if (!NT_SUCCESS(g_pc.system->loadStatus())) {
         const NTSTATUS status = g_pc.system->loadStatus();

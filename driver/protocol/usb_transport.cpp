@@ -1,4 +1,4 @@
-#include "driver/core/usb_transport.h"
+#include "driver/protocol/usb_transport.h"
 
 #include "driver/kernel/interlocked.h"
 #include "driver/kernel/pool_pointer.h"

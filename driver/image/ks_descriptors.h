@@ -8,17 +8,15 @@
 //   static constexpr ULONG kPropertyCount;        // items of the property set, ids 0 to n - 1
 //   static constexpr ULONG kPinFlags;             // KSPIN_FLAG_... of the capture pin
 //   static constexpr BOOLEAN kReportsNotRemovable; // answer QueryCapabilities: not removable
-//   static DriverGlobals module;                  // the image's module-wide state
-//   static const KS_DATARANGE_VIDEO kDataRange;   // the range as stored, the full sensor
-//   static CameraDevice* NewDevice(PKSDEVICE);    // new (NonPagedPool) <the model's device>
-// and its image hands KsDescriptors<Model>::kDevice to KsInitializeDriver.
+//   static constexpr KS_DATARANGE_VIDEO kDataRange; // the range as stored, the full sensor
+// and its image (DriverImage<Model>) hands KsDescriptors<Model>::kDevice to KsInitializeDriver.
 #pragma once
 
 #include "driver/control/camera_property_set.h"
-#include "driver/core/device_dispatch.h"
-#include "driver/core/driver_globals.h"
-#include "driver/core/filter_dispatch.h"
 #include "driver/core/capture_pin.h"
+#include "driver/core/driver_globals.h"
+#include "driver/image/device_dispatch.h"
+#include "driver/image/filter_dispatch.h"
 #include "driver/wdk.h"
 
 namespace zyn {
@@ -38,6 +36,9 @@ constexpr ULONG kDeclaredFrames = 2;
 constexpr ULONG kDeclaredFrameSize = 8192;
 
 template <class Model>
+class DriverImage;
+
+template <class Model>
 class KsDescriptors {
 public:
     static const KSDEVICE_DESCRIPTOR kDevice;
@@ -48,7 +49,7 @@ public:
 
 private:
     static NTSTATUS Add(PKSDEVICE device) {
-        return AddCameraDevice(device, &Model::NewDevice, kFilter);
+        return AddCameraDevice(device, &DriverImage<Model>::NewDevice, kFilter);
     }
     static NTSTATUS Start(PKSDEVICE device, PIRP, PCM_RESOURCE_LIST, PCM_RESOURCE_LIST) {
         return StartCameraDevice(device);

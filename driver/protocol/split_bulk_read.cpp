@@ -1,7 +1,7 @@
 // The frame read: one request per 64 KiB chunk of the frame buffer, all outstanding at once, so
 // the host controller streams the whole frame without gaps between requests. The chunks are
 // partial MDLs of one MDL over the whole (non-paged) buffer, so nothing is copied on the way.
-#include "driver/core/usb_transport.h"
+#include "driver/protocol/usb_transport.h"
 
 #include "driver/kernel/interlocked.h"
 #include "driver/kernel/lock_guards.h"

@@ -1,7 +1,7 @@
-#include "driver/core/filter_dispatch.h"
+#include "driver/image/filter_dispatch.h"
 
 #include "driver/core/camera_device.h"
-#include "driver/core/device_dispatch.h"
+#include "driver/image/device_dispatch.h"
 
 namespace zyn {
 

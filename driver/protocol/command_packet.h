@@ -2,7 +2,7 @@
 // and fills only the bytes its command defines.
 #pragma once
 
-#include "driver/control/command_codes.h"
+#include "driver/protocol/command_codes.h"
 #include "driver/wdk.h"
 
 namespace zyn {

@@ -1,4 +1,4 @@
-#include "driver/control/camera_settings.h"
+#include "driver/core/camera_settings.h"
 
 namespace zyn {
 

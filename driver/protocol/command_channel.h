@@ -10,8 +10,8 @@
 // it: it has packet areas of its own and waits up to a frame's timeout.
 #pragma once
 
-#include "driver/control/command_packet.h"
 #include "driver/kernel/lock_guards.h"
+#include "driver/protocol/command_packet.h"
 #include "driver/wdk.h"
 
 namespace zyn {

@@ -1,4 +1,4 @@
-#include "driver/core/device_dispatch.h"
+#include "driver/image/device_dispatch.h"
 
 #include "driver/control/region_rule.h"
 #include "driver/core/acquisition.h"

@@ -1,6 +1,6 @@
-#include "driver/control/command_channel.h"
+#include "driver/protocol/command_channel.h"
 
-#include "driver/core/usb_transport.h"
+#include "driver/protocol/usb_transport.h"
 
 namespace zyn {
 

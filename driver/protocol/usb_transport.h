@@ -8,9 +8,9 @@
 // command channel holds a lock per device around a command and its answers).
 #pragma once
 
-#include "driver/control/command_packet.h"
-#include "driver/core/bulk_chunk_record.h"
 #include "driver/kernel/interlocked.h"
+#include "driver/protocol/bulk_chunk_record.h"
+#include "driver/protocol/command_packet.h"
 #include "driver/wdk.h"
 
 namespace zyn {

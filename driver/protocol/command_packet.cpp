@@ -1,4 +1,4 @@
-#include "driver/control/command_packet.h"
+#include "driver/protocol/command_packet.h"
 
 namespace zyn::packets {
 

@@ -9,8 +9,7 @@
 
 namespace zyn {
 
-template <ULONG Tag>
-class PoolObject {
+template <ULONG Tag> class PoolObject {
 public:
     static void* operator new(size_t size, POOL_TYPE pool) noexcept {
         return ExAllocatePoolWithTag(pool, size, Tag);

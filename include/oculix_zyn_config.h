@@ -16,17 +16,16 @@ static const IID IID_IOculixZYNDSConfig = {STATIC_KSPROPSETID_CameraSettings};
 
 #undef INTERFACE
 #define INTERFACE IOculixZYNDSConfig
-DECLARE_INTERFACE_(IOculixZYNDSConfig, IUnknown)
-{
+DECLARE_INTERFACE_(IOculixZYNDSConfig, IUnknown) {
     /* IUnknown, answered by the capture filter. */
-    STDMETHOD(QueryInterface)(THIS_ REFIID riid, void **object) PURE;
+    STDMETHOD(QueryInterface)(THIS_ REFIID riid, void** object) PURE;
     STDMETHOD_(ULONG, AddRef)(THIS) PURE;
     STDMETHOD_(ULONG, Release)(THIS) PURE;
 
     /* Reads property `id` (a CameraPropertyId). *value goes in as the value to keep when the
      * driver does not answer and comes back as the property's value; the driver's failure is
      * returned unchanged. */
-    STDMETHOD(GetProperty)(THIS_ ULONG id, LONG *value) PURE;
+    STDMETHOD(GetProperty)(THIS_ ULONG id, LONG * value) PURE;
     /* Writes property `id`; the driver clamps the value to the camera's limits. */
     STDMETHOD(SetProperty)(THIS_ ULONG id, LONG value) PURE;
     /* Sets sub-sampling (0 full resolution, 1 skip 2x, 2 skip 4x, 3 skip 8x) and the region of

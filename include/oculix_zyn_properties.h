@@ -11,7 +11,9 @@
 /* {3F263C66-0FDA-41D5-9EA8-CF2E342CEFB2}: the property set, the interface id of
  * IOculixZYNDSConfig and the class id of the plug-in's extension object. */
 #define STATIC_KSPROPSETID_CameraSettings                                                          \
-    0x3F263C66, 0x0FDA, 0x41D5, { 0x9E, 0xA8, 0xCF, 0x2E, 0x34, 0x2C, 0xEF, 0xB2 }
+    0x3F263C66, 0x0FDA, 0x41D5, {                                                                  \
+        0x9E, 0xA8, 0xCF, 0x2E, 0x34, 0x2C, 0xEF, 0xB2                                             \
+    }
 static const GUID KSPROPSETID_CameraSettings = {STATIC_KSPROPSETID_CameraSettings};
 
 /* Property ids. Tern answers 0 to 68, Heron and Egret 0 to 60, Plover 0 to 70. */

@@ -8,12 +8,9 @@ namespace zyn {
 
 CBasePropertyPage::CBasePropertyPage(const wchar_t* name, IUnknown* outer, int dialogId,
                                      int titleId)
-    : CUnknown(name, outer), dialogId_(dialogId), titleId_(titleId)
-{
-}
+    : CUnknown(name, outer), dialogId_(dialogId), titleId_(titleId) {}
 
-CBasePropertyPage::~CBasePropertyPage()
-{
+CBasePropertyPage::~CBasePropertyPage() {
     // A frame that releases an active page leaves no window behind that points at it.
     if (window_) {
         SetWindowLongPtrW(window_, DWLP_USER, 0);
@@ -24,8 +21,7 @@ CBasePropertyPage::~CBasePropertyPage()
 }
 
 HRESULT STDMETHODCALLTYPE CBasePropertyPage::NonDelegatingQueryInterface(REFIID iid,
-                                                                         void** object)
-{
+                                                                         void** object) {
     if (!object)
         return E_POINTER;
     if (IsEqualIID(iid, IID_IPropertyPage))
@@ -33,8 +29,7 @@ HRESULT STDMETHODCALLTYPE CBasePropertyPage::NonDelegatingQueryInterface(REFIID 
     return CUnknown::NonDelegatingQueryInterface(iid, object);
 }
 
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::SetPageSite(IPropertyPageSite* site)
-{
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::SetPageSite(IPropertyPageSite* site) {
     if (site) {
         if (site_)
             return E_UNEXPECTED;
@@ -49,16 +44,15 @@ HRESULT STDMETHODCALLTYPE CBasePropertyPage::SetPageSite(IPropertyPageSite* site
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::Activate(HWND parent, LPCRECT rect, BOOL)
-{
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::Activate(HWND parent, LPCRECT rect, BOOL) {
     if (!rect)
         return E_POINTER;
     if (window_)
         return E_UNEXPECTED;
     INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_BAR_CLASSES | ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&classes);
-    window_ = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(dialogId_), parent,
-                                 DialogProc, reinterpret_cast<LPARAM>(this));
+    window_ = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(dialogId_), parent, DialogProc,
+                                 reinterpret_cast<LPARAM>(this));
     if (!window_)
         return E_OUTOFMEMORY;
     OnActivate();
@@ -66,8 +60,7 @@ HRESULT STDMETHODCALLTYPE CBasePropertyPage::Activate(HWND parent, LPCRECT rect,
     return Show(SW_SHOWNORMAL);
 }
 
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::Deactivate()
-{
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::Deactivate() {
     if (!window_)
         return E_UNEXPECTED;
     OnDeactivate();
@@ -77,8 +70,7 @@ HRESULT STDMETHODCALLTYPE CBasePropertyPage::Deactivate()
     return S_OK;
 }
 
-SIZE CBasePropertyPage::DialogSize() const
-{
+SIZE CBasePropertyPage::DialogSize() const {
     // Measured from a hidden instance, so that the frame can size itself before Activate.
     SIZE size = {340, 150};
     HWND measured = CreateDialogParamW(ModuleInstance(), MAKEINTRESOURCEW(dialogId_),
@@ -92,8 +84,7 @@ SIZE CBasePropertyPage::DialogSize() const
     return size;
 }
 
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::GetPageInfo(PROPPAGEINFO* info)
-{
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::GetPageInfo(PROPPAGEINFO* info) {
     if (!info)
         return E_POINTER;
     const wchar_t* title = nullptr;
@@ -112,8 +103,7 @@ HRESULT STDMETHODCALLTYPE CBasePropertyPage::GetPageInfo(PROPPAGEINFO* info)
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::SetObjects(ULONG count, IUnknown** objects)
-{
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::SetObjects(ULONG count, IUnknown** objects) {
     if (count == 1) {
         if (!objects || !objects[0])
             return E_POINTER;
@@ -127,8 +117,7 @@ HRESULT STDMETHODCALLTYPE CBasePropertyPage::SetObjects(ULONG count, IUnknown** 
     return E_UNEXPECTED;
 }
 
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::Show(UINT command)
-{
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::Show(UINT command) {
     if (!window_)
         return E_UNEXPECTED;
     if (command != SW_SHOW && command != SW_SHOWNORMAL && command != SW_HIDE)
@@ -138,39 +127,52 @@ HRESULT STDMETHODCALLTYPE CBasePropertyPage::Show(UINT command)
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::Move(LPCRECT rect)
-{
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::Move(LPCRECT rect) {
     if (!rect)
         return E_POINTER;
     if (!window_)
         return E_UNEXPECTED;
-    MoveWindow(window_, rect->left, rect->top, rect->right - rect->left,
-               rect->bottom - rect->top, TRUE);
+    MoveWindow(window_, rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top,
+               TRUE);
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::IsPageDirty() { return dirty_ ? S_OK : S_FALSE; }
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::IsPageDirty() {
+    return dirty_ ? S_OK : S_FALSE;
+}
 
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::Apply()
-{
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::Apply() {
     if (!objectSet_ || !site_)
         return E_UNEXPECTED;
     return dirty_ ? OnApplyChanges() : S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::Help(LPCOLESTR) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::Help(LPCOLESTR) {
+    return E_NOTIMPL;
+}
 
-HRESULT STDMETHODCALLTYPE CBasePropertyPage::TranslateAccelerator(MSG*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE CBasePropertyPage::TranslateAccelerator(MSG*) {
+    return E_NOTIMPL;
+}
 
-HRESULT CBasePropertyPage::OnConnect(IUnknown*) { return S_OK; }
-HRESULT CBasePropertyPage::OnDisconnect() { return S_OK; }
-HRESULT CBasePropertyPage::OnActivate() { return S_OK; }
-HRESULT CBasePropertyPage::OnDeactivate() { return S_OK; }
-HRESULT CBasePropertyPage::OnApplyChanges() { return S_OK; }
+HRESULT CBasePropertyPage::OnConnect(IUnknown*) {
+    return S_OK;
+}
+HRESULT CBasePropertyPage::OnDisconnect() {
+    return S_OK;
+}
+HRESULT CBasePropertyPage::OnActivate() {
+    return S_OK;
+}
+HRESULT CBasePropertyPage::OnDeactivate() {
+    return S_OK;
+}
+HRESULT CBasePropertyPage::OnApplyChanges() {
+    return S_OK;
+}
 
 INT_PTR CBasePropertyPage::OnReceiveMessage(HWND window, UINT message, WPARAM wParam,
-                                            LPARAM lParam)
-{
+                                            LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
         // The frame's dialog manager tabs into the page's controls only through a control
@@ -189,8 +191,7 @@ INT_PTR CBasePropertyPage::OnReceiveMessage(HWND window, UINT message, WPARAM wP
 }
 
 INT_PTR CALLBACK CBasePropertyPage::DialogProc(HWND window, UINT message, WPARAM wParam,
-                                               LPARAM lParam)
-{
+                                               LPARAM lParam) {
     CBasePropertyPage* page;
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(window, DWLP_USER, lParam);
@@ -204,4 +205,4 @@ INT_PTR CALLBACK CBasePropertyPage::DialogProc(HWND window, UINT message, WPARAM
     return page ? page->OnReceiveMessage(window, message, wParam, lParam) : FALSE;
 }
 
-}  // namespace zyn
+} // namespace zyn

@@ -51,12 +51,12 @@ private:
     SIZE DialogSize() const;
 
     IPropertyPageSite* site_ = nullptr;
-    HWND window_ = nullptr;  // the page as Activate created it
-    HWND dialog_ = nullptr;  // the same window, known from WM_INITDIALOG on
+    HWND window_ = nullptr; // the page as Activate created it
+    HWND dialog_ = nullptr; // the same window, known from WM_INITDIALOG on
     bool dirty_ = false;
     bool objectSet_ = false;
     const int dialogId_;
     const int titleId_;
 };
 
-}  // namespace zyn
+} // namespace zyn

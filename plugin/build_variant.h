@@ -10,7 +10,7 @@ inline constexpr bool kHasColorsGainDialog = false;
 inline constexpr long kTrackbarMaximumCap = 5000;
 #else
 inline constexpr bool kHasColorsGainDialog = true;
-inline constexpr long kTrackbarMaximumCap = 0;  // none
+inline constexpr long kTrackbarMaximumCap = 0; // none
 #endif
 
-}  // namespace zyn
+} // namespace zyn

@@ -7,12 +7,9 @@
 namespace zyn {
 
 CClassFactory::CClassFactory(const CFactoryTemplate& classTemplate)
-    : CBaseObject(L"Class factory"), template_(classTemplate)
-{
-}
+    : CBaseObject(L"Class factory"), template_(classTemplate) {}
 
-HRESULT STDMETHODCALLTYPE CClassFactory::QueryInterface(REFIID iid, void** object)
-{
+HRESULT STDMETHODCALLTYPE CClassFactory::QueryInterface(REFIID iid, void** object) {
     if (!object)
         return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
@@ -24,13 +21,11 @@ HRESULT STDMETHODCALLTYPE CClassFactory::QueryInterface(REFIID iid, void** objec
     return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE CClassFactory::AddRef()
-{
+ULONG STDMETHODCALLTYPE CClassFactory::AddRef() {
     return static_cast<ULONG>(InterlockedIncrement(&references_));
 }
 
-ULONG STDMETHODCALLTYPE CClassFactory::Release()
-{
+ULONG STDMETHODCALLTYPE CClassFactory::Release() {
     const LONG count = InterlockedDecrement(&references_);
     if (count == 0)
         delete this;
@@ -38,8 +33,7 @@ ULONG STDMETHODCALLTYPE CClassFactory::Release()
 }
 
 HRESULT STDMETHODCALLTYPE CClassFactory::CreateInstance(IUnknown* outer, REFIID iid,
-                                                        void** object)
-{
+                                                        void** object) {
     if (!object)
         return E_POINTER;
     *object = nullptr;
@@ -62,10 +56,9 @@ HRESULT STDMETHODCALLTYPE CClassFactory::CreateInstance(IUnknown* outer, REFIID 
     return result;
 }
 
-HRESULT STDMETHODCALLTYPE CClassFactory::LockServer(BOOL lock)
-{
+HRESULT STDMETHODCALLTYPE CClassFactory::LockServer(BOOL lock) {
     LockModule(lock != FALSE);
     return S_OK;
 }
 
-}  // namespace zyn
+} // namespace zyn

@@ -46,4 +46,4 @@ private:
     volatile LONG references_ = 0;
 };
 
-}  // namespace zyn
+} // namespace zyn

@@ -18,4 +18,4 @@ inline constexpr CLSID CLSID_OculixZYNExtension = {STATIC_KSPROPSETID_CameraSett
 inline constexpr const wchar_t kPropertyPageName[] = L"Oculix ZYN Property Page";
 inline constexpr const wchar_t kExtensionName[] = L"Oculix ZYN DS Extension Interface";
 
-}  // namespace zyn
+} // namespace zyn

@@ -9,24 +9,23 @@
 namespace zyn {
 namespace {
 
-HRESULT FromError(LONG error) { return HRESULT_FROM_WIN32(static_cast<unsigned long>(error)); }
+HRESULT FromError(LONG error) {
+    return HRESULT_FROM_WIN32(static_cast<unsigned long>(error));
+}
 
 // "CLSID\{...}" for `clsid`.
-void ClassKeyName(const CLSID& clsid, wchar_t (&name)[64])
-{
+void ClassKeyName(const CLSID& clsid, wchar_t (&name)[64]) {
     wchar_t braced[40];
     StringFromGUID2(clsid, braced, 40);
     wsprintfW(name, L"CLSID\\%ls", braced);
 }
 
-LONG SetString(HKEY key, const wchar_t* valueName, const wchar_t* text)
-{
+LONG SetString(HKEY key, const wchar_t* valueName, const wchar_t* text) {
     const DWORD bytes = static_cast<DWORD>((lstrlenW(text) + 1) * sizeof(wchar_t));
     return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
 }
 
-HRESULT RegisterClassKey(const CFactoryTemplate& entry, const wchar_t* modulePath)
-{
+HRESULT RegisterClassKey(const CFactoryTemplate& entry, const wchar_t* modulePath) {
     wchar_t name[64];
     ClassKeyName(*entry.clsid, name);
     HKEY classKey;
@@ -51,8 +50,7 @@ HRESULT RegisterClassKey(const CFactoryTemplate& entry, const wchar_t* modulePat
 
 // Neither class is a filter, so nothing goes into the filter mapper; but a system on which no
 // mapper can be created has no DirectShow to load the module, and registration fails there.
-HRESULT CheckFilterMapper()
-{
+HRESULT CheckFilterMapper() {
     const HRESULT initialised = CoInitialize(nullptr);
     IUnknown* mapper = nullptr;
     HRESULT result = CoCreateInstance(CLSID_FilterMapper2, nullptr, CLSCTX_INPROC_SERVER,
@@ -68,10 +66,9 @@ HRESULT CheckFilterMapper()
     return result;
 }
 
-}  // namespace
+} // namespace
 
-HRESULT DeleteKeyTree(HKEY parent, const wchar_t* name)
-{
+HRESULT DeleteKeyTree(HKEY parent, const wchar_t* name) {
     if (!name || !*name)
         return E_FAIL;
     HKEY key;
@@ -99,8 +96,7 @@ HRESULT DeleteKeyTree(HKEY parent, const wchar_t* name)
     return error == ERROR_SUCCESS || error == ERROR_FILE_NOT_FOUND ? S_OK : FromError(error);
 }
 
-HRESULT RegisterClasses(bool registering)
-{
+HRESULT RegisterClasses(bool registering) {
     // The wide call: the ANSI one would register a damaged path for a module in a folder
     // whose name the ANSI code page cannot spell.
     wchar_t modulePath[MAX_PATH];
@@ -108,7 +104,7 @@ HRESULT RegisterClasses(bool registering)
     if (length == 0)
         return FromError(static_cast<LONG>(GetLastError()));
     if (length >= MAX_PATH)
-        return FromError(ERROR_INSUFFICIENT_BUFFER);  // truncated path
+        return FromError(ERROR_INSUFFICIENT_BUFFER); // truncated path
 
     if (registering) {
         for (const CFactoryTemplate& entry : ModuleTemplates()) {
@@ -132,4 +128,4 @@ HRESULT RegisterClasses(bool registering)
     return result;
 }
 
-}  // namespace zyn
+} // namespace zyn

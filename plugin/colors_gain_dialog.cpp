@@ -24,8 +24,7 @@ constexpr const Channel* kChannels[] = {&kRed, &kGreen1, &kGreen2, &kBlue};
 // The value every gain returns to on "Default", and the one shown when the driver is silent.
 constexpr LONG kDefaultGain = 63;
 
-const Channel* ChannelWith(int id, int SliderGroup::*control)
-{
+const Channel* ChannelWith(int id, int SliderGroup::*control) {
     for (const Channel* channel : kChannels) {
         if (channel->controls.*control == id)
             return channel;
@@ -33,24 +32,20 @@ const Channel* ChannelWith(int id, int SliderGroup::*control)
     return nullptr;
 }
 
-}  // namespace
+} // namespace
 
 CDlgColorsGain::CDlgColorsGain(IOculixZYNDSConfig* config, HWND parent)
-    : config_(config), parent_(parent)
-{
-}
+    : config_(config), parent_(parent) {}
 
-INT_PTR CDlgColorsGain::DoModal()
-{
+INT_PTR CDlgColorsGain::DoModal() {
     INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_BAR_CLASSES | ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&classes);
-    return DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_COLORS_GAIN), parent_,
-                           DialogProc, reinterpret_cast<LPARAM>(this));
+    return DialogBoxParamW(ModuleInstance(), MAKEINTRESOURCEW(IDD_COLORS_GAIN), parent_, DialogProc,
+                           reinterpret_cast<LPARAM>(this));
 }
 
 INT_PTR CALLBACK CDlgColorsGain::DialogProc(HWND window, UINT message, WPARAM wParam,
-                                            LPARAM lParam)
-{
+                                            LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         SetWindowLongPtrW(window, GWLP_USERDATA, lParam);
         auto* self = reinterpret_cast<CDlgColorsGain*>(lParam);
@@ -81,8 +76,7 @@ INT_PTR CALLBACK CDlgColorsGain::DialogProc(HWND window, UINT message, WPARAM wP
     }
 }
 
-void CDlgColorsGain::OnOpening()
-{
+void CDlgColorsGain::OnOpening() {
     gainMinimum_ = ReadProperty(config_, CAMPROP_COLOR_GAIN_MIN, gainMinimum_);
     gainMaximum_ = ReadProperty(config_, CAMPROP_COLOR_GAIN_MAX, gainMaximum_);
     LONG values[4];
@@ -97,10 +91,10 @@ void CDlgColorsGain::OnOpening()
     PlaceWindowCentred(dialog_, parent_);
 }
 
-void CDlgColorsGain::FollowLinkedGreen(const Channel& channel, LONG value)
-{
-    const Channel* other = &channel == &kGreen1 ? &kGreen2 : &channel == &kGreen2 ? &kGreen1
-                                                                                  : nullptr;
+void CDlgColorsGain::FollowLinkedGreen(const Channel& channel, LONG value) {
+    const Channel* other = &channel == &kGreen1   ? &kGreen2
+                           : &channel == &kGreen2 ? &kGreen1
+                                                  : nullptr;
     // The link is read at each change: it has no handling of its own.
     if (!other || !IsChecked(dialog_, IDC_CG_LINK))
         return;
@@ -109,8 +103,7 @@ void CDlgColorsGain::FollowLinkedGreen(const Channel& channel, LONG value)
         config_->SetProperty(other->property, value);
 }
 
-void CDlgColorsGain::OnTrackbarMoved(HWND trackbar)
-{
+void CDlgColorsGain::OnTrackbarMoved(HWND trackbar) {
     const Channel* channel =
         trackbar ? ChannelWith(GetDlgCtrlID(trackbar), &SliderGroup::trackbar) : nullptr;
     if (!config_ || !channel)
@@ -124,8 +117,7 @@ void CDlgColorsGain::OnTrackbarMoved(HWND trackbar)
     FollowLinkedGreen(*channel, position);
 }
 
-void CDlgColorsGain::OnUpDownMoved(HWND upDown)
-{
+void CDlgColorsGain::OnUpDownMoved(HWND upDown) {
     const Channel* channel =
         upDown ? ChannelWith(GetDlgCtrlID(upDown), &SliderGroup::upDown) : nullptr;
     if (!config_ || !channel)
@@ -139,8 +131,7 @@ void CDlgColorsGain::OnUpDownMoved(HWND upDown)
     FollowLinkedGreen(*channel, position);
 }
 
-void CDlgColorsGain::OnClosing(int command)
-{
+void CDlgColorsGain::OnClosing(int command) {
     // Enter in an edit box commits it and moves on; the dialog closes from anywhere else,
     // "Close" included (clicking it takes the focus first).
     if (command == IDOK) {
@@ -154,8 +145,7 @@ void CDlgColorsGain::OnClosing(int command)
     EndDialog(dialog_, command);
 }
 
-void CDlgColorsGain::CommitEdit(const Channel& channel)
-{
+void CDlgColorsGain::CommitEdit(const Channel& channel) {
     LONG value = EditNumber(dialog_, channel.controls.edit);
     if (value > gainMaximum_)
         value = gainMaximum_;
@@ -169,8 +159,7 @@ void CDlgColorsGain::CommitEdit(const Channel& channel)
     FollowLinkedGreen(channel, value);
 }
 
-void CDlgColorsGain::OnDefault()
-{
+void CDlgColorsGain::OnDefault() {
     if (!config_)
         return;
     for (const Channel* channel : kChannels)
@@ -179,4 +168,4 @@ void CDlgColorsGain::OnDefault()
         config_->SetProperty(channel->property, kDefaultGain);
 }
 
-}  // namespace zyn
+} // namespace zyn

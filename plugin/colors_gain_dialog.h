@@ -47,4 +47,4 @@ private:
     LONG gainMaximum_ = 127;
 };
 
-}  // namespace zyn
+} // namespace zyn

@@ -42,4 +42,4 @@ void EnableControls(HWND dialog, std::initializer_list<int> ids, bool enable);
 bool IsChecked(HWND dialog, int id);
 void SetChecked(HWND dialog, int id, bool checked);
 
-}  // namespace zyn
+} // namespace zyn

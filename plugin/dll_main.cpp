@@ -19,27 +19,24 @@ const CFactoryTemplate kTemplates[] = {
     {kExtensionName, &CLSID_OculixZYNExtension, COculixDSProxyConfig::CreateInstance, nullptr},
 };
 
-void RunInitRoutines(BOOL loading)
-{
+void RunInitRoutines(BOOL loading) {
     for (const CFactoryTemplate& entry : kTemplates) {
         if (entry.init)
             entry.init(loading, entry.clsid);
     }
 }
 
-}  // namespace
+} // namespace
 
-TemplateTable ModuleTemplates()
-{
+TemplateTable ModuleTemplates() {
     return {kTemplates, static_cast<int>(sizeof(kTemplates) / sizeof(kTemplates[0]))};
 }
 
-}  // namespace zyn
+} // namespace zyn
 
 extern "C" {
 
-BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
-{
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         DisableThreadLibraryCalls(instance);
@@ -54,8 +51,7 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
     return TRUE;
 }
 
-HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** object)
-{
+HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** object) {
     if (!object)
         return E_POINTER;
     *object = nullptr;
@@ -74,22 +70,22 @@ HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, void** obje
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-HRESULT STDAPICALLTYPE DllCanUnloadNow() { return zyn::ModuleInUse() ? S_FALSE : S_OK; }
+HRESULT STDAPICALLTYPE DllCanUnloadNow() {
+    return zyn::ModuleInUse() ? S_FALSE : S_OK;
+}
 
-HRESULT STDAPICALLTYPE DllRegisterServer()
-{
+HRESULT STDAPICALLTYPE DllRegisterServer() {
     const HRESULT result = zyn::RegisterClasses(true);
     if (FAILED(result))
         return result;
     return zyn::RegisterProxyEntries();
 }
 
-HRESULT STDAPICALLTYPE DllUnregisterServer()
-{
+HRESULT STDAPICALLTYPE DllUnregisterServer() {
     // The class keys go first and whatever they report; what the caller learns is whether the
     // proxy can still find the module.
     zyn::RegisterClasses(false);
     return zyn::UnregisterProxyEntries();
 }
 
-}  // extern "C"
+} // extern "C"

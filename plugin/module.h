@@ -22,4 +22,4 @@ void ObjectDestroyed();
 // DllCanUnloadNow: no lock held and no object alive.
 bool ModuleInUse();
 
-}  // namespace zyn
+} // namespace zyn

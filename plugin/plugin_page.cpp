@@ -16,38 +16,91 @@ namespace {
 using Slider = COculixDSProxyPluginPage::Slider;
 
 constexpr Slider kExposure = {{IDC_EXPOSURE_SLIDER, IDC_EXPOSURE_EDIT, IDC_EXPOSURE_SPIN},
-                              CAMPROP_EXPOSURE, CAMPROP_EXPOSURE_MIN, CAMPROP_EXPOSURE_MAX,
-                              0, 1000, 200, 0, 1000};
+                              CAMPROP_EXPOSURE,
+                              CAMPROP_EXPOSURE_MIN,
+                              CAMPROP_EXPOSURE_MAX,
+                              0,
+                              1000,
+                              200,
+                              0,
+                              1000};
 constexpr Slider kGain = {{IDC_GAIN_SLIDER, IDC_GAIN_EDIT, IDC_GAIN_SPIN},
-                          CAMPROP_GAIN, CAMPROP_GAIN_MIN, CAMPROP_GAIN_MAX,
-                          0, 1000, 200, 0, 1000};
+                          CAMPROP_GAIN,
+                          CAMPROP_GAIN_MIN,
+                          CAMPROP_GAIN_MAX,
+                          0,
+                          1000,
+                          200,
+                          0,
+                          1000};
 constexpr Slider kRed = {{IDC_RED_SLIDER, IDC_RED_EDIT, IDC_RED_SPIN},
-                         CAMPROP_RED_GAIN, CAMPROP_RGB_GAIN_MIN, CAMPROP_RGB_GAIN_MAX,
-                         1, 300, 128, 1, 500};
+                         CAMPROP_RED_GAIN,
+                         CAMPROP_RGB_GAIN_MIN,
+                         CAMPROP_RGB_GAIN_MAX,
+                         1,
+                         300,
+                         128,
+                         1,
+                         500};
 constexpr Slider kGreen = {{IDC_GREEN_SLIDER, IDC_GREEN_EDIT, IDC_GREEN_SPIN},
-                           CAMPROP_GREEN_GAIN, CAMPROP_RGB_GAIN_MIN, CAMPROP_RGB_GAIN_MAX,
-                           1, 300, 128, 1, 500};
+                           CAMPROP_GREEN_GAIN,
+                           CAMPROP_RGB_GAIN_MIN,
+                           CAMPROP_RGB_GAIN_MAX,
+                           1,
+                           300,
+                           128,
+                           1,
+                           500};
 constexpr Slider kBlue = {{IDC_BLUE_SLIDER, IDC_BLUE_EDIT, IDC_BLUE_SPIN},
-                          CAMPROP_BLUE_GAIN, CAMPROP_RGB_GAIN_MIN, CAMPROP_RGB_GAIN_MAX,
-                          1, 300, 128, 1, 500};
+                          CAMPROP_BLUE_GAIN,
+                          CAMPROP_RGB_GAIN_MIN,
+                          CAMPROP_RGB_GAIN_MAX,
+                          1,
+                          300,
+                          128,
+                          1,
+                          500};
 constexpr Slider kBrightness = {{IDC_BRIGHTNESS_SLIDER, IDC_BRIGHTNESS_EDIT, IDC_BRIGHTNESS_SPIN},
-                                CAMPROP_BRIGHTNESS, CAMPROP_BRIGHTNESS_MIN, CAMPROP_BRIGHTNESS_MAX,
-                                0, 510, 255, 1, 510};
+                                CAMPROP_BRIGHTNESS,
+                                CAMPROP_BRIGHTNESS_MIN,
+                                CAMPROP_BRIGHTNESS_MAX,
+                                0,
+                                510,
+                                255,
+                                1,
+                                510};
 constexpr Slider kContrast = {{IDC_CONTRAST_SLIDER, IDC_CONTRAST_EDIT, IDC_CONTRAST_SPIN},
-                              CAMPROP_CONTRAST, CAMPROP_CONTRAST_MIN, CAMPROP_CONTRAST_MAX,
-                              0, 20, 10, 1, 20};
+                              CAMPROP_CONTRAST,
+                              CAMPROP_CONTRAST_MIN,
+                              CAMPROP_CONTRAST_MAX,
+                              0,
+                              20,
+                              10,
+                              1,
+                              20};
 constexpr Slider kSaturation = {{IDC_SATURATION_SLIDER, IDC_SATURATION_EDIT, IDC_SATURATION_SPIN},
-                                CAMPROP_SATURATION, CAMPROP_SATURATION_MIN, CAMPROP_SATURATION_MAX,
-                                0, 20, 10, 1, 20};
+                                CAMPROP_SATURATION,
+                                CAMPROP_SATURATION_MIN,
+                                CAMPROP_SATURATION_MAX,
+                                0,
+                                20,
+                                10,
+                                1,
+                                20};
 constexpr Slider kHue = {{IDC_HUE_SLIDER, IDC_HUE_EDIT, IDC_HUE_SPIN},
-                         CAMPROP_HUE, CAMPROP_HUE_MIN, CAMPROP_HUE_MAX,
-                         0, 359, 0, 0, 359};
+                         CAMPROP_HUE,
+                         CAMPROP_HUE_MIN,
+                         CAMPROP_HUE_MAX,
+                         0,
+                         359,
+                         0,
+                         0,
+                         359};
 
-constexpr const Slider* kSliders[] = {&kExposure, &kGain,     &kRed,        &kGreen, &kBlue,
+constexpr const Slider* kSliders[] = {&kExposure,   &kGain,     &kRed,        &kGreen, &kBlue,
                                       &kBrightness, &kContrast, &kSaturation, &kHue};
 
-const Slider* SliderWith(int id, int SliderGroup::*control)
-{
+const Slider* SliderWith(int id, int SliderGroup::*control) {
     for (const Slider* slider : kSliders) {
         if (slider->controls.*control == id)
             return slider;
@@ -68,54 +121,46 @@ constexpr RegionField kRegionFields[] = {
 };
 
 constexpr std::initializer_list<int> kRegionInputs = {
-    IDC_ROI_X, IDC_ROI_Y, IDC_ROI_W, IDC_ROI_H,
+    IDC_ROI_X,      IDC_ROI_Y,      IDC_ROI_W,      IDC_ROI_H,
     IDC_ROI_X_SPIN, IDC_ROI_Y_SPIN, IDC_ROI_W_SPIN, IDC_ROI_H_SPIN};
 
 constexpr std::initializer_list<int> kColorGainControls = {
-    IDC_RED_SLIDER,  IDC_RED_EDIT,  IDC_RED_SPIN,  IDC_GREEN_SLIDER, IDC_GREEN_EDIT,
-    IDC_GREEN_SPIN,  IDC_BLUE_SLIDER, IDC_BLUE_EDIT, IDC_BLUE_SPIN};
+    IDC_RED_SLIDER, IDC_RED_EDIT,    IDC_RED_SPIN,  IDC_GREEN_SLIDER, IDC_GREEN_EDIT,
+    IDC_GREEN_SPIN, IDC_BLUE_SLIDER, IDC_BLUE_EDIT, IDC_BLUE_SPIN};
 
 constexpr const wchar_t* kClockNames[] = {L"24 MHZ", L"12 MHZ", L"48 MHZ",
                                           L"40 MHZ", L"20 MHZ", L"10 MHZ"};
-constexpr const wchar_t* kSubSampleNames[] = {L"Keep origin", L"Skip 2X", L"Skip 4X",
-                                              L"Skip 8X"};
+constexpr const wchar_t* kSubSampleNames[] = {L"Keep origin", L"Skip 2X", L"Skip 4X", L"Skip 8X"};
 
 // The smallest region the camera is asked for, in each direction.
 constexpr int64_t kMinimumRegionSize = 32;
 
-void AddComboEntries(HWND dialog, int id, const wchar_t* const* names, int count)
-{
+void AddComboEntries(HWND dialog, int id, const wchar_t* const* names, int count) {
     for (int i = 0; i < count; ++i)
         SendDlgItemMessageW(dialog, id, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(names[i]));
 }
 
-LONG ComboSelection(HWND dialog, int id)
-{
+LONG ComboSelection(HWND dialog, int id) {
     return static_cast<LONG>(SendDlgItemMessageW(dialog, id, CB_GETCURSEL, 0, 0));
 }
 
-}  // namespace
+} // namespace
 
 COculixDSProxyPluginPage::COculixDSProxyPluginPage(IUnknown* outer)
-    : CBasePropertyPage(kPropertyPageName, outer, IDD_PROPERTY_PAGE, IDS_PAGE_TITLE)
-{
-}
+    : CBasePropertyPage(kPropertyPageName, outer, IDD_PROPERTY_PAGE, IDS_PAGE_TITLE) {}
 
-COculixDSProxyPluginPage::~COculixDSProxyPluginPage()
-{
+COculixDSProxyPluginPage::~COculixDSProxyPluginPage() {
     if (config_)
         config_->Release();
 }
 
-CUnknown* COculixDSProxyPluginPage::CreateInstance(IUnknown* outer, HRESULT* result)
-{
+CUnknown* COculixDSProxyPluginPage::CreateInstance(IUnknown* outer, HRESULT* result) {
     auto* page = new (std::nothrow) COculixDSProxyPluginPage(outer);
     *result = page ? S_OK : E_OUTOFMEMORY;
     return page;
 }
 
-HRESULT COculixDSProxyPluginPage::OnConnect(IUnknown* object)
-{
+HRESULT COculixDSProxyPluginPage::OnConnect(IUnknown* object) {
     if (config_)
         return S_OK;
     const HRESULT result =
@@ -125,8 +170,7 @@ HRESULT COculixDSProxyPluginPage::OnConnect(IUnknown* object)
     return result;
 }
 
-HRESULT COculixDSProxyPluginPage::OnDisconnect()
-{
+HRESULT COculixDSProxyPluginPage::OnDisconnect() {
     if (config_) {
         config_->Release();
         config_ = nullptr;
@@ -134,21 +178,18 @@ HRESULT COculixDSProxyPluginPage::OnDisconnect()
     return S_OK;
 }
 
-HRESULT COculixDSProxyPluginPage::OnActivate()
-{
+HRESULT COculixDSProxyPluginPage::OnActivate() {
     Fill();
     active_ = true;
     return S_OK;
 }
 
-HRESULT COculixDSProxyPluginPage::OnDeactivate()
-{
+HRESULT COculixDSProxyPluginPage::OnDeactivate() {
     active_ = false;
     return S_OK;
 }
 
-HRESULT COculixDSProxyPluginPage::OnApplyChanges()
-{
+HRESULT COculixDSProxyPluginPage::OnApplyChanges() {
     // Every change already went to the driver as the user made it.
     SetDirty(false);
     if (PageSite())
@@ -156,8 +197,7 @@ HRESULT COculixDSProxyPluginPage::OnApplyChanges()
     return S_OK;
 }
 
-void COculixDSProxyPluginPage::MarkDirty()
-{
+void COculixDSProxyPluginPage::MarkDirty() {
     SetDirty(true);
     if (PageSite())
         PageSite()->OnStatusChange(PROPPAGESTATUS_DIRTY);
@@ -165,8 +205,7 @@ void COculixDSProxyPluginPage::MarkDirty()
 
 // Filling, in the order the driver is asked.
 
-void COculixDSProxyPluginPage::FillSlider(const Slider& slider, bool capMaximum)
-{
+void COculixDSProxyPluginPage::FillSlider(const Slider& slider, bool capMaximum) {
     const LONG minimum = Read(slider.minimum, slider.fillMinimum);
     LONG maximum = Read(slider.maximum, slider.fillMaximum);
     if (capMaximum && kTrackbarMaximumCap != 0 && maximum > kTrackbarMaximumCap)
@@ -176,8 +215,7 @@ void COculixDSProxyPluginPage::FillSlider(const Slider& slider, bool capMaximum)
     ShowValue(Dialog(), slider.controls, value);
 }
 
-void COculixDSProxyPluginPage::Fill()
-{
+void COculixDSProxyPluginPage::Fill() {
     const HWND dialog = Dialog();
 
     FillSlider(kExposure, true);
@@ -251,8 +289,7 @@ void COculixDSProxyPluginPage::Fill()
         EnableControls(dialog, {IDC_MORE}, Read(CAMPROP_COLOR_GAIN_DIALOG, 0) != 0);
 }
 
-void COculixDSProxyPluginPage::FillRegion()
-{
+void COculixDSProxyPluginPage::FillRegion() {
     const HWND dialog = Dialog();
     const LONG steps = Read(CAMPROP_SUBSAMPLE_STEPS, 0);
     const LONG subSample = Read(CAMPROP_SUBSAMPLE, 0);
@@ -283,14 +320,12 @@ void COculixDSProxyPluginPage::FillRegion()
         SetUpDownPosition(dialog, kRegionFields[i].upDown, shown[i]);
         SetEditNumber(dialog, kRegionFields[i].edit, shown[i]);
     }
-    EnableControls(dialog, {IDC_ROI_X_SPIN, IDC_ROI_Y_SPIN, IDC_ROI_W_SPIN, IDC_ROI_H_SPIN},
-                   true);
+    EnableControls(dialog, {IDC_ROI_X_SPIN, IDC_ROI_Y_SPIN, IDC_ROI_W_SPIN, IDC_ROI_H_SPIN}, true);
 
     if (steps > 0) {
         EnableControls(dialog, {IDC_SUBSAMPLE}, true);
         AddComboEntries(dialog, IDC_SUBSAMPLE, kSubSampleNames, (steps < 3 ? steps : 3) + 1);
-        SendDlgItemMessageW(dialog, IDC_SUBSAMPLE, CB_SETCURSEL, static_cast<WPARAM>(subSample),
-                            0);
+        SendDlgItemMessageW(dialog, IDC_SUBSAMPLE, CB_SETCURSEL, static_cast<WPARAM>(subSample), 0);
         if (subSample > 0)
             EnableControls(dialog, kRegionInputs, false);
     } else {
@@ -301,8 +336,7 @@ void COculixDSProxyPluginPage::FillRegion()
 // User actions.
 
 INT_PTR COculixDSProxyPluginPage::OnReceiveMessage(HWND window, UINT message, WPARAM wParam,
-                                                   LPARAM lParam)
-{
+                                                   LPARAM lParam) {
     if (active_ && config_) {
         switch (message) {
         case WM_COMMAND:
@@ -319,8 +353,7 @@ INT_PTR COculixDSProxyPluginPage::OnReceiveMessage(HWND window, UINT message, WP
     return CBasePropertyPage::OnReceiveMessage(window, message, wParam, lParam);
 }
 
-void COculixDSProxyPluginPage::SetAutoMode(int check, ULONG property, const Slider& slider)
-{
+void COculixDSProxyPluginPage::SetAutoMode(int check, ULONG property, const Slider& slider) {
     const HWND dialog = Dialog();
     const bool automatic = IsChecked(dialog, check);
     Send(property, automatic);
@@ -329,8 +362,7 @@ void COculixDSProxyPluginPage::SetAutoMode(int check, ULONG property, const Slid
     EnableControls(dialog, {slider.controls.trackbar, slider.controls.edit}, !automatic);
 }
 
-void COculixDSProxyPluginPage::OnCommand(int id, int code)
-{
+void COculixDSProxyPluginPage::OnCommand(int id, int code) {
     const HWND dialog = Dialog();
     if (code == BN_CLICKED) {
         switch (id) {
@@ -426,8 +458,7 @@ void COculixDSProxyPluginPage::OnCommand(int id, int code)
     }
 }
 
-void COculixDSProxyPluginPage::OnRegionEditChanged(int id)
-{
+void COculixDSProxyPluginPage::OnRegionEditChanged(int id) {
     const HWND dialog = Dialog();
     const LONG fullWidth = Read(CAMPROP_SENSOR_WIDTH, 0);
     const LONG fullHeight = Read(CAMPROP_SENSOR_HEIGHT, 0);
@@ -458,10 +489,9 @@ void COculixDSProxyPluginPage::OnRegionEditChanged(int id)
     }
 }
 
-void COculixDSProxyPluginPage::OnTrackbarMoved(HWND trackbar)
-{
-    const Slider* slider = trackbar ? SliderWith(GetDlgCtrlID(trackbar), &SliderGroup::trackbar)
-                                    : nullptr;
+void COculixDSProxyPluginPage::OnTrackbarMoved(HWND trackbar) {
+    const Slider* slider =
+        trackbar ? SliderWith(GetDlgCtrlID(trackbar), &SliderGroup::trackbar) : nullptr;
     if (!slider)
         return;
     // Every scroll code lands here, the closing TB_ENDTRACK too: only a real move is sent.
@@ -474,8 +504,7 @@ void COculixDSProxyPluginPage::OnTrackbarMoved(HWND trackbar)
     Send(slider->value, position);
 }
 
-void COculixDSProxyPluginPage::OnUpDownMoved(HWND upDown)
-{
+void COculixDSProxyPluginPage::OnUpDownMoved(HWND upDown) {
     if (!upDown)
         return;
     const HWND dialog = Dialog();
@@ -496,8 +525,7 @@ void COculixDSProxyPluginPage::OnUpDownMoved(HWND upDown)
     }
 }
 
-HRESULT STDMETHODCALLTYPE COculixDSProxyPluginPage::TranslateAccelerator(MSG* message)
-{
+HRESULT STDMETHODCALLTYPE COculixDSProxyPluginPage::TranslateAccelerator(MSG* message) {
     if (!message)
         return E_POINTER;
     const HWND dialog = Dialog();
@@ -515,8 +543,7 @@ HRESULT STDMETHODCALLTYPE COculixDSProxyPluginPage::TranslateAccelerator(MSG* me
     return S_OK;
 }
 
-void COculixDSProxyPluginPage::CommitEdit(const Slider& slider)
-{
+void COculixDSProxyPluginPage::CommitEdit(const Slider& slider) {
     const HWND dialog = Dialog();
     const int edit = slider.controls.edit;
     LONG value = EditNumber(dialog, edit);
@@ -534,8 +561,7 @@ void COculixDSProxyPluginPage::CommitEdit(const Slider& slider)
     MarkDirty();
 }
 
-void COculixDSProxyPluginPage::SetRegionFromEdits()
-{
+void COculixDSProxyPluginPage::SetRegionFromEdits() {
     const HWND dialog = Dialog();
     // 64-bit arithmetic: the boxes hold whatever the user typed.
     const int64_t fullWidth = EditNumber(dialog, IDC_FULL_WIDTH);
@@ -565,8 +591,7 @@ void COculixDSProxyPluginPage::SetRegionFromEdits()
                        static_cast<LONG>(width), static_cast<LONG>(height));
 }
 
-void COculixDSProxyPluginPage::ResetRegion()
-{
+void COculixDSProxyPluginPage::ResetRegion() {
     const HWND dialog = Dialog();
     const LONG fullWidth = EditNumber(dialog, IDC_FULL_WIDTH);
     const LONG fullHeight = EditNumber(dialog, IDC_FULL_HEIGHT);
@@ -580,4 +605,4 @@ void COculixDSProxyPluginPage::ResetRegion()
     config_->SetRegion(0, 0, 0, fullWidth, fullHeight);
 }
 
-}  // namespace zyn
+} // namespace zyn

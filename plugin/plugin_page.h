@@ -55,8 +55,8 @@ private:
     void SetRegionFromEdits();
     void ResetRegion();
 
-    IOculixZYNDSConfig* config_ = nullptr;  // one reference while connected
-    bool active_ = false;                    // controls filled, notifications handled
+    IOculixZYNDSConfig* config_ = nullptr; // one reference while connected
+    bool active_ = false;                  // controls filled, notifications handled
 };
 
-}  // namespace zyn
+} // namespace zyn

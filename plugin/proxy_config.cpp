@@ -9,12 +9,9 @@
 namespace zyn {
 
 COculixDSProxyConfig::COculixDSProxyConfig(IKsPropertySet* properties)
-    : CUnknown(kExtensionName, properties), properties_(properties)
-{
-}
+    : CUnknown(kExtensionName, properties), properties_(properties) {}
 
-CUnknown* COculixDSProxyConfig::CreateInstance(IUnknown* outer, HRESULT* result)
-{
+CUnknown* COculixDSProxyConfig::CreateInstance(IUnknown* outer, HRESULT* result) {
     if (!outer) {
         *result = VFW_E_NEED_OWNER;
         return nullptr;
@@ -35,8 +32,7 @@ CUnknown* COculixDSProxyConfig::CreateInstance(IUnknown* outer, HRESULT* result)
 }
 
 HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::NonDelegatingQueryInterface(REFIID iid,
-                                                                            void** object)
-{
+                                                                            void** object) {
     if (!object)
         return E_POINTER;
     if (IsEqualIID(iid, IID_IOculixZYNDSConfig))
@@ -48,24 +44,22 @@ HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::NonDelegatingQueryInterface(REFI
 // property data. Only the header and the value fields are written: the driver reads nothing
 // else of a scalar record.
 
-HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::GetProperty(ULONG id, LONG* value)
-{
+HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::GetProperty(ULONG id, LONG* value) {
     if (!value)
         return E_POINTER;
     CameraPropertyValue record;
     record.Set = KSPROPSETID_CameraSettings;
     record.Id = id;
     record.Flags = CAMERA_PROPERTY_GET;
-    record.Value = *value;  // what the caller keeps when the driver does not answer
+    record.Value = *value; // what the caller keeps when the driver does not answer
     DWORD returned = 0;
-    const HRESULT result = properties_->Get(KSPROPSETID_CameraSettings, id, &record,
-                                            sizeof(record), &record, sizeof(record), &returned);
+    const HRESULT result = properties_->Get(KSPROPSETID_CameraSettings, id, &record, sizeof(record),
+                                            &record, sizeof(record), &returned);
     *value = record.Value;
     return result;
 }
 
-HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::SetProperty(ULONG id, LONG value)
-{
+HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::SetProperty(ULONG id, LONG value) {
     CameraPropertyValue record;
     record.Set = KSPROPSETID_CameraSettings;
     record.Id = id;
@@ -76,8 +70,7 @@ HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::SetProperty(ULONG id, LONG value
 }
 
 HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::SetRegion(LONG subSample, LONG x, LONG y,
-                                                          LONG width, LONG height)
-{
+                                                          LONG width, LONG height) {
     CameraRegionValue record;
     record.Set = KSPROPSETID_CameraSettings;
     record.Id = CAMPROP_REGION;
@@ -91,4 +84,4 @@ HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::SetRegion(LONG subSample, LONG x
                             &record, sizeof(record));
 }
 
-}  // namespace zyn
+} // namespace zyn

@@ -33,4 +33,4 @@ private:
     IKsPropertySet* const properties_;
 };
 
-}  // namespace zyn
+} // namespace zyn

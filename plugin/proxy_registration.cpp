@@ -10,15 +10,16 @@ constexpr wchar_t kMediaSets[] = L"System\\CurrentControlSet\\Control\\MediaSets
 constexpr wchar_t kMediaInterfaces[] = L"System\\CurrentControlSet\\Control\\MediaInterfaces";
 constexpr wchar_t kPropertyPages[] = L"PropertyPages";
 
-HRESULT FromError(LONG error) { return HRESULT_FROM_WIN32(static_cast<unsigned long>(error)); }
+HRESULT FromError(LONG error) {
+    return HRESULT_FROM_WIN32(static_cast<unsigned long>(error));
+}
 
 struct BracedGuid {
     explicit BracedGuid(const GUID& guid) { StringFromGUID2(guid, text, 40); }
     wchar_t text[40];
 };
 
-LONG SetString(HKEY key, const wchar_t* valueName, const wchar_t* text)
-{
+LONG SetString(HKEY key, const wchar_t* valueName, const wchar_t* text) {
     const DWORD bytes = static_cast<DWORD>((lstrlenW(text) + 1) * sizeof(wchar_t));
     return RegSetValueExW(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), bytes);
 }
@@ -29,8 +30,7 @@ public:
     RegistryKey() = default;
     RegistryKey(const RegistryKey&) = delete;
     RegistryKey& operator=(const RegistryKey&) = delete;
-    ~RegistryKey()
-    {
+    ~RegistryKey() {
         if (key_)
             RegCloseKey(key_);
     }
@@ -41,10 +41,9 @@ private:
     HKEY key_ = nullptr;
 };
 
-}  // namespace
+} // namespace
 
-HRESULT RegisterProxyEntries()
-{
+HRESULT RegisterProxyEntries() {
     const BracedGuid set(KSPROPSETID_CameraSettings);
     const BracedGuid page(CLSID_OculixZYNPropertyPage);
     wchar_t name[256];
@@ -61,8 +60,8 @@ HRESULT RegisterProxyEntries()
 
     wsprintfW(name, L"%ls\\%ls", kMediaInterfaces, set.text);
     RegistryKey handlerKey;
-    LONG error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, name, 0, nullptr, 0, KEY_ALL_ACCESS,
-                                 nullptr, handlerKey.Out(), nullptr);
+    LONG error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                 handlerKey.Out(), nullptr);
     if (error != ERROR_SUCCESS)
         return FromError(error);
     error = SetString(handlerKey, L"", kExtensionName);
@@ -73,8 +72,7 @@ HRESULT RegisterProxyEntries()
     return error == ERROR_SUCCESS ? S_OK : FromError(error);
 }
 
-HRESULT UnregisterProxyEntries()
-{
+HRESULT UnregisterProxyEntries() {
     const BracedGuid set(KSPROPSETID_CameraSettings);
     const BracedGuid page(CLSID_OculixZYNPropertyPage);
     wchar_t name[256];
@@ -105,12 +103,12 @@ HRESULT UnregisterProxyEntries()
     }
 
     RegistryKey interfacesKey;
-    LONG error = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMediaInterfaces, 0, KEY_ALL_ACCESS,
-                               interfacesKey.Out());
+    LONG error =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMediaInterfaces, 0, KEY_ALL_ACCESS, interfacesKey.Out());
     if (error != ERROR_SUCCESS)
         return FromError(error);
     error = RegDeleteKeyW(interfacesKey, set.text);
     return error == ERROR_SUCCESS ? S_OK : FromError(error);
 }
 
-}  // namespace zyn
+} // namespace zyn

@@ -19,4 +19,4 @@ HRESULT DeleteKeyTree(HKEY parent, const wchar_t* name);
 HRESULT RegisterProxyEntries();
 HRESULT UnregisterProxyEntries();
 
-}  // namespace zyn
+} // namespace zyn

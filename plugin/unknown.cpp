@@ -4,17 +4,18 @@
 
 namespace zyn {
 
-CBaseObject::CBaseObject(const wchar_t* name) : name_(name) { ObjectCreated(); }
-
-CBaseObject::~CBaseObject() { ObjectDestroyed(); }
-
-CUnknown::CUnknown(const wchar_t* name, IUnknown* outer)
-    : CBaseObject(name), owner_(outer ? outer : NonDelegatingUnknown())
-{
+CBaseObject::CBaseObject(const wchar_t* name) : name_(name) {
+    ObjectCreated();
 }
 
-HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID iid, void** object)
-{
+CBaseObject::~CBaseObject() {
+    ObjectDestroyed();
+}
+
+CUnknown::CUnknown(const wchar_t* name, IUnknown* outer)
+    : CBaseObject(name), owner_(outer ? outer : NonDelegatingUnknown()) {}
+
+HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID iid, void** object) {
     if (!object)
         return E_POINTER;
     if (IsEqualIID(iid, IID_IUnknown)) {
@@ -26,14 +27,12 @@ HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID iid, void
     return E_NOINTERFACE;
 }
 
-ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingAddRef()
-{
+ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingAddRef() {
     const LONG count = InterlockedIncrement(&references_);
     return count > 1 ? static_cast<ULONG>(count) : 1;
 }
 
-ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingRelease()
-{
+ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingRelease() {
     const LONG count = InterlockedDecrement(&references_);
     if (count == 0) {
         // Calls made from the destructor (an outer object releasing a cached interface,
@@ -45,4 +44,4 @@ ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingRelease()
     return count > 1 ? static_cast<ULONG>(count) : 1;
 }
 
-}  // namespace zyn
+} // namespace zyn

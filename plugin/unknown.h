@@ -38,8 +38,7 @@ public:
     CUnknown(const wchar_t* name, IUnknown* outer);
 
     IUnknown* Owner() const { return owner_; }
-    IUnknown* NonDelegatingUnknown()
-    {
+    IUnknown* NonDelegatingUnknown() {
         return reinterpret_cast<IUnknown*>(static_cast<INonDelegatingUnknown*>(this));
     }
 
@@ -49,8 +48,7 @@ public:
 
 protected:
     // Hands out `iface` AddRef'd through itself (so through the owner for delegating ones).
-    static HRESULT Expose(IUnknown* iface, void** object)
-    {
+    static HRESULT Expose(IUnknown* iface, void** object) {
         iface->AddRef();
         *object = iface;
         return S_OK;
@@ -61,13 +59,16 @@ private:
     IUnknown* const owner_;
 };
 
-}  // namespace zyn
+} // namespace zyn
 
 // The delegating IUnknown of a class derived from CUnknown, for each interface it implements.
-#define ZYN_DELEGATING_IUNKNOWN                                                                 \
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override                \
-    {                                                                                           \
-        return Owner()->QueryInterface(iid, object);                                            \
-    }                                                                                           \
-    ULONG STDMETHODCALLTYPE AddRef() override { return Owner()->AddRef(); }                     \
-    ULONG STDMETHODCALLTYPE Release() override { return Owner()->Release(); }
+#define ZYN_DELEGATING_IUNKNOWN                                                                    \
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {                 \
+        return Owner()->QueryInterface(iid, object);                                               \
+    }                                                                                              \
+    ULONG STDMETHODCALLTYPE AddRef() override {                                                    \
+        return Owner()->AddRef();                                                                  \
+    }                                                                                              \
+    ULONG STDMETHODCALLTYPE Release() override {                                                   \
+        return Owner()->Release();                                                                 \
+    }

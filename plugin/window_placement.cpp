@@ -2,8 +2,7 @@
 
 namespace zyn {
 
-void PlaceWindowCentred(HWND dialog, HWND centreOn)
-{
+void PlaceWindowCentred(HWND dialog, HWND centreOn) {
     if (!dialog || !IsWindow(dialog))
         return;
     const bool child = (GetWindowLongW(dialog, GWL_STYLE) & WS_CHILD) != 0;
@@ -54,4 +53,4 @@ void PlaceWindowCentred(HWND dialog, HWND centreOn)
     SetWindowPos(dialog, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
-}  // namespace zyn
+} // namespace zyn

@@ -10,4 +10,4 @@ namespace zyn {
 // work area of the nearest monitor. The top-left edge wins when the dialog does not fit.
 void PlaceWindowCentred(HWND dialog, HWND centreOn);
 
-}  // namespace zyn
+} // namespace zyn

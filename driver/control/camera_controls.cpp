@@ -101,9 +101,13 @@ VOID SetTimeout(CameraDevice& device, LONG milliseconds) {
     device.Globals().SetTimeout(static_cast<ULONG>(milliseconds));
 }
 
-VOID SetFlipH(CameraDevice& device, LONG flip) { (VOID) device.setFlipH(flip); }
+VOID SetFlipH(CameraDevice& device, LONG flip) {
+    (VOID) device.setFlipH(flip);
+}
 
-VOID SetFlipV(CameraDevice& device, LONG flip) { (VOID) device.setFlipV(flip); }
+VOID SetFlipV(CameraDevice& device, LONG flip) {
+    (VOID) device.setFlipV(flip);
+}
 
 LONG GetFlipH(const CameraDevice& device) {
     return ReadInterlocked(&device.Settings().FlipH);

@@ -18,11 +18,11 @@ enum class ColorSetting : ULONG {
     RedGain,      // 128 = 1.0
     GreenGain,
     BlueGain,
-    Correction,   // colour correction matrix applied
-    Brightness,   // [0, 510], neutral 255
-    Contrast,     // [0, 20], neutral 10
-    Saturation,   // [0, 20], neutral 10
-    Hue,          // [0, 359] degrees
+    Correction, // colour correction matrix applied
+    Brightness, // [0, 510], neutral 255
+    Contrast,   // [0, 20], neutral 10
+    Saturation, // [0, 20], neutral 10
+    Hue,        // [0, 359] degrees
 };
 
 constexpr LONG kBrightnessMaximum = 510;

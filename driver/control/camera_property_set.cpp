@@ -14,38 +14,88 @@ constexpr LONG kColorGainReportedMinimum = 1;
 // Values every model reports the same; they need no camera.
 BOOLEAN FixedValue(ULONG id, LONG* value) {
     switch (id) {
-    case CAMPROP_RGB_GAIN_MIN: *value = kColorGainReportedMinimum; return TRUE;
-    case CAMPROP_RGB_GAIN_DEFAULT: *value = kDefaultColorGain; return TRUE;
-    case CAMPROP_BRIGHTNESS_MIN: *value = 0; return TRUE;
-    case CAMPROP_BRIGHTNESS_MAX: *value = kBrightnessMaximum; return TRUE;
-    case CAMPROP_BRIGHTNESS_DEFAULT: *value = kDefaultBrightness; return TRUE;
-    case CAMPROP_CONTRAST_MIN: *value = 0; return TRUE;
-    case CAMPROP_CONTRAST_MAX: *value = kContrastMaximum; return TRUE;
-    case CAMPROP_CONTRAST_DEFAULT: *value = kDefaultContrast; return TRUE;
-    case CAMPROP_SATURATION_MIN: *value = 0; return TRUE;
-    case CAMPROP_SATURATION_MAX: *value = kSaturationMaximum; return TRUE;
-    case CAMPROP_SATURATION_DEFAULT: *value = kDefaultSaturation; return TRUE;
-    case CAMPROP_HUE_MIN: *value = 0; return TRUE;
-    case CAMPROP_HUE_MAX: *value = kHueMaximum; return TRUE;
-    case CAMPROP_HUE_DEFAULT: *value = 0; return TRUE;
-    default: return FALSE;
+    case CAMPROP_RGB_GAIN_MIN:
+        *value = kColorGainReportedMinimum;
+        return TRUE;
+    case CAMPROP_RGB_GAIN_DEFAULT:
+        *value = kDefaultColorGain;
+        return TRUE;
+    case CAMPROP_BRIGHTNESS_MIN:
+        *value = 0;
+        return TRUE;
+    case CAMPROP_BRIGHTNESS_MAX:
+        *value = kBrightnessMaximum;
+        return TRUE;
+    case CAMPROP_BRIGHTNESS_DEFAULT:
+        *value = kDefaultBrightness;
+        return TRUE;
+    case CAMPROP_CONTRAST_MIN:
+        *value = 0;
+        return TRUE;
+    case CAMPROP_CONTRAST_MAX:
+        *value = kContrastMaximum;
+        return TRUE;
+    case CAMPROP_CONTRAST_DEFAULT:
+        *value = kDefaultContrast;
+        return TRUE;
+    case CAMPROP_SATURATION_MIN:
+        *value = 0;
+        return TRUE;
+    case CAMPROP_SATURATION_MAX:
+        *value = kSaturationMaximum;
+        return TRUE;
+    case CAMPROP_SATURATION_DEFAULT:
+        *value = kDefaultSaturation;
+        return TRUE;
+    case CAMPROP_HUE_MIN:
+        *value = 0;
+        return TRUE;
+    case CAMPROP_HUE_MAX:
+        *value = kHueMaximum;
+        return TRUE;
+    case CAMPROP_HUE_DEFAULT:
+        *value = 0;
+        return TRUE;
+    default:
+        return FALSE;
     }
 }
 
 // The colour setting behind an item, if any.
 BOOLEAN ColorItem(ULONG id, ColorSetting* setting) {
     switch (id) {
-    case CAMPROP_COLOR_ENABLE: *setting = ColorSetting::Enable; return TRUE;
-    case CAMPROP_WHITE_BALANCE: *setting = ColorSetting::WhiteBalance; return TRUE;
-    case CAMPROP_RED_GAIN: *setting = ColorSetting::RedGain; return TRUE;
-    case CAMPROP_GREEN_GAIN: *setting = ColorSetting::GreenGain; return TRUE;
-    case CAMPROP_BLUE_GAIN: *setting = ColorSetting::BlueGain; return TRUE;
-    case CAMPROP_COLOR_CORRECTION: *setting = ColorSetting::Correction; return TRUE;
-    case CAMPROP_BRIGHTNESS: *setting = ColorSetting::Brightness; return TRUE;
-    case CAMPROP_CONTRAST: *setting = ColorSetting::Contrast; return TRUE;
-    case CAMPROP_SATURATION: *setting = ColorSetting::Saturation; return TRUE;
-    case CAMPROP_HUE: *setting = ColorSetting::Hue; return TRUE;
-    default: return FALSE;
+    case CAMPROP_COLOR_ENABLE:
+        *setting = ColorSetting::Enable;
+        return TRUE;
+    case CAMPROP_WHITE_BALANCE:
+        *setting = ColorSetting::WhiteBalance;
+        return TRUE;
+    case CAMPROP_RED_GAIN:
+        *setting = ColorSetting::RedGain;
+        return TRUE;
+    case CAMPROP_GREEN_GAIN:
+        *setting = ColorSetting::GreenGain;
+        return TRUE;
+    case CAMPROP_BLUE_GAIN:
+        *setting = ColorSetting::BlueGain;
+        return TRUE;
+    case CAMPROP_COLOR_CORRECTION:
+        *setting = ColorSetting::Correction;
+        return TRUE;
+    case CAMPROP_BRIGHTNESS:
+        *setting = ColorSetting::Brightness;
+        return TRUE;
+    case CAMPROP_CONTRAST:
+        *setting = ColorSetting::Contrast;
+        return TRUE;
+    case CAMPROP_SATURATION:
+        *setting = ColorSetting::Saturation;
+        return TRUE;
+    case CAMPROP_HUE:
+        *setting = ColorSetting::Hue;
+        return TRUE;
+    default:
+        return FALSE;
     }
 }
 
@@ -74,35 +124,75 @@ NTSTATUS GetScalar(CameraDevice& device, ULONG id, LONG* value) {
         *value = settings.ExTrigger != 0 ? 1 : 0;
         break;
     }
-    case CAMPROP_TIMEOUT: *value = settings.Timeout; break;
-    case CAMPROP_EXPOSURE: *value = settings.Exposure; break;
-    case CAMPROP_EXPOSURE_MIN: *value = limits.exposureMinimum; break;
-    case CAMPROP_EXPOSURE_MAX: *value = limits.exposureMaximum; break;
-    case CAMPROP_EXPOSURE_DEFAULT: *value = limits.exposureDefault; break;
+    case CAMPROP_TIMEOUT:
+        *value = settings.Timeout;
+        break;
+    case CAMPROP_EXPOSURE:
+        *value = settings.Exposure;
+        break;
+    case CAMPROP_EXPOSURE_MIN:
+        *value = limits.exposureMinimum;
+        break;
+    case CAMPROP_EXPOSURE_MAX:
+        *value = limits.exposureMaximum;
+        break;
+    case CAMPROP_EXPOSURE_DEFAULT:
+        *value = limits.exposureDefault;
+        break;
     case CAMPROP_GAIN: {
         LONG gain;
         (VOID) device.readGain(&gain); // a sensor that answers reads refreshes the record
         *value = settings.GlobalGain;
         break;
     }
-    case CAMPROP_GAIN_MIN: *value = 0; break;
-    case CAMPROP_GAIN_MAX: *value = limits.gainMaximum; break;
-    case CAMPROP_GAIN_DEFAULT: *value = limits.gainDefault; break;
-    case CAMPROP_FLIP_H: *value = GetFlipH(device); break;
-    case CAMPROP_FLIP_V: *value = GetFlipV(device); break;
-    case CAMPROP_RGB_GAIN_MAX: *value = limits.colorGainReportedMaximum; break;
-    case CAMPROP_SUBSAMPLE_STEPS: *value = limits.subSampleSteps; break;
-    case CAMPROP_SUBSAMPLE: *value = settings.SubSample; break;
-    case CAMPROP_SENSOR_WIDTH: *value = limits.sensorWidth; break;
-    case CAMPROP_SENSOR_HEIGHT: *value = limits.sensorHeight; break;
-    case CAMPROP_ROI_X: *value = settings.ReportX; break;
-    case CAMPROP_ROI_Y: *value = settings.ReportY; break;
-    case CAMPROP_ROI_WIDTH: *value = settings.ReportW; break;
-    case CAMPROP_ROI_HEIGHT: *value = settings.ReportH; break;
+    case CAMPROP_GAIN_MIN:
+        *value = 0;
+        break;
+    case CAMPROP_GAIN_MAX:
+        *value = limits.gainMaximum;
+        break;
+    case CAMPROP_GAIN_DEFAULT:
+        *value = limits.gainDefault;
+        break;
+    case CAMPROP_FLIP_H:
+        *value = GetFlipH(device);
+        break;
+    case CAMPROP_FLIP_V:
+        *value = GetFlipV(device);
+        break;
+    case CAMPROP_RGB_GAIN_MAX:
+        *value = limits.colorGainReportedMaximum;
+        break;
+    case CAMPROP_SUBSAMPLE_STEPS:
+        *value = limits.subSampleSteps;
+        break;
+    case CAMPROP_SUBSAMPLE:
+        *value = settings.SubSample;
+        break;
+    case CAMPROP_SENSOR_WIDTH:
+        *value = limits.sensorWidth;
+        break;
+    case CAMPROP_SENSOR_HEIGHT:
+        *value = limits.sensorHeight;
+        break;
+    case CAMPROP_ROI_X:
+        *value = settings.ReportX;
+        break;
+    case CAMPROP_ROI_Y:
+        *value = settings.ReportY;
+        break;
+    case CAMPROP_ROI_WIDTH:
+        *value = settings.ReportW;
+        break;
+    case CAMPROP_ROI_HEIGHT:
+        *value = settings.ReportH;
+        break;
     case CAMPROP_REGION_LOCKED:
         *value = ReadInterlocked(&settings.PinOpen);
         break;
-    case CAMPROP_EXTRIGGER_AVAILABLE: *value = 1; break;
+    case CAMPROP_EXTRIGGER_AVAILABLE:
+        *value = 1;
+        break;
     case CAMPROP_CLOCK:
         if (limits.clockFromCamera) {
             LONG clock;
@@ -110,13 +200,27 @@ NTSTATUS GetScalar(CameraDevice& device, ULONG id, LONG* value) {
         }
         *value = settings.Clock;
         break;
-    case CAMPROP_CLOCK_SELECTABLE: *value = limits.clockSelectable ? 1 : 0; break;
-    case CAMPROP_FLIP_H_AVAILABLE: *value = 1; break;
-    case CAMPROP_FLIP_V_AVAILABLE: *value = 1; break;
-    case CAMPROP_AGC_AVAILABLE: *value = 0; break;
-    case CAMPROP_AEC_AVAILABLE: *value = 0; break;
-    case CAMPROP_AGC: *value = settings.AGC; break;
-    case CAMPROP_AEC: *value = settings.AEC; break;
+    case CAMPROP_CLOCK_SELECTABLE:
+        *value = limits.clockSelectable ? 1 : 0;
+        break;
+    case CAMPROP_FLIP_H_AVAILABLE:
+        *value = 1;
+        break;
+    case CAMPROP_FLIP_V_AVAILABLE:
+        *value = 1;
+        break;
+    case CAMPROP_AGC_AVAILABLE:
+        *value = 0;
+        break;
+    case CAMPROP_AEC_AVAILABLE:
+        *value = 0;
+        break;
+    case CAMPROP_AGC:
+        *value = settings.AGC;
+        break;
+    case CAMPROP_AEC:
+        *value = settings.AEC;
+        break;
     case CAMPROP_REGISTER_SHADOW: {
         // A sensor that answers reads is asked; otherwise the shadow tells. Compared unsigned:
         // a negative address is as far out of the shadow as a large one.
@@ -139,8 +243,12 @@ NTSTATUS GetScalar(CameraDevice& device, ULONG id, LONG* value) {
     case CAMPROP_COLOR_GAIN_DIALOG:
         *value = 0;
         break;
-    case CAMPROP_DOT: *value = settings.Dot; break;
-    case CAMPROP_DOT_THRESHOLD: *value = settings.DotThreshold; break;
+    case CAMPROP_DOT:
+        *value = settings.Dot;
+        break;
+    case CAMPROP_DOT_THRESHOLD:
+        *value = settings.DotThreshold;
+        break;
     default:
         // The set-only items (57, 59) never get here: kernel streaming answers their get with
         // STATUS_NOT_FOUND, as their items declare no get handler.
@@ -197,12 +305,24 @@ NTSTATUS Set(CameraDevice& device, ULONG id, PVOID data) {
         return STATUS_SUCCESS;
     }
     switch (id) {
-    case CAMPROP_EXTRIGGER: (VOID) device.setExternalTrigger(value); break;
-    case CAMPROP_TIMEOUT: SetTimeout(device, value); break;
-    case CAMPROP_EXPOSURE: (VOID) device.setExposure(value); break;
-    case CAMPROP_GAIN: (VOID) device.setGain(value); break;
-    case CAMPROP_FLIP_H: SetFlipH(device, value); break;
-    case CAMPROP_FLIP_V: SetFlipV(device, value); break;
+    case CAMPROP_EXTRIGGER:
+        (VOID) device.setExternalTrigger(value);
+        break;
+    case CAMPROP_TIMEOUT:
+        SetTimeout(device, value);
+        break;
+    case CAMPROP_EXPOSURE:
+        (VOID) device.setExposure(value);
+        break;
+    case CAMPROP_GAIN:
+        (VOID) device.setGain(value);
+        break;
+    case CAMPROP_FLIP_H:
+        SetFlipH(device, value);
+        break;
+    case CAMPROP_FLIP_V:
+        SetFlipV(device, value);
+        break;
     case CAMPROP_SENSOR_REGISTER: {
         // The register index travels in Value and the register value in the word behind it.
         // The model refuses an index beyond its sensor's registers.
@@ -213,14 +333,22 @@ NTSTATUS Set(CameraDevice& device, ULONG id, PVOID data) {
         }
         break;
     }
-    case CAMPROP_REGISTER_SHADOW: settings.SelectedAddress = value; break;
-    case CAMPROP_CLOCK: (VOID) device.selectClock(value); break;
+    case CAMPROP_REGISTER_SHADOW:
+        settings.SelectedAddress = value;
+        break;
+    case CAMPROP_CLOCK:
+        (VOID) device.selectClock(value);
+        break;
     case CAMPROP_RELOAD_SETTINGS:
         device.PrepareForReload();
         (VOID) device.loadSettings();
         break;
-    case CAMPROP_DOT: SetDot(device, value); break;
-    case CAMPROP_DOT_THRESHOLD: SetDotThreshold(device, value); break;
+    case CAMPROP_DOT:
+        SetDot(device, value);
+        break;
+    case CAMPROP_DOT_THRESHOLD:
+        SetDotThreshold(device, value);
+        break;
     default:
         // Read-only values, AGC, AEC and the colour
         // gain items: accepted without effect.

@@ -29,7 +29,7 @@ NTSTATUS CameraPropertyHandler(PIRP irp, PKSIDENTIFIER request, PVOID data);
 // The record size of an item: 32 bytes, 48 for the region, 96 for the raw command and the
 // memory byte.
 constexpr ULONG CameraPropertyRecordSize(ULONG id) {
-    return id == CAMPROP_REGION ? sizeof(CameraRegionValue)
+    return id == CAMPROP_REGION                                     ? sizeof(CameraRegionValue)
            : id == CAMPROP_RAW_COMMAND || id == CAMPROP_MEMORY_BYTE ? sizeof(CameraRawCommand)
                                                                     : sizeof(CameraPropertyValue);
 }

@@ -78,8 +78,8 @@ constexpr StoredSetting kStoredSettings[kStoredValueCount] = {
     {kFlipV, L"FlipV", &CameraSettings::FlipV, StoredDefault::Fixed, 0},
     {kColorEnable, L"ColorEnable", &CameraSettings::ColorEnable, StoredDefault::Fixed, 1},
     {kWhiteBalance, L"WhiteBalance", &CameraSettings::WhiteBalance, StoredDefault::Fixed, 0},
-    {kColorCorrection, L"ColorCorrection", &CameraSettings::ColorCorrection,
-     StoredDefault::Fixed, 1},
+    {kColorCorrection, L"ColorCorrection", &CameraSettings::ColorCorrection, StoredDefault::Fixed,
+     1},
     {kBrightness, L"Brightness", &CameraSettings::Brightness, StoredDefault::Fixed,
      kDefaultBrightness},
     {kContrast, L"Contrast", &CameraSettings::Contrast, StoredDefault::Fixed, kDefaultContrast},
@@ -87,8 +87,7 @@ constexpr StoredSetting kStoredSettings[kStoredValueCount] = {
      kDefaultSaturation},
     {kHue, L"Hue", &CameraSettings::Hue, StoredDefault::Fixed, 0},
     {kRedGain, L"RedGain", &CameraSettings::RedGain, StoredDefault::Fixed, kDefaultColorGain},
-    {kGreenGain, L"GreenGain", &CameraSettings::GreenGain, StoredDefault::Fixed,
-     kDefaultColorGain},
+    {kGreenGain, L"GreenGain", &CameraSettings::GreenGain, StoredDefault::Fixed, kDefaultColorGain},
     {kBlueGain, L"BlueGain", &CameraSettings::BlueGain, StoredDefault::Fixed, kDefaultColorGain},
     {kAGC, L"AGC", &CameraSettings::AGC, StoredDefault::Fixed, 0},
     {kAEC, L"AEC", &CameraSettings::AEC, StoredDefault::Fixed, 0},
@@ -126,10 +125,18 @@ VOID SetDefaults(CameraDevice& device, StoredValues& values) {
     for (const StoredSetting& setting : kStoredSettings) {
         LONG& value = values[setting.id];
         switch (setting.from) {
-        case StoredDefault::Fixed: value = setting.value; break;
-        case StoredDefault::ExposureMinimum: value = limits.exposureMinimum; break;
-        case StoredDefault::SensorWidth: value = limits.sensorWidth; break;
-        case StoredDefault::SensorHeight: value = limits.sensorHeight; break;
+        case StoredDefault::Fixed:
+            value = setting.value;
+            break;
+        case StoredDefault::ExposureMinimum:
+            value = limits.exposureMinimum;
+            break;
+        case StoredDefault::SensorWidth:
+            value = limits.sensorWidth;
+            break;
+        case StoredDefault::SensorHeight:
+            value = limits.sensorHeight;
+            break;
         case StoredDefault::CameraClock: {
             // A camera that reports its clock gives the default (and the record) the clock it
             // runs at; a failed read keeps the current one.

@@ -33,11 +33,19 @@ ULONG ReadCounter(const volatile LONG* counter) {
 // interlocked exchange; there a reader may see a sum torn between two frames, which a
 // diagnostic can afford.
 #if defined(ZYN_SIMULATED) || defined(_WIN64)
-VOID StoreTime(volatile LONG64* time, LONG64 value) { InterlockedExchange64(time, value); }
-LONG64 LoadTime(volatile LONG64* time) { return ReadInterlocked(time); }
+VOID StoreTime(volatile LONG64* time, LONG64 value) {
+    InterlockedExchange64(time, value);
+}
+LONG64 LoadTime(volatile LONG64* time) {
+    return ReadInterlocked(time);
+}
 #else
-VOID StoreTime(volatile LONG64* time, LONG64 value) { *time = value; }
-LONG64 LoadTime(volatile LONG64* time) { return *time; }
+VOID StoreTime(volatile LONG64* time, LONG64 value) {
+    *time = value;
+}
+LONG64 LoadTime(volatile LONG64* time) {
+    return *time;
+}
 #endif
 
 } // namespace
@@ -47,7 +55,9 @@ Acquisition::Acquisition(CameraDevice* device) : device_(device) {
     KeInitializeMutex(&transitionLock_, 0);
 }
 
-Acquisition::~Acquisition() { Release(); }
+Acquisition::~Acquisition() {
+    Release();
+}
 
 VOID Acquisition::ReleaseFromBag(PVOID acquisition) {
     delete static_cast<Acquisition*>(acquisition);
@@ -188,7 +198,8 @@ BOOLEAN Acquisition::ConvertReady(const ClientRows* client, BOOLEAN* intoClient)
         }
         const LARGE_INTEGER end = KeQueryPerformanceCounter(nullptr);
         if (frequency.QuadPart > 0) {
-            const LONGLONG elapsed = (end.QuadPart - begin.QuadPart) * 10000000 / frequency.QuadPart;
+            const LONGLONG elapsed =
+                (end.QuadPart - begin.QuadPart) * 10000000 / frequency.QuadPart;
             StoreTime(&conversionTime_, LoadTime(&conversionTime_) + elapsed);
         }
         InterlockedIncrement(&framesConverted_);
@@ -206,7 +217,9 @@ VOID Acquisition::ProcessingDone() {
     KeSetEvent(&processingDone_, IO_NO_INCREMENT, FALSE);
 }
 
-ULONG Acquisition::FramesRead() const { return ReadCounter(&framesRead_); }
+ULONG Acquisition::FramesRead() const {
+    return ReadCounter(&framesRead_);
+}
 
 VOID Acquisition::GetCounters(AcquisitionCounters* counters) const {
     counters->framesRead = ReadCounter(&framesRead_);

@@ -27,10 +27,10 @@ class ColorState;
 
 // Counters of the current stream (since the last Start), for diagnostics.
 struct AcquisitionCounters {
-    ULONG framesRead;      // raw frames read completely
-    ULONG readFailures;    // reads that brought no frame (timeouts among them)
-    ULONG framesConverted; // raw frames converted into the RGB frame buffer
-    ULONG framesDropped;   // raw frames overwritten or dropped before conversion
+    ULONG framesRead;         // raw frames read completely
+    ULONG readFailures;       // reads that brought no frame (timeouts among them)
+    ULONG framesConverted;    // raw frames converted into the RGB frame buffer
+    ULONG framesDropped;      // raw frames overwritten or dropped before conversion
     ULONGLONG conversionTime; // spent converting, in 100-ns units
 };
 

@@ -9,11 +9,8 @@ namespace zyn {
 
 CameraDevice::CameraDevice(struct _KSDEVICE* device, const CameraModelTraits& traits,
                            DriverGlobals& globals)
-    : device_(device),
-      commands_(transport_),
-      baseBayerPhase_(traits.baseBayerPhase),
-      traits_(traits),
-      globals_(globals) {
+    : device_(device), commands_(transport_), baseBayerPhase_(traits.baseBayerPhase),
+      traits_(traits), globals_(globals) {
     KeInitializeMutex(&colorStateLock_, 0);
     KeInitializeSpinLock(&formatLock_);
     settings_.SetCreationValues(traits.limits);
@@ -23,7 +20,9 @@ CameraDevice::CameraDevice(struct _KSDEVICE* device, const CameraModelTraits& tr
 
 // The device's filter factories are gone before its context: kernel streaming frees them
 // first at removal.
-CameraDevice::~CameraDevice() { delete offer_; }
+CameraDevice::~CameraDevice() {
+    delete offer_;
+}
 
 BOOLEAN CameraDevice::CopyOfferedRange(const KSDATARANGE* range, KS_DATARANGE_VIDEO* copy) {
     if (offer_ == nullptr || !offer_->Offers(range)) {
@@ -46,15 +45,29 @@ VOID CameraDevice::NotifyFrame() {
     }
 }
 
-NTSTATUS CameraDevice::StartCapture(ColorState*, ULONG, ULONG) { return STATUS_NOT_SUPPORTED; }
+NTSTATUS CameraDevice::StartCapture(ColorState*, ULONG, ULONG) {
+    return STATUS_NOT_SUPPORTED;
+}
 
-VOID CameraDevice::InitSensor() { InitializationDone(); }
+VOID CameraDevice::InitSensor() {
+    InitializationDone();
+}
 
-BOOLEAN CameraDevice::writeSensorRegister(ULONG, ULONG) { return FALSE; }
-BOOLEAN CameraDevice::setExposure(LONG) { return FALSE; }
-BOOLEAN CameraDevice::setGain(LONG) { return FALSE; }
-BOOLEAN CameraDevice::setExternalTrigger(LONG) { return FALSE; }
-BOOLEAN CameraDevice::readSensorRegister(ULONG, PULONG) { return FALSE; }
+BOOLEAN CameraDevice::writeSensorRegister(ULONG, ULONG) {
+    return FALSE;
+}
+BOOLEAN CameraDevice::setExposure(LONG) {
+    return FALSE;
+}
+BOOLEAN CameraDevice::setGain(LONG) {
+    return FALSE;
+}
+BOOLEAN CameraDevice::setExternalTrigger(LONG) {
+    return FALSE;
+}
+BOOLEAN CameraDevice::readSensorRegister(ULONG, PULONG) {
+    return FALSE;
+}
 
 BOOLEAN CameraDevice::setFlipH(LONG flag) {
     InterlockedExchange(&settings_.FlipH, flag);
@@ -66,11 +79,19 @@ BOOLEAN CameraDevice::setFlipV(LONG flag) {
     return TRUE;
 }
 
-BOOLEAN CameraDevice::readExternalTrigger(PLONG) { return FALSE; }
-BOOLEAN CameraDevice::readGain(PLONG) { return FALSE; }
+BOOLEAN CameraDevice::readExternalTrigger(PLONG) {
+    return FALSE;
+}
+BOOLEAN CameraDevice::readGain(PLONG) {
+    return FALSE;
+}
 
-BOOLEAN CameraDevice::selectClock(LONG) { return FALSE; }
-NTSTATUS CameraDevice::PrepareAtDeviceStart() { return STATUS_SUCCESS; }
+BOOLEAN CameraDevice::selectClock(LONG) {
+    return FALSE;
+}
+NTSTATUS CameraDevice::PrepareAtDeviceStart() {
+    return STATUS_SUCCESS;
+}
 VOID CameraDevice::PrepareForReload() {}
 
 BOOLEAN CameraDevice::ReadRawFrame(PUCHAR buffer) {
@@ -110,11 +131,17 @@ NTSTATUS CameraDevice::CompleteCameraStart(ColorState* colorState, BOOLEAN start
     return started ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
-NTSTATUS CameraDevice::AbortPipes() { return transport_.AbortPipes(); }
+NTSTATUS CameraDevice::AbortPipes() {
+    return transport_.AbortPipes();
+}
 
-VOID CameraDevice::CancelReads() { transport_.CancelReads(); }
+VOID CameraDevice::CancelReads() {
+    transport_.CancelReads();
+}
 
-VOID CameraDevice::HaltReads() { transport_.HaltReads(); }
+VOID CameraDevice::HaltReads() {
+    transport_.HaltReads();
+}
 
 VOID CameraDevice::EndStreaming() {
     if (acquisition_ != nullptr) {
@@ -122,7 +149,9 @@ VOID CameraDevice::EndStreaming() {
     }
 }
 
-VOID CameraDevice::ResumeReads() { transport_.ResumeReads(); }
+VOID CameraDevice::ResumeReads() {
+    transport_.ResumeReads();
+}
 
 VOID CameraDevice::SetRawFrameGeometry(ULONG offset, ULONG pitch, ULONG size) {
     // The acquisition thread reads these while it streams. The region is locked then, so a
@@ -172,7 +201,8 @@ BOOLEAN CameraDevice::writeFrameByteCount(ULONG bytes) {
     BOOLEAN ok = TRUE;
     for (UCHAR i = 0; i < 4; ++i) {
         ok = writeBoardRegister(static_cast<UCHAR>(board::kFrameBytes0 + i),
-                                static_cast<UCHAR>(bytes >> (8 * i))) && ok;
+                                static_cast<UCHAR>(bytes >> (8 * i))) &&
+             ok;
     }
     return ok;
 }

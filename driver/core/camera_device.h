@@ -33,8 +33,7 @@ public:
     // A new context with the settings at their creation values, the model's Bayer phase and
     // the initialisation still to come. The transport is attached to the device stack
     // separately (Transport().Attach).
-    CameraDevice(struct _KSDEVICE* device, const CameraModelTraits& traits,
-                 DriverGlobals& globals);
+    CameraDevice(struct _KSDEVICE* device, const CameraModelTraits& traits, DriverGlobals& globals);
     virtual ~CameraDevice();
     CameraDevice(const CameraDevice&) = delete;
     CameraDevice& operator=(const CameraDevice&) = delete;
@@ -111,7 +110,9 @@ public:
     BOOLEAN loadSettings();
     BOOLEAN saveSettings();
 
-    struct _KSDEVICE* KsDevice() const { return device_; }
+    struct _KSDEVICE* KsDevice() const {
+        return device_;
+    }
     UsbTransport& Transport() { return transport_; }
     CameraSettings& Settings() { return settings_; }
     const CameraSettings& Settings() const { return settings_; }

@@ -18,8 +18,8 @@ struct WindowRegionRule {
 
 struct CameraModelTraits {
     SettingsLimits limits;
-    LONG baseBayerPhase;   // 0 GRBG, 1 BGGR, 2 RGGB, 3 GBRG
-    UCHAR triggerOnValue;  // board register 11 with the external trigger on
+    LONG baseBayerPhase;  // 0 GRBG, 1 BGGR, 2 RGGB, 3 GBRG
+    UCHAR triggerOnValue; // board register 11 with the external trigger on
     // The frame read keeps its chunk record array between frames instead of allocating one
     // for each frame.
     BOOLEAN keepChunkRecords;

@@ -32,10 +32,10 @@ struct SettingsLimits {
     LONG colorGainMinimum;
     LONG colorGainMaximum;
     LONG colorGainReportedMaximum;
-    LONG subSampleSteps;      // 0: no sub-sampling
-    BOOLEAN clockSelectable;  // the pixel clock can be chosen
-    BOOLEAN clockFromCamera;  // the current clock is read from the camera's board
-    BOOLEAN dotFilter;        // the conversion has the dot filter (Dot, DotThreshold)
+    LONG subSampleSteps;     // 0: no sub-sampling
+    BOOLEAN clockSelectable; // the pixel clock can be chosen
+    BOOLEAN clockFromCamera; // the current clock is read from the camera's board
+    BOOLEAN dotFilter;       // the conversion has the dot filter (Dot, DotThreshold)
 };
 
 struct CameraSettings {

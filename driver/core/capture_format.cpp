@@ -21,7 +21,9 @@ BOOLEAN SameBytes(const VOID* a, const VOID* b, SIZE_T bytes) {
     return TRUE;
 }
 
-BOOLEAN SameGuid(const GUID& a, const GUID& b) { return SameBytes(&a, &b, sizeof(GUID)); }
+BOOLEAN SameGuid(const GUID& a, const GUID& b) {
+    return SameBytes(&a, &b, sizeof(GUID));
+}
 
 const KS_VIDEOINFOHEADER* VideoInfoOf(const KSDATAFORMAT* format) {
     return reinterpret_cast<const KS_VIDEOINFOHEADER*>(format + 1);
@@ -42,8 +44,8 @@ NTSTATUS CheckCaptureFormat(const KSDATAFORMAT* format, const KSDATARANGE* range
     }
     const KS_BITMAPINFOHEADER& bitmap = VideoInfoOf(format)->bmiHeader;
     if (bitmap.biSize > kLargestBitmapHeader ||
-        format->FormatSize < static_cast<ULONGLONG>(bitmap.biSize) + sizeof(KSDATAFORMAT) +
-                                 kVideoInfoPreHeader) {
+        format->FormatSize <
+            static_cast<ULONGLONG>(bitmap.biSize) + sizeof(KSDATAFORMAT) + kVideoInfoPreHeader) {
         return STATUS_INVALID_PARAMETER;
     }
     const KS_BITMAPINFOHEADER& rangeBitmap =
@@ -54,7 +56,8 @@ NTSTATUS CheckCaptureFormat(const KSDATAFORMAT* format, const KSDATARANGE* range
         return STATUS_NO_MATCH;
     }
     // In 64 bits: a product that wraps must not pass for a small image.
-    if (bitmap.biSizeImage < static_cast<ULONGLONG>(bitmap.biWidth) * Magnitude(bitmap.biHeight) * 4) {
+    if (bitmap.biSizeImage <
+        static_cast<ULONGLONG>(bitmap.biWidth) * Magnitude(bitmap.biHeight) * 4) {
         return STATUS_INVALID_PARAMETER;
     }
     if (accepted != nullptr) {
@@ -68,8 +71,8 @@ VOID CopyVideoInfo(const KSDATAFORMAT* format, KS_VIDEOINFOHEADER* videoInfo) {
     RtlZeroMemory(videoInfo, sizeof(*videoInfo));
     const ULONGLONG wanted =
         static_cast<ULONGLONG>(VideoInfoOf(format)->bmiHeader.biSize) + kVideoInfoPreHeader;
-    const SIZE_T bytes = wanted < sizeof(*videoInfo) ? static_cast<SIZE_T>(wanted)
-                                                     : sizeof(*videoInfo);
+    const SIZE_T bytes =
+        wanted < sizeof(*videoInfo) ? static_cast<SIZE_T>(wanted) : sizeof(*videoInfo);
     RtlCopyMemory(videoInfo, VideoInfoOf(format), bytes);
 }
 

@@ -13,9 +13,13 @@ namespace {
 
 constexpr ULONG kClientFrames = 2;
 
-ULONG NonNegative(LONG value) { return value > 0 ? static_cast<ULONG>(value) : 0; }
+ULONG NonNegative(LONG value) {
+    return value > 0 ? static_cast<ULONG>(value) : 0;
+}
 
-ULONG AtMost(ULONG value, ULONG limit) { return value < limit ? value : limit; }
+ULONG AtMost(ULONG value, ULONG limit) {
+    return value < limit ? value : limit;
+}
 
 CameraDevice* CameraOf(PVOID ksObject) {
     PKSDEVICE ksDevice = ksObject != nullptr ? KsGetDevice(ksObject) : nullptr;
@@ -45,9 +49,13 @@ CapturePin::~CapturePin() {
     Close();
 }
 
-VOID CapturePin::ReleaseFromBag(PVOID pin) { delete static_cast<CapturePin*>(pin); }
+VOID CapturePin::ReleaseFromBag(PVOID pin) {
+    delete static_cast<CapturePin*>(pin);
+}
 
-VOID CapturePin::AttemptProcessing() { KsPinAttemptProcessing(pin_, TRUE); }
+VOID CapturePin::AttemptProcessing() {
+    KsPinAttemptProcessing(pin_, TRUE);
+}
 
 NTSTATUS CapturePin::Create(PKSPIN pin, PIRP) {
     CameraDevice* device = CameraOf(pin);
@@ -71,8 +79,8 @@ NTSTATUS CapturePin::Create(PKSPIN pin, PIRP) {
     if (const CaptureOffer* offer = device->Offer()) {
         KS_DATARANGE_VIDEO range;
         if (device->CopyOfferedRange(&offer->Range().DataRange, &range)) {
-            const NTSTATUS format = CheckCaptureFormat(pin->ConnectionFormat, &range.DataRange,
-                                                       nullptr);
+            const NTSTATUS format =
+                CheckCaptureFormat(pin->ConnectionFormat, &range.DataRange, nullptr);
             if (!NT_SUCCESS(format)) {
                 return format;
             }
@@ -87,10 +95,9 @@ NTSTATUS CapturePin::Initialize() {
     stride_ = NonNegative(videoInfo_.bmiHeader.biWidth) * 4;
 
     // The framing becomes this pin's own: two frames of exactly the connection's image size.
-    NTSTATUS status = _KsEdit(pin_->Bag,
-                              reinterpret_cast<PVOID*>(
-                                  const_cast<PKSPIN_DESCRIPTOR_EX*>(&pin_->Descriptor)),
-                              sizeof(KSPIN_DESCRIPTOR_EX), sizeof(KSPIN_DESCRIPTOR_EX), kTagFrame);
+    NTSTATUS status = _KsEdit(
+        pin_->Bag, reinterpret_cast<PVOID*>(const_cast<PKSPIN_DESCRIPTOR_EX*>(&pin_->Descriptor)),
+        sizeof(KSPIN_DESCRIPTOR_EX), sizeof(KSPIN_DESCRIPTOR_EX), kTagFrame);
     if (!NT_SUCCESS(status)) {
         return status;
     }
@@ -346,7 +353,8 @@ BOOLEAN CapturePin::Deliver(PKSSTREAM_POINTER streamPointer, const Delivery& del
     header->PresentationTime.Denominator = 1;
     if (clock_ != nullptr) {
         header->PresentationTime.Time = clock_->GetTime();
-        header->OptionsFlags = KSSTREAM_HEADER_OPTIONSF_TIMEVALID | KSSTREAM_HEADER_OPTIONSF_DURATIONVALID;
+        header->OptionsFlags =
+            KSSTREAM_HEADER_OPTIONSF_TIMEVALID | KSSTREAM_HEADER_OPTIONSF_DURATIONVALID;
     } else {
         header->PresentationTime.Time = 0;
     }
@@ -383,14 +391,18 @@ VOID CapturePin::GetCounters(CapturePinCounters* counters) const {
 
 namespace {
 
-NTSTATUS PinCreate(PKSPIN pin, PIRP irp) { return CapturePin::Create(pin, irp); }
+NTSTATUS PinCreate(PKSPIN pin, PIRP irp) {
+    return CapturePin::Create(pin, irp);
+}
 
 NTSTATUS PinClose(PKSPIN pin, PIRP) {
     CapturePin::FromPin(pin)->Close();
     return STATUS_SUCCESS;
 }
 
-NTSTATUS PinProcess(PKSPIN pin) { return CapturePin::FromPin(pin)->Process(); }
+NTSTATUS PinProcess(PKSPIN pin) {
+    return CapturePin::FromPin(pin)->Process();
+}
 
 NTSTATUS PinSetDataFormat(PKSPIN pin, PKSDATAFORMAT oldFormat, PKSMULTIPLE_ITEM,
                           const KSDATARANGE* range, const KSATTRIBUTE_LIST*) {

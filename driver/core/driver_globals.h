@@ -23,9 +23,7 @@ public:
     DriverGlobals& operator=(const DriverGlobals&) = delete;
 
     // How long a frame read waits for its requests, in milliseconds.
-    ULONG Timeout() const {
-        return static_cast<ULONG>(ReadInterlocked(&timeout_));
-    }
+    ULONG Timeout() const { return static_cast<ULONG>(ReadInterlocked(&timeout_)); }
     VOID SetTimeout(ULONG milliseconds) {
         InterlockedExchange(&timeout_, static_cast<LONG>(milliseconds));
     }

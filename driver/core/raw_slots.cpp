@@ -4,7 +4,9 @@
 
 namespace zyn {
 
-RawSlots::RawSlots() { KeInitializeSpinLock(&lock_); }
+RawSlots::RawSlots() {
+    KeInitializeSpinLock(&lock_);
+}
 
 VOID RawSlots::Open() {
     CriticalRegionGuard region;

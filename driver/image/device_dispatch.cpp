@@ -13,7 +13,9 @@ namespace {
 // The name the filter factory is registered under.
 WCHAR kReferenceString[] = L"GLOBAL";
 
-VOID ReleaseCameraDevice(PVOID context) { delete static_cast<CameraDevice*>(context); }
+VOID ReleaseCameraDevice(PVOID context) {
+    delete static_cast<CameraDevice*>(context);
+}
 
 // Adds an object to the device's bag under the device mutex; the caller still owns it when
 // this fails.
@@ -63,10 +65,9 @@ NTSTATUS StartCameraDevice(PKSDEVICE device) {
         NTSTATUS factory;
         {
             DeviceGuard hold(device);
-            factory = KsCreateFilterFactory(device->FunctionalDeviceObject,
-                                            camera->Offer()->FilterDescriptor(),
-                                            kReferenceString, nullptr, KSCREATE_ITEM_FREEONSTOP,
-                                            nullptr, nullptr, nullptr);
+            factory = KsCreateFilterFactory(
+                device->FunctionalDeviceObject, camera->Offer()->FilterDescriptor(),
+                kReferenceString, nullptr, KSCREATE_ITEM_FREEONSTOP, nullptr, nullptr, nullptr);
         }
 
         if (NT_SUCCESS(factory)) {

@@ -15,8 +15,7 @@
 
 namespace zyn {
 
-template <class Model>
-class DriverImage {
+template <class Model> class DriverImage {
 public:
     // Constant-initialised: a kernel image runs no constructors of static objects. The cameras
     // keep their settings in the registry.

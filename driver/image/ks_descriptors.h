@@ -35,11 +35,9 @@ inline constexpr GUID kCaptureFilterCategories[] = {
 constexpr ULONG kDeclaredFrames = 2;
 constexpr ULONG kDeclaredFrameSize = 8192;
 
-template <class Model>
-class DriverImage;
+template <class Model> class DriverImage;
 
-template <class Model>
-class KsDescriptors {
+template <class Model> class KsDescriptors {
 public:
     static const KSDEVICE_DESCRIPTOR kDevice;
     static const KSFILTER_DESCRIPTOR kFilter;
@@ -74,10 +72,10 @@ const KSDEVICE_DISPATCH KsDescriptors<Model>::kDeviceDispatch = {
     nullptr, // CancelRemove
     nullptr, // Remove: the device's object bag frees the contexts
     Model::kReportsNotRemovable ? QueryCameraCapabilities : nullptr, // QueryCapabilities
-    SurpriseRemoval, // SurpriseRemoval
-    nullptr, // QueryPower
-    nullptr, // SetPower
-    nullptr, // QueryInterface
+    SurpriseRemoval,                                                 // SurpriseRemoval
+    nullptr,                                                         // QueryPower
+    nullptr,                                                         // SetPower
+    nullptr,                                                         // QueryInterface
 };
 
 template <class Model>
@@ -90,11 +88,11 @@ const KSDEVICE_DESCRIPTOR KsDescriptors<Model>::kDevice = {
 
 template <class Model>
 const KSPROPERTY_SET KsDescriptors<Model>::kPropertySets[1] = {{
-    &kCameraSettingsSet,    // Set
-    Model::kPropertyCount,  // PropertiesCount: the model's ids are the first ones
-    kCameraPropertyItems,   // PropertyItem
-    0,                      // FastIoCount
-    nullptr,                // FastIoTable
+    &kCameraSettingsSet,   // Set
+    Model::kPropertyCount, // PropertiesCount: the model's ids are the first ones
+    kCameraPropertyItems,  // PropertyItem
+    0,                     // FastIoCount
+    nullptr,               // FastIoTable
 }};
 static_assert(sizeof(kCameraPropertyItems) / sizeof(kCameraPropertyItems[0]) ==
                   kCameraPropertyIdCount,
@@ -133,12 +131,11 @@ const KSALLOCATOR_FRAMING_EX KsDescriptors<Model>::kFraming = {
         {STATIC_GUID_NULL},                            // BusType
         0,                                             // MemoryFlags
         0,                                             // BusFlags
-        KSALLOCATOR_REQUIREMENTF_SYSTEM_MEMORY |
-            KSALLOCATOR_REQUIREMENTF_PREFERENCES_ONLY, // Flags
-        kDeclaredFrames,                               // Frames
-        0,                                             // FileAlignment: bytes
-        0,                                             // MemoryTypeWeight
-        {0, 0xFFFFFFFF, 1},                            // PhysicalRange
+        KSALLOCATOR_REQUIREMENTF_SYSTEM_MEMORY | KSALLOCATOR_REQUIREMENTF_PREFERENCES_ONLY, // Flags
+        kDeclaredFrames,                                     // Frames
+        0,                                                   // FileAlignment: bytes
+        0,                                                   // MemoryTypeWeight
+        {0, 0xFFFFFFFF, 1},                                  // PhysicalRange
         {{kDeclaredFrameSize, kDeclaredFrameSize, 1}, 0, 0}, // FramingRange, weights
     }},
 };
@@ -148,43 +145,43 @@ const KSPIN_DESCRIPTOR_EX KsDescriptors<Model>::kPins[1] = {{
     &kCapturePinDispatch, // Dispatch
     nullptr,              // AutomationTable
     {
-        0,                         // InterfacesCount: the standard streaming interface
-        nullptr,                   // Interfaces
-        0,                         // MediumsCount: the standard medium
-        nullptr,                   // Mediums
-        1,                         // DataRangesCount
-        kDataRanges,               // DataRanges
-        KSPIN_DATAFLOW_OUT,        // DataFlow
-        KSPIN_COMMUNICATION_BOTH,  // Communication
-        &kVideoCaptureName,        // Category
-        &kVideoCaptureName,        // Name
-        {0},                       // no constrained data ranges
+        0,                        // InterfacesCount: the standard streaming interface
+        nullptr,                  // Interfaces
+        0,                        // MediumsCount: the standard medium
+        nullptr,                  // Mediums
+        1,                        // DataRangesCount
+        kDataRanges,              // DataRanges
+        KSPIN_DATAFLOW_OUT,       // DataFlow
+        KSPIN_COMMUNICATION_BOTH, // Communication
+        &kVideoCaptureName,       // Category
+        &kVideoCaptureName,       // Name
+        {0},                      // no constrained data ranges
     },
-    Model::kPinFlags,     // Flags
-    1,                    // InstancesPossible
-    1,                    // InstancesNecessary
-    &kFraming,            // AllocatorFraming
-    CapturePinIntersect,  // IntersectHandler
+    Model::kPinFlags,    // Flags
+    1,                   // InstancesPossible
+    1,                   // InstancesNecessary
+    &kFraming,           // AllocatorFraming
+    CapturePinIntersect, // IntersectHandler
 }};
 
 template <class Model>
 const KSFILTER_DESCRIPTOR KsDescriptors<Model>::kFilter = {
-    &kFilterDispatch,              // Dispatch
-    &kFilterAutomation,            // AutomationTable
-    KSFILTER_DESCRIPTOR_VERSION,   // Version
-    0,                             // Flags
-    &kFilterReferenceGuid,         // ReferenceGuid
-    1,                             // PinDescriptorsCount
-    sizeof(KSPIN_DESCRIPTOR_EX),   // PinDescriptorSize
-    kPins,                         // PinDescriptors
-    2,                             // CategoriesCount
-    kCaptureFilterCategories,      // Categories: video, then capture
-    0,                             // NodeDescriptorsCount
-    sizeof(KSNODE_DESCRIPTOR),     // NodeDescriptorSize
-    nullptr,                       // NodeDescriptors
-    0,                             // ConnectionsCount
-    nullptr,                       // Connections
-    nullptr,                       // ComponentId
+    &kFilterDispatch,            // Dispatch
+    &kFilterAutomation,          // AutomationTable
+    KSFILTER_DESCRIPTOR_VERSION, // Version
+    0,                           // Flags
+    &kFilterReferenceGuid,       // ReferenceGuid
+    1,                           // PinDescriptorsCount
+    sizeof(KSPIN_DESCRIPTOR_EX), // PinDescriptorSize
+    kPins,                       // PinDescriptors
+    2,                           // CategoriesCount
+    kCaptureFilterCategories,    // Categories: video, then capture
+    0,                           // NodeDescriptorsCount
+    sizeof(KSNODE_DESCRIPTOR),   // NodeDescriptorSize
+    nullptr,                     // NodeDescriptors
+    0,                           // ConnectionsCount
+    nullptr,                     // Connections
+    nullptr,                     // ComponentId
 };
 
 } // namespace zyn

@@ -32,5 +32,7 @@ static_assert(USBD_PORT_ENABLED == 1 && USBD_PORT_CONNECTED == 2, "port status b
 #if !defined(ZYN_SIMULATED)
 // A kernel image links no C++ runtime. A pure virtual call means a destroyed or half-built
 // object was used: stop the system rather than run on.
-extern "C" void __cxa_pure_virtual() { KeBugCheckEx(0x5A594E00, 0, 0, 0, 0); }
+extern "C" void __cxa_pure_virtual() {
+    KeBugCheckEx(0x5A594E00, 0, 0, 0, 0);
+}
 #endif

@@ -20,7 +20,9 @@ public:
         KeAcquireSpinLock(lock_, &irql_);
 #endif
     }
-    ~SpinLockGuard() { KeReleaseSpinLock(lock_, irql_); }
+    ~SpinLockGuard() {
+        KeReleaseSpinLock(lock_, irql_);
+    }
     SpinLockGuard(const SpinLockGuard&) = delete;
     SpinLockGuard& operator=(const SpinLockGuard&) = delete;
 
@@ -42,7 +44,9 @@ public:
         (VOID) KeWaitForSingleObject(mutex_, Executive, KernelMode, FALSE, nullptr);
 #endif
     }
-    ~MutexGuard() { (VOID) KeReleaseMutex(mutex_, FALSE); }
+    ~MutexGuard() {
+        (VOID) KeReleaseMutex(mutex_, FALSE);
+    }
     MutexGuard(const MutexGuard&) = delete;
     MutexGuard& operator=(const MutexGuard&) = delete;
 
@@ -53,8 +57,7 @@ private:
 // A fast mutex, at APC_LEVEL until the scope ends; not recursive.
 class FastMutexGuard {
 public:
-    explicit FastMutexGuard(PFAST_MUTEX mutex, CallSite site = CallSite::Here())
-        : mutex_(mutex) {
+    explicit FastMutexGuard(PFAST_MUTEX mutex, CallSite site = CallSite::Here()) : mutex_(mutex) {
 #if defined(ZYN_SIMULATED)
         ExAcquireFastMutex(mutex_, site.file, site.line);
 #else
@@ -62,7 +65,9 @@ public:
         ExAcquireFastMutex(mutex_);
 #endif
     }
-    ~FastMutexGuard() { ExReleaseFastMutex(mutex_); }
+    ~FastMutexGuard() {
+        ExReleaseFastMutex(mutex_);
+    }
     FastMutexGuard(const FastMutexGuard&) = delete;
     FastMutexGuard& operator=(const FastMutexGuard&) = delete;
 
@@ -90,7 +95,9 @@ public:
         KsAcquireDevice(device_);
 #endif
     }
-    ~DeviceGuard() { KsReleaseDevice(device_); }
+    ~DeviceGuard() {
+        KsReleaseDevice(device_);
+    }
     DeviceGuard(const DeviceGuard&) = delete;
     DeviceGuard& operator=(const DeviceGuard&) = delete;
 

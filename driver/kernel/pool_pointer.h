@@ -10,8 +10,7 @@
 
 namespace zyn {
 
-template <typename T, ULONG Tag>
-class PoolPointer {
+template <typename T, ULONG Tag> class PoolPointer {
 public:
     PoolPointer() = default;
     explicit PoolPointer(T* block) : block_(block) {}
@@ -40,11 +39,21 @@ public:
         return PoolPointer(static_cast<T*>(block));
     }
 
-    T* get() const { return block_; }
-    T* operator->() const { return block_; }
-    T& operator*() const { return *block_; }
-    T& operator[](size_t index) const { return block_[index]; }
-    explicit operator bool() const { return block_ != nullptr; }
+    T* get() const {
+        return block_;
+    }
+    T* operator->() const {
+        return block_;
+    }
+    T& operator*() const {
+        return *block_;
+    }
+    T& operator[](size_t index) const {
+        return block_[index];
+    }
+    explicit operator bool() const {
+        return block_ != nullptr;
+    }
 
     T* release() {
         T* block = block_;

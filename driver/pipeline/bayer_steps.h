@@ -35,9 +35,7 @@ constexpr Site SiteAt(int phase, int rowParity, int columnParity) {
 }
 
 // Red, green and blue of the pixels of one column parity, 0 to 255 in each 16-bit lane.
-template <class I> struct Rgb {
-    typename I::V red, green, blue;
-};
+template <class I> struct Rgb { typename I::V red, green, blue; };
 
 // Samples around the pixels of one column parity: centre, the four direct neighbours, the
 // four diagonal ones and the four two steps away in the same row or column.
@@ -45,9 +43,7 @@ template <class I> struct Neighbourhood {
     typename I::V c, n, s, w, e, nw, ne, sw, se, n2, s2, w2, e2;
 };
 
-template <class I> struct Lanes {
-    typename I::V even, odd;
-};
+template <class I> struct Lanes { typename I::V even, odd; };
 
 // I::kPixels samples from p on, split into even and odd columns.
 template <class I> ZYN_VECTOR_INLINE Lanes<I> Split(const UCHAR* p) {
@@ -154,9 +150,9 @@ ZYN_VECTOR_INLINE void GreenSiteColours(const Neighbourhood<I>& p, typename I::V
     horizontal = Finish<I, 8, 4>(
         I::Add16(I::Add16(ten, I::template Shl16<3>(I::Add16(p.w, p.e))), columnFar),
         I::Add16(negativeCommon, I::template Shl16<1>(rowFar)));
-    vertical = Finish<I, 8, 4>(
-        I::Add16(I::Add16(ten, I::template Shl16<3>(I::Add16(p.n, p.s))), rowFar),
-        I::Add16(negativeCommon, I::template Shl16<1>(columnFar)));
+    vertical =
+        Finish<I, 8, 4>(I::Add16(I::Add16(ten, I::template Shl16<3>(I::Add16(p.n, p.s))), rowFar),
+                        I::Add16(negativeCommon, I::template Shl16<1>(columnFar)));
 }
 
 template <class I, Site S> ZYN_VECTOR_INLINE Rgb<I> Demosaic(const Neighbourhood<I>& p) {

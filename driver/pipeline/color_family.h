@@ -112,10 +112,10 @@ private:
                 AddWideProduct<I>(value[i], k.positive[i][J], positiveLow, positiveHigh);
                 AddWideProduct<I>(value[i], k.negative[i][J], negativeLow, negativeHigh);
             }
-            const typename I::V low = I::Sub32(I::template Shr32<6>(positiveLow),
-                                               I::template Shr32<6>(negativeLow));
-            const typename I::V high = I::Sub32(I::template Shr32<6>(positiveHigh),
-                                                I::template Shr32<6>(negativeHigh));
+            const typename I::V low =
+                I::Sub32(I::template Shr32<6>(positiveLow), I::template Shr32<6>(negativeLow));
+            const typename I::V high =
+                I::Sub32(I::template Shr32<6>(positiveHigh), I::template Shr32<6>(negativeHigh));
             return I::Max16(I::PackSat16(low, high), I::Zero());
         } else if constexpr (Form == ColorPlan::Form::DiagonalPositive) {
             // The entries that are 0 on a sum add nothing to it: leave their products out.
@@ -123,10 +123,9 @@ private:
             constexpr int kOther2 = (J + 2) % 3;
             const typename I::V positive =
                 I::Add16(k.positiveStart[J], I::MulLo16(value[J], k.positive[J][J]));
-            const typename I::V negative =
-                I::Add16(I::Add16(k.negativeStart[J], I::MulLo16(value[kOther1],
-                                                                 k.negative[kOther1][J])),
-                         I::MulLo16(value[kOther2], k.negative[kOther2][J]));
+            const typename I::V negative = I::Add16(
+                I::Add16(k.negativeStart[J], I::MulLo16(value[kOther1], k.negative[kOther1][J])),
+                I::MulLo16(value[kOther2], k.negative[kOther2][J]));
             return I::SubSatU16(I::template Shr16<6>(positive), I::template Shr16<6>(negative));
         } else {
             const typename I::V positive =

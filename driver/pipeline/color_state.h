@@ -37,8 +37,8 @@ struct FrameSnapshot {
     // the working buffer holds the whole frame.
     const UCHAR* rawOrigin = nullptr;
     ULONG rawPitch = 0;
-    PUCHAR output = nullptr;      // output row 0, 4 bytes a pixel
-    LONG_PTR outputPitch = 0;     // bytes from one output row to the next; negative bottom-up
+    PUCHAR output = nullptr;  // output row 0, 4 bytes a pixel
+    LONG_PTR outputPitch = 0; // bytes from one output row to the next; negative bottom-up
     ULONG workPitch = 0;
     LONG redGain = 0; // 128 = 1.0
     LONG greenGain = 0;

@@ -30,7 +30,9 @@ public:
     ExtendedStateGuard(const ExtendedStateGuard&) = delete;
     ExtendedStateGuard& operator=(const ExtendedStateGuard&) = delete;
 
-    bool Saved() const { return saved_; }
+    bool Saved() const {
+        return saved_;
+    }
 
 private:
     bool saved_ = true;

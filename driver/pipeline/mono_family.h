@@ -10,9 +10,7 @@ namespace zyn {
 namespace {
 namespace mono {
 
-template <class I> struct Coefficients {
-    typename I::V gain[3];
-};
+template <class I> struct Coefficients { typename I::V gain[3]; };
 
 template <bool UnitGains> class Operation {
 public:
@@ -47,8 +45,7 @@ public:
 private:
     // (weight x v) >> 8 is the high half of v x (weight << 8): one multiply.
     template <class I>
-    ZYN_VECTOR_INLINE static typename I::V Luma(const Coefficients<I>& k,
-                                                const bayer::Rgb<I>& in) {
+    ZYN_VECTOR_INLINE static typename I::V Luma(const Coefficients<I>& k, const bayer::Rgb<I>& in) {
         typename I::V red = in.red, green = in.green, blue = in.blue;
         if constexpr (!UnitGains) {
             red = bayer::ApplyGain<I>(red, k.gain[0]);

@@ -61,19 +61,19 @@ struct ColorPlan {
         Wide,
     };
     Form form = Form::General;
-    int unitGains = 0; // a bit for each gain of 128, which needs no multiply: 1 red, 2 green, 4 blue
-    USHORT positive[3][3] = {}; // [input][output]: |entry| where the entry is above 0, else 0
-    USHORT negative[3][3] = {}; // |entry| where the entry is 0 or below, else 0
+    int unitGains =
+        0; // a bit for each gain of 128, which needs no multiply: 1 red, 2 green, 4 blue
+    USHORT positive[3][3] = {};   // [input][output]: |entry| where the entry is above 0, else 0
+    USHORT negative[3][3] = {};   // |entry| where the entry is 0 or below, else 0
     USHORT positiveStart[3] = {}; // the constant row
     USHORT negativeStart[3] = {};
     USHORT gain[3] = {}; // GainForConversion of red, green, blue
 };
 
 // The per-instruction-set bodies of the three families (one translation unit each).
-template <VectorPath P> VOID ConvertColorWith(const FrameSnapshot& frame, LONG phase,
-                                              const ColorPlan& plan);
+template <VectorPath P>
+VOID ConvertColorWith(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan);
 template <VectorPath P> VOID ConvertMonoWith(const FrameSnapshot& frame, LONG phase);
-template <VectorPath P> VOID SumColoursWith(const FrameSnapshot& frame, LONG phase,
-                                            ULONG sums[3]);
+template <VectorPath P> VOID SumColoursWith(const FrameSnapshot& frame, LONG phase, ULONG sums[3]);
 
 } // namespace zyn

@@ -8,7 +8,7 @@ namespace zyn {
 
 template <>
 VOID ConvertColorWith<VectorPath::Avx512>(const FrameSnapshot& frame, LONG phase,
-                                        const ColorPlan& plan) {
+                                          const ColorPlan& plan) {
     ZYN_REQUIRE_EXTENDED_STATE(ExtendedStateMask(VectorPath::Avx512), "the AVX-512BW conversion");
     color::Convert<isa::Avx512>(frame, phase, plan);
 }

@@ -43,8 +43,7 @@ VOID GatherWhiteBalance(FrameSnapshot& frame, LONG phase, VectorPath path) {
         SumColoursWith<VectorPath::Sse2>(frame, phase, sums);
         break;
     }
-    WhiteBalanceGains(sums[0], sums[1], sums[2], &frame.redGain, &frame.greenGain,
-                      &frame.blueGain);
+    WhiteBalanceGains(sums[0], sums[1], sums[2], &frame.redGain, &frame.greenGain, &frame.blueGain);
 }
 
 } // namespace zyn

@@ -12,8 +12,8 @@ struct BulkChunkRecord {
     UsbTransport* owner; // null: unused
     PURB urb;
     PIRP irp;
-    PMDL mdl;            // partial MDL of this chunk of the frame buffer
-    volatile LONG done;  // raised by the completion routine
+    PMDL mdl;           // partial MDL of this chunk of the frame buffer
+    volatile LONG done; // raised by the completion routine
 };
 
 // Requests of `length` bytes cut into chunks of kBulkChunkBytes, the last taking the rest.

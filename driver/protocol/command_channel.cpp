@@ -30,8 +30,7 @@ BOOLEAN CommandChannel::Query(const CommandPacket& packet, PUCHAR result, ULONG 
     return NT_SUCCESS(QueryStatus(packet, result, settleMs));
 }
 
-NTSTATUS CommandChannel::QueryStatus(const CommandPacket& packet, PUCHAR result,
-                                     ULONG settleMs) {
+NTSTATUS CommandChannel::QueryStatus(const CommandPacket& packet, PUCHAR result, ULONG settleMs) {
     MutexGuard hold(&lock_);
     packet_ = packet;
     NTSTATUS status = TransferLocked(kCommandPipe);

@@ -14,9 +14,9 @@ enum CommandCode : UCHAR {
     CMD_SENSOR_READ = 0x0C,    // one sensor register, answered (16-bit addressing models)
     CMD_SENSOR_CONTROL = 0x0E, // the board's control lines to the sensor
     CMD_BOARD_WRITE = 0x25,
-    CMD_BOARD_READ = 0x26,     // answered
-    CMD_RAW = 0x40,            // caller's bytes, passed through
-    CMD_MEMORY_READ = 0x41,    // one byte of board memory, answered
+    CMD_BOARD_READ = 0x26,  // answered
+    CMD_RAW = 0x40,         // caller's bytes, passed through
+    CMD_MEMORY_READ = 0x41, // one byte of board memory, answered
 };
 
 // Pipes by their index in the camera's interface.

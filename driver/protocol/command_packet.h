@@ -22,9 +22,15 @@ static_assert(sizeof(CommandPacket) == kCommandPacketSize, "a command packet is 
 
 namespace packets {
 
-constexpr CommandPacket FrameRequest() { return CommandPacket(CMD_FRAME_REQUEST); }
-constexpr CommandPacket ReadsQueued() { return CommandPacket(CMD_READS_QUEUED); }
-constexpr CommandPacket InitBegin() { return CommandPacket(CMD_INIT_BEGIN); }
+constexpr CommandPacket FrameRequest() {
+    return CommandPacket(CMD_FRAME_REQUEST);
+}
+constexpr CommandPacket ReadsQueued() {
+    return CommandPacket(CMD_READS_QUEUED);
+}
+constexpr CommandPacket InitBegin() {
+    return CommandPacket(CMD_INIT_BEGIN);
+}
 
 constexpr CommandPacket StartControl() {
     CommandPacket p(CMD_START_CONTROL);

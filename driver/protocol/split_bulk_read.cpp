@@ -10,8 +10,7 @@
 
 namespace zyn {
 
-NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer,
-                                     ULONG timeoutMs) {
+NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer, ULONG timeoutMs) {
     PUSBD_PIPE_INFORMATION pipe = nullptr;
     NTSTATUS status = CheckPipe(pipeIndex, &pipe);
     if (!NT_SUCCESS(status)) {
@@ -262,7 +261,8 @@ VOID UsbTransport::ReleaseRead(ULONG submitted) {
         ExFreePoolWithTag(record.urb, kTagOther);
     }
     if (keepRecords_) {
-        RtlZeroMemory(records_, (static_cast<SIZE_T>(recordCapacity_) + 1) * sizeof(BulkChunkRecord));
+        RtlZeroMemory(records_,
+                      (static_cast<SIZE_T>(recordCapacity_) + 1) * sizeof(BulkChunkRecord));
     } else {
         ExFreePoolWithTag(records_, kTagOther);
         records_ = nullptr;

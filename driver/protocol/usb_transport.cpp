@@ -8,16 +8,14 @@ namespace zyn {
 
 namespace {
 
-template <typename T>
-VOID FreeAndClear(T*& block) {
+template <typename T> VOID FreeAndClear(T*& block) {
     if (block != nullptr) {
         ExFreePoolWithTag(const_cast<void*>(static_cast<const volatile void*>(block)), kTagOther);
         block = nullptr;
     }
 }
 
-template <typename T>
-using OtherPool = PoolPointer<T, kTagOther>;
+template <typename T> using OtherPool = PoolPointer<T, kTagOther>;
 
 // Configuration 0 is the camera's only one; interface numbers are looked up to this bound.
 constexpr LONG kInterfaceNumberLimit = 256;
@@ -34,8 +32,7 @@ UsbTransport::~UsbTransport() {
     FreeAndClear(records_);
 }
 
-VOID UsbTransport::Attach(PDEVICE_OBJECT physical, PDEVICE_OBJECT next,
-                          PDEVICE_OBJECT functional) {
+VOID UsbTransport::Attach(PDEVICE_OBJECT physical, PDEVICE_OBJECT next, PDEVICE_OBJECT functional) {
     physical_ = physical;
     next_ = next;
     functional_ = functional;
@@ -50,8 +47,8 @@ NTSTATUS UsbTransport::SendIoctl(ULONG code, PVOID argument) {
     IO_STATUS_BLOCK ioStatus;
     ioStatus.Status = STATUS_UNSUCCESSFUL;
     ioStatus.Information = 0;
-    PIRP irp = IoBuildDeviceIoControlRequest(code, next_, nullptr, 0, nullptr, 0, TRUE, &event,
-                                             &ioStatus);
+    PIRP irp =
+        IoBuildDeviceIoControlRequest(code, next_, nullptr, 0, nullptr, 0, TRUE, &event, &ioStatus);
     if (irp == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
@@ -143,8 +140,7 @@ NTSTATUS UsbTransport::CheckPipe(ULONG pipe, PUSBD_PIPE_INFORMATION* info) const
     return STATUS_SUCCESS;
 }
 
-NTSTATUS UsbTransport::PipeTransfer(ULONG pipe, ULONG length, PVOID buffer,
-                                    PULONG transferred) {
+NTSTATUS UsbTransport::PipeTransfer(ULONG pipe, ULONG length, PVOID buffer, PULONG transferred) {
     *transferred = 0;
     PUSBD_PIPE_INFORMATION info = nullptr;
     NTSTATUS status = CheckPipe(pipe, &info);
@@ -221,7 +217,8 @@ NTSTATUS UsbTransport::AbortPipes() {
         if (ReadInterlocked(&abortMarks_[pipe]) == 0) {
             continue;
         }
-        const NTSTATUS status = PipeRequest(URB_FUNCTION_ABORT_PIPE, interface_->Pipes[pipe].PipeHandle);
+        const NTSTATUS status =
+            PipeRequest(URB_FUNCTION_ABORT_PIPE, interface_->Pipes[pipe].PipeHandle);
         if (status == STATUS_INSUFFICIENT_RESOURCES) {
             return status;
         }
@@ -239,7 +236,9 @@ NTSTATUS UsbTransport::GetPortStatus(PULONG portStatus) {
     return status;
 }
 
-NTSTATUS UsbTransport::ResetPort() { return SendIoctl(IOCTL_INTERNAL_USB_RESET_PORT, nullptr); }
+NTSTATUS UsbTransport::ResetPort() {
+    return SendIoctl(IOCTL_INTERNAL_USB_RESET_PORT, nullptr);
+}
 
 VOID UsbTransport::RecoverPort() {
     ULONG portStatus = 0;
@@ -334,8 +333,8 @@ NTSTATUS UsbTransport::SelectConfiguration(PUSB_CONFIGURATION_DESCRIPTOR configu
     if (interfaces == 0) {
         return STATUS_DEVICE_DATA_ERROR;
     }
-    auto list =
-        OtherPool<USBD_INTERFACE_LIST_ENTRY>::Zeroed((interfaces + 1) * sizeof(USBD_INTERFACE_LIST_ENTRY));
+    auto list = OtherPool<USBD_INTERFACE_LIST_ENTRY>::Zeroed((interfaces + 1) *
+                                                             sizeof(USBD_INTERFACE_LIST_ENTRY));
     if (!list) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }

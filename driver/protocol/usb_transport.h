@@ -80,9 +80,7 @@ public:
     VOID ResumeReads();
     BOOLEAN ReadsHalted() const { return ReadInterlocked(&readsHalted_) != 0; }
     // Frame reads that ended in their timeout since the transport was created.
-    ULONG ReadTimeouts() const {
-        return static_cast<ULONG>(ReadInterlocked(&readTimeouts_));
-    }
+    ULONG ReadTimeouts() const { return static_cast<ULONG>(ReadInterlocked(&readTimeouts_)); }
 
 private:
     NTSTATUS SendIoctl(ULONG code, PVOID argument);

@@ -24,11 +24,8 @@ uint8_t MemoryPattern(uint32_t address) {
 } // namespace
 
 Camera::Camera(Model model, CameraOptions options)
-    : info_(Info(model)),
-      options_(options),
-      epoch_(std::chrono::steady_clock::now()),
-      sensor_(MakeSensor(model)),
-      memory_(kMemorySize),
+    : info_(Info(model)), options_(options), epoch_(std::chrono::steady_clock::now()),
+      sensor_(MakeSensor(model)), memory_(kMemorySize),
       scene_(std::make_shared<const imaging::RgbImage>(
           imaging::ColorBars(info_.sensorWidth, info_.sensorHeight))),
       noiseSeed_(options.noiseSeed) {

@@ -73,11 +73,11 @@ struct CameraStatus {
     bool started = false;         // CMD_START_CONTROL received
     bool sensorStreaming = false; // sensor powered, out of reset, released
     bool triggerMode = false;
-    bool requestPending = false;  // a frame request waits to be served
-    bool triggerTaken = false;    // a trigger pulse waits for a request
-    uint64_t bytesInTransit = 0;  // of the frame on the data endpoint
+    bool requestPending = false; // a frame request waits to be served
+    bool triggerTaken = false;   // a trigger pulse waits for a request
+    uint64_t bytesInTransit = 0; // of the frame on the data endpoint
     uint64_t framesSent = 0;
-    size_t answersQueued = 0;     // packets on the response endpoint
+    size_t answersQueued = 0; // packets on the response endpoint
 };
 
 class Camera final : public usb::DeviceModel {

@@ -14,9 +14,9 @@
 namespace sim::camera {
 
 struct CommandRecord {
-    std::chrono::nanoseconds time{0};       // camera time at arrival
+    std::chrono::nanoseconds time{0};         // camera time at arrival
     std::array<uint8_t, kPacketSize> bytes{}; // as received; zero past `length`
-    uint8_t length = 0;                     // bytes the packet carried, 1 to 64
+    uint8_t length = 0;                       // bytes the packet carried, 1 to 64
 
     uint8_t code() const { return bytes[0]; }
 };

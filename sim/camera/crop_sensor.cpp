@@ -96,7 +96,8 @@ SensorTiming CropSensor::Timing() const {
 
 FrameGeometry CropSensor::Geometry() const {
     const auto word = [this](int i) {
-        return static_cast<int>(active_.window[2 * i]) | static_cast<int>(active_.window[2 * i + 1]) << 8;
+        return static_cast<int>(active_.window[2 * i]) | static_cast<int>(active_.window[2 * i + 1])
+                                                             << 8;
     };
     // Sensor column u is scene column arrayWidth - marginX - 1 - u (likewise rows), so a span
     // [a, b) of the sensor is [arrayWidth - marginX - b, arrayWidth - marginX - a) of the scene.

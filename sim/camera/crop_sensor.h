@@ -33,9 +33,9 @@ public:
     static constexpr uint32_t kDirection = 0x20E;
     static constexpr uint32_t kCropEnable = 0x500;
     static constexpr uint32_t kCropWindow = 0x510; // 8 registers: start x, start y, width, height
-    static constexpr uint8_t kBinned2x = 0x11;      // mode value of the 2 × 2 binning mode
-    static constexpr int kBinnedLinePadding = 8;    // zero samples closing each binned line
-    static constexpr uint8_t kPowerControl = 0x20;  // CMD_SENSOR_CONTROL selectors
+    static constexpr uint8_t kBinned2x = 0x11;     // mode value of the 2 × 2 binning mode
+    static constexpr int kBinnedLinePadding = 8;   // zero samples closing each binned line
+    static constexpr uint8_t kPowerControl = 0x20; // CMD_SENSOR_CONTROL selectors
     static constexpr uint8_t kStreamControl = 0x60;
 
     // The full window at the shortest exposure, as the camera start and exposure program it:

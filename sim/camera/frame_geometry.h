@@ -20,9 +20,9 @@ struct FrameGeometry {
     bool flipped = false;  // lines are read bottom to top
     int phase = 2;         // Bayer phase of the frame's first sample (imaging::BayerChannel)
 
-    int width = 0;  // picture samples per line; samples past windowWidth / subSample read black
-    int lines = 0;  // picture lines
-    int pitch = 0;  // bytes per line on the wire: width plus line padding (zeros)
+    int width = 0; // picture samples per line; samples past windowWidth / subSample read black
+    int lines = 0; // picture lines
+    int pitch = 0; // bytes per line on the wire: width plus line padding (zeros)
     uint32_t frameBytes = 0; // one frame on the data endpoint (board registers 0 to 3)
 
     // Bytes of picture before the zero padding: lines × pitch, cut at frameBytes.

@@ -55,7 +55,8 @@ private:
 };
 
 bool Renderable(const FrameGeometry& g) {
-    return g.width > 0 && g.lines > 0 && g.pitch >= g.width && (g.subSample == 1 || g.subSample == 2);
+    return g.width > 0 && g.lines > 0 && g.pitch >= g.width &&
+           (g.subSample == 1 || g.subSample == 2);
 }
 
 } // namespace

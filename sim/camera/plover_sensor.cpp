@@ -12,7 +12,16 @@ constexpr int kLineBlankingNominal = PloverSensor::kLineBlanking;
 // Window registers: 22 x bits 0-7; 23 y bits 0-3 (high nibble) and x bits 8-10; 24 y bits
 // 4-10; 25 to 27 the same for width and height. Line length: 127 bits 4-11, 126 bits 0-3
 // (high nibble).
-enum : uint32_t { kX = 22, kXY = 23, kY = 24, kW = 25, kWH = 26, kH = 27, kLineLow = 126, kLineHigh = 127 };
+enum : uint32_t {
+    kX = 22,
+    kXY = 23,
+    kY = 24,
+    kW = 25,
+    kWH = 26,
+    kH = 27,
+    kLineLow = 126,
+    kLineHigh = 127
+};
 
 // The full window at the shortest exposure, gain code 0 (v 4096, c 0).
 constexpr double kNominalFrameLines = 1048 + 92;

@@ -26,8 +26,8 @@ std::vector<Tap> Taps(int count, int source, int64_t numerator, int64_t denomina
     std::vector<Tap> taps(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         // position = (source - count * n/d) / 2 + (i + 0.5) * n/d - 0.5, times 2d:
-        const int64_t twice = source * denominator - count * numerator + (2 * i + 1) * numerator -
-                              denominator;
+        const int64_t twice =
+            source * denominator - count * numerator + (2 * i + 1) * numerator - denominator;
         int64_t fixed = (twice * kOne) / (2 * denominator);
         fixed = std::clamp<int64_t>(fixed, 0, int64_t{source - 1} * kOne);
         const int low = static_cast<int>(fixed >> kFractionBits);
@@ -87,7 +87,8 @@ bool SceneFromSource(const std::string& source, int width, int height, imaging::
     }
     imaging::RgbImage picture;
     if (!imaging::ReadPng(source, picture, error)) {
-        error = "scene '" + source + "' is neither bars, gradient nor a readable PNG file: " + error;
+        error =
+            "scene '" + source + "' is neither bars, gradient nor a readable PNG file: " + error;
         return false;
     }
     scene = FitToSensor(picture, width, height);

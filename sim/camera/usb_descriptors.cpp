@@ -21,9 +21,9 @@ std::vector<uint8_t> BuildDeviceDescriptor(const ModelInfo& info) {
     // All 18 bytes at once: growing it inside insert() makes GCC 12 at -O3 report a read
     // past the end of the moved bytes that cannot happen.
     d.reserve(18);
-    PutWord(d, 0x0200);                   // bcdUSB 2.0
+    PutWord(d, 0x0200);                    // bcdUSB 2.0
     d.insert(d.end(), {0x00, 0x00, 0x00}); // class given per interface
-    d.push_back(64);                      // bMaxPacketSize0
+    d.push_back(64);                       // bMaxPacketSize0
     PutWord(d, info.vendorId);
     PutWord(d, info.productId);
     PutWord(d, info.deviceRelease);

@@ -33,10 +33,13 @@ PropertyResult Send(sim::host::Filter& filter, Record& record) {
 
 ULONG RecordSize(ULONG id) {
     switch (id) {
-    case CAMPROP_REGION: return sizeof(CameraRegionValue);
+    case CAMPROP_REGION:
+        return sizeof(CameraRegionValue);
     case CAMPROP_RAW_COMMAND:
-    case CAMPROP_MEMORY_BYTE: return sizeof(CameraRawCommand);
-    default: return sizeof(CameraPropertyValue);
+    case CAMPROP_MEMORY_BYTE:
+        return sizeof(CameraRawCommand);
+    default:
+        return sizeof(CameraPropertyValue);
     }
 }
 

@@ -6,10 +6,14 @@ namespace sim::host {
 
 std::wstring ServiceName(sim::camera::Model model) {
     switch (model) {
-    case sim::camera::Model::Tern: return L"OculixZYNTernDS";
-    case sim::camera::Model::Heron: return L"OculixZYNHeronDS";
-    case sim::camera::Model::Plover: return L"OculixZYNPloverDS";
-    case sim::camera::Model::Egret: return L"OculixZYNEgretDS";
+    case sim::camera::Model::Tern:
+        return L"OculixZYNTernDS";
+    case sim::camera::Model::Heron:
+        return L"OculixZYNHeronDS";
+    case sim::camera::Model::Plover:
+        return L"OculixZYNPloverDS";
+    case sim::camera::Model::Egret:
+        return L"OculixZYNEgretDS";
     }
     return L"OculixZYN";
 }
@@ -17,8 +21,7 @@ std::wstring ServiceName(sim::camera::Model model) {
 CameraSystem::CameraSystem(sim::camera::Model model, sim::ks::DriverEntryRoutine driverEntry,
                            sim::camera::CameraOptions cameraOptions, std::shared_ptr<Driver> driver,
                            const std::string& driverKey)
-    : model_(model),
-      cameraOptions_(cameraOptions),
+    : model_(model), cameraOptions_(cameraOptions),
       camera_(std::make_unique<sim::camera::Camera>(model, cameraOptions)),
       bus_(std::make_unique<sim::usb::Bus>(*camera_)), driver_(std::move(driver)) {
     if (!driverKey.empty()) {
@@ -70,7 +73,9 @@ void CameraSystem::Unplug() {
     }
 }
 
-void CameraSystem::Remove() { device_.reset(); }
+void CameraSystem::Remove() {
+    device_.reset();
+}
 
 NTSTATUS CameraSystem::Replug() {
     Remove();

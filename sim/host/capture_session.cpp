@@ -20,8 +20,8 @@ std::unique_ptr<CaptureSession> CaptureSession::Open(const SessionOptions& optio
                                                      std::string* error) {
     const host::DriverModel* model = host::FindDriverModel(options.model);
     if (model == nullptr) {
-        *error = "no driver for model '" + options.model + "' (built: " +
-                 host::DriverModelNames() + ")";
+        *error =
+            "no driver for model '" + options.model + "' (built: " + host::DriverModelNames() + ")";
         return nullptr;
     }
     std::unique_ptr<CaptureSession> session(new CaptureSession);
@@ -29,9 +29,8 @@ std::unique_ptr<CaptureSession> CaptureSession::Open(const SessionOptions& optio
     session->referenceClock_ = options.referenceClock;
     sim::camera::CameraOptions camera;
     camera.frameInterval = options.frameInterval;
-    session->system_ =
-        std::make_unique<sim::host::CameraSystem>(model->camera, model->entry, camera,
-                                                  options.driver);
+    session->system_ = std::make_unique<sim::host::CameraSystem>(model->camera, model->entry,
+                                                                 camera, options.driver);
     if (!NT_SUCCESS(session->system_->loadStatus())) {
         *error = Failed("the driver did not load", session->system_->loadStatus());
         return nullptr;
@@ -53,13 +52,17 @@ std::unique_ptr<CaptureSession> CaptureSession::Open(const SessionOptions& optio
     return session;
 }
 
-CaptureSession::~CaptureSession() { Close(); }
+CaptureSession::~CaptureSession() {
+    Close();
+}
 
 CameraDevice& CaptureSession::device() {
     return *static_cast<CameraDevice*>(system_->device()->context());
 }
 
-CapturePin& CaptureSession::capturePin() { return *static_cast<CapturePin*>(pin_->context()); }
+CapturePin& CaptureSession::capturePin() {
+    return *static_cast<CapturePin*>(pin_->context());
+}
 
 NTSTATUS CaptureSession::CreatePin() {
     KS_DATARANGE_VIDEO range{};
@@ -93,8 +96,7 @@ NTSTATUS CaptureSession::SetState(KSSTATE state) {
             (void)frame; // cancelled by the stop
         }
         for (unsigned i = 0; i < clientFrames_; ++i) {
-            const NTSTATUS queued =
-                pin_->Queue(std::make_unique<sim::host::Frame>(imageBytes()));
+            const NTSTATUS queued = pin_->Queue(std::make_unique<sim::host::Frame>(imageBytes()));
             if (queued != STATUS_PENDING) {
                 return queued;
             }
@@ -176,8 +178,7 @@ StreamCounters CaptureSession::Counters() {
         counters.framesConverted = acquired.framesConverted;
         counters.framesDropped = acquired.framesDropped;
         if (acquired.framesConverted > 0) {
-            counters.meanConversionMs =
-                acquired.conversionTime / 1e4 / acquired.framesConverted;
+            counters.meanConversionMs = acquired.conversionTime / 1e4 / acquired.framesConverted;
         }
     }
     counters.readTimeouts = device().Transport().ReadTimeouts() - timeoutsAtStart_;

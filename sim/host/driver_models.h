@@ -10,8 +10,8 @@
 namespace zyn::host {
 
 struct DriverModel {
-    const char* name;                 // lower case: "tern"
-    sim::camera::Model camera;        // the emulated camera it drives
+    const char* name;                  // lower case: "tern"
+    sim::camera::Model camera;         // the emulated camera it drives
     sim::ks::DriverEntryRoutine entry; // the driver image's entry point
 };
 

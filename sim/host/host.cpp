@@ -9,7 +9,9 @@ namespace {
 
 constexpr uint8_t kGuardByte = 0xFD;
 
-ULONG Align8(ULONG size) { return (size + 7) & ~ULONG{7}; }
+ULONG Align8(ULONG size) {
+    return (size + 7) & ~ULONG{7};
+}
 
 } // namespace
 
@@ -39,17 +41,37 @@ std::unique_ptr<Device> Device::Add(std::shared_ptr<Driver> driver, PDEVICE_OBJE
     return std::unique_ptr<Device>(new Device(std::move(driver), std::move(device)));
 }
 
-Device::~Device() { Remove(); }
+Device::~Device() {
+    Remove();
+}
 
-NTSTATUS Device::Start() { return device_->Start(); }
-void Device::Stop() { device_->Stop(); }
-void Device::StopWithHandlesOpen() { device_->Stop(true); }
-NTSTATUS Device::QueryStop() { return device_->QueryStop(); }
-void Device::CancelStop() { device_->CancelStop(); }
-NTSTATUS Device::QueryRemove() { return device_->QueryRemove(); }
-void Device::CancelRemove() { device_->CancelRemove(); }
-void Device::SurpriseRemoval() { device_->SurpriseRemoval(); }
-void Device::Remove() { device_->Remove(); }
+NTSTATUS Device::Start() {
+    return device_->Start();
+}
+void Device::Stop() {
+    device_->Stop();
+}
+void Device::StopWithHandlesOpen() {
+    device_->Stop(true);
+}
+NTSTATUS Device::QueryStop() {
+    return device_->QueryStop();
+}
+void Device::CancelStop() {
+    device_->CancelStop();
+}
+NTSTATUS Device::QueryRemove() {
+    return device_->QueryRemove();
+}
+void Device::CancelRemove() {
+    device_->CancelRemove();
+}
+void Device::SurpriseRemoval() {
+    device_->SurpriseRemoval();
+}
+void Device::Remove() {
+    device_->Remove();
+}
 NTSTATUS Device::QueryCapabilities(DEVICE_CAPABILITIES* capabilities) {
     return device_->QueryCapabilities(capabilities);
 }
@@ -59,9 +81,15 @@ bool Device::started() const {
 bool Device::removed() const {
     return device_->pnpState() == sim::ks::Device::PnpState::Removed;
 }
-PKSDEVICE Device::ks() { return device_->ks(); }
-PVOID Device::context() { return device_->ks()->Context; }
-size_t Device::factoryCount() { return device_->Factories().size(); }
+PKSDEVICE Device::ks() {
+    return device_->ks();
+}
+PVOID Device::context() {
+    return device_->ks()->Context;
+}
+size_t Device::factoryCount() {
+    return device_->Factories().size();
+}
 
 std::unique_ptr<Filter> Device::OpenFilter(const GUID* category, NTSTATUS* status) {
     NTSTATUS result = STATUS_OBJECT_NAME_NOT_FOUND;
@@ -125,10 +153,16 @@ bool Frame::GuardsIntact() const {
 // Filter.
 //
 
-Filter::~Filter() { device_.ksDevice().CloseFilter(filter_); }
+Filter::~Filter() {
+    device_.ksDevice().CloseFilter(filter_);
+}
 
-PKSFILTER Filter::ks() { return filter_->ks(); }
-PVOID Filter::context() { return filter_->ks()->Context; }
+PKSFILTER Filter::ks() {
+    return filter_->ks();
+}
+PVOID Filter::context() {
+    return filter_->ks()->Context;
+}
 
 namespace {
 
@@ -184,8 +218,8 @@ NTSTATUS Filter::PinInstances(ULONG pinId, KSPIN_CINSTANCES* instances) {
 NTSTATUS Filter::DataRanges(ULONG pinId, std::vector<std::vector<uint8_t>>* ranges) {
     ranges->clear();
     ULONG instance[2] = {pinId, 0};
-    PropertyResult size = Property(KSPROPSETID_Pin, KSPROPERTY_PIN_DATARANGES,
-                                   KSPROPERTY_TYPE_GET, nullptr, 0, instance, sizeof instance);
+    PropertyResult size = Property(KSPROPSETID_Pin, KSPROPERTY_PIN_DATARANGES, KSPROPERTY_TYPE_GET,
+                                   nullptr, 0, instance, sizeof instance);
     if (size.status != STATUS_BUFFER_OVERFLOW) {
         return NT_SUCCESS(size.status) ? STATUS_UNSUCCESSFUL : size.status;
     }
@@ -287,8 +321,8 @@ std::unique_ptr<Pin> Filter::CreatePin(ULONG pinId, const std::vector<uint8_t>& 
 
     std::unique_ptr<Pin> pin(new Pin(*this));
     if (settings.referenceClock) {
-        pin->clock_ = settings.clock != nullptr ? settings.clock
-                                                : std::make_shared<sim::ks::GraphClock>();
+        pin->clock_ =
+            settings.clock != nullptr ? settings.clock : std::make_shared<sim::ks::GraphClock>();
     }
     sim::ks::PinOptions options;
     options.clock = pin->clock_;
@@ -330,9 +364,15 @@ Pin::~Pin() {
     }
 }
 
-PKSPIN Pin::ks() { return pin_->ks(); }
-PVOID Pin::context() { return pin_->ks()->Context; }
-KSSTATE Pin::State() { return pin_->State(); }
+PKSPIN Pin::ks() {
+    return pin_->ks();
+}
+PVOID Pin::context() {
+    return pin_->ks()->Context;
+}
+KSSTATE Pin::State() {
+    return pin_->State();
+}
 
 // One request per state on the way, as the kernel streaming proxy sends them.
 NTSTATUS Pin::SetState(KSSTATE state) {
@@ -365,8 +405,7 @@ PropertyResult Pin::RawProperty(const void* property, ULONG propertyLength, void
     return SendProperty(*pin_, property, propertyLength, data, dataLength);
 }
 
-PropertyResult Pin::Property(const GUID& set, ULONG id, ULONG flags, void* data,
-                             ULONG dataLength) {
+PropertyResult Pin::Property(const GUID& set, ULONG id, ULONG flags, void* data, ULONG dataLength) {
     ULONG length;
     auto property = BuildProperty(set, id, flags, nullptr, 0, &length);
     return RawProperty(property.data(), length, data, dataLength);
@@ -426,14 +465,18 @@ std::unique_ptr<Frame> Pin::WaitFrame(std::chrono::milliseconds timeout) {
     return frame;
 }
 
-std::unique_ptr<Frame> Pin::TakeFrame() { return WaitFrame(std::chrono::milliseconds(0)); }
+std::unique_ptr<Frame> Pin::TakeFrame() {
+    return WaitFrame(std::chrono::milliseconds(0));
+}
 
 size_t Pin::CompletedFrames() {
     std::lock_guard<std::mutex> lock(mutex_);
     return done_.size();
 }
 
-size_t Pin::QueuedFrames() { return pin_->QueuedFrames(); }
+size_t Pin::QueuedFrames() {
+    return pin_->QueuedFrames();
+}
 
 std::vector<uint8_t> VideoFormatFromRange(const KS_DATARANGE_VIDEO& range) {
     KS_DATAFORMAT_VIDEOINFOHEADER format{};

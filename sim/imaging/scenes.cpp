@@ -33,7 +33,8 @@ RgbImage Gradient(int width, int height) {
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             uint8_t* pixel = image.At(x, y);
-            pixel[0] = static_cast<uint8_t>(width > 1 ? static_cast<long>(x) * 255 / (width - 1) : 0);
+            pixel[0] =
+                static_cast<uint8_t>(width > 1 ? static_cast<long>(x) * 255 / (width - 1) : 0);
             pixel[1] =
                 static_cast<uint8_t>(height > 1 ? static_cast<long>(y) * 255 / (height - 1) : 0);
             pixel[2] = static_cast<uint8_t>(255 - (static_cast<long>(x) + y) * 255 / span);

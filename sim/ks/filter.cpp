@@ -16,7 +16,9 @@ ULONG InputLength(PIRP irp) {
     return IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.InputBufferLength;
 }
 
-ULONG Align8(ULONG size) { return (size + FILE_QUAD_ALIGNMENT) & ~ULONG{FILE_QUAD_ALIGNMENT}; }
+ULONG Align8(ULONG size) {
+    return (size + FILE_QUAD_ALIGNMENT) & ~ULONG{FILE_QUAD_ALIGNMENT};
+}
 
 // The descriptor of the pin a KSP_PIN request names, or null.
 const KSPIN_DESCRIPTOR_EX* RequestedPin(PIRP irp, PKSIDENTIFIER request, Filter** filter) {
@@ -27,8 +29,7 @@ const KSPIN_DESCRIPTOR_EX* RequestedPin(PIRP irp, PKSIDENTIFIER request, Filter*
     return (*filter)->PinDescriptor(reinterpret_cast<PKSP_PIN>(request)->PinId);
 }
 
-template <typename T>
-NTSTATUS Answer(PIRP irp, PVOID data, const T& value) {
+template <typename T> NTSTATUS Answer(PIRP irp, PVOID data, const T& value) {
     std::memcpy(data, &value, sizeof value);
     irp->IoStatus.Information = sizeof value;
     return STATUS_SUCCESS;
@@ -114,7 +115,9 @@ NTSTATUS PinDataRanges(PIRP irp, PKSIDENTIFIER request, PVOID data) {
     return STATUS_SUCCESS;
 }
 
-bool GuidsMeet(const GUID& a, const GUID& b) { return a == GUID_NULL || b == GUID_NULL || a == b; }
+bool GuidsMeet(const GUID& a, const GUID& b) {
+    return a == GUID_NULL || b == GUID_NULL || a == b;
+}
 
 bool RangesMeet(const KSDATARANGE& a, const KSDATARANGE& b) {
     return GuidsMeet(a.MajorFormat, b.MajorFormat) && GuidsMeet(a.SubFormat, b.SubFormat) &&
@@ -159,14 +162,16 @@ NTSTATUS PinDataIntersection(PIRP irp, PKSIDENTIFIER request, PVOID data) {
             NTSTATUS status;
             if (pin->IntersectHandler != nullptr) {
                 DriverCall call("the pin's data intersection handler");
-                status = pin->IntersectHandler(filter->ks(), irp, reinterpret_cast<PKSP_PIN>(request),
-                                               callerRange, pinRange, outputLength, data, &size);
+                status =
+                    pin->IntersectHandler(filter->ks(), irp, reinterpret_cast<PKSP_PIN>(request),
+                                          callerRange, pinRange, outputLength, data, &size);
             } else {
                 // Without a handler the pin's own range is the format.
                 size = pinRange->FormatSize;
-                status = outputLength == 0        ? STATUS_BUFFER_OVERFLOW
-                         : outputLength < size     ? STATUS_BUFFER_TOO_SMALL
-                                                   : (std::memcpy(data, pinRange, size), STATUS_SUCCESS);
+                status = outputLength == 0 ? STATUS_BUFFER_OVERFLOW
+                         : outputLength < size
+                             ? STATUS_BUFFER_TOO_SMALL
+                             : (std::memcpy(data, pinRange, size), STATUS_SUCCESS);
             }
             if (status != STATUS_NO_MATCH) {
                 irp->IoStatus.Information = size;
@@ -179,7 +184,7 @@ NTSTATUS PinDataIntersection(PIRP irp, PKSIDENTIFIER request, PVOID data) {
 }
 
 #define ZYN_KS_PIN_ITEM(id, handler, minProperty, minData)                                         \
-    DEFINE_KSPROPERTY_ITEM(id, handler, minProperty, minData, nullptr, nullptr, 0, nullptr,      \
+    DEFINE_KSPROPERTY_ITEM(id, handler, minProperty, minData, nullptr, nullptr, 0, nullptr,        \
                            nullptr, 0)
 
 const KSPROPERTY_ITEM kPinItems[] = {
@@ -233,7 +238,9 @@ Filter::~Filter() {
     sim::lock_order::ForgetRange(&control_, sizeof control_);
 }
 
-PDEVICE_OBJECT Filter::deviceObject() { return device()->ks()->FunctionalDeviceObject; }
+PDEVICE_OBJECT Filter::deviceObject() {
+    return device()->ks()->FunctionalDeviceObject;
+}
 
 NTSTATUS Filter::Create() {
     MutexHold hold(control_);
@@ -283,8 +290,8 @@ void Device::CloseFilter(Filter* filter) {
     }
 }
 
-NTSTATUS Filter::Property(const void* property, ULONG propertyLength, void* data,
-                          ULONG dataLength, ULONG_PTR* information) {
+NTSTATUS Filter::Property(const void* property, ULONG propertyLength, void* data, ULONG dataLength,
+                          ULONG_PTR* information) {
     MutexHold hold(control_);
     return RouteProperty(ks_.Descriptor->AutomationTable, &kFilterClassTable, ks_.Descriptor,
                          deviceObject(), &file_, property, propertyLength, data, dataLength,
@@ -340,8 +347,8 @@ bool Listed(const KSIDENTIFIER& id, const KSIDENTIFIER* list, ULONG count) {
 // KSDATAFORMAT STATUS_INVALID_BUFFER_SIZE; every instance the descriptor allows already open
 // STATUS_INSUFFICIENT_RESOURCES; an interface or medium the pin does not offer STATUS_NO_MATCH;
 // then the format check (STATUS_NO_MATCH when no range takes it) and the driver's answers.
-Pin* Filter::CreatePin(const KSPIN_CONNECT& connect, const KSDATAFORMAT* format,
-                       PinOptions options, NTSTATUS* status) {
+Pin* Filter::CreatePin(const KSPIN_CONNECT& connect, const KSDATAFORMAT* format, PinOptions options,
+                       NTSTATUS* status) {
     MutexHold hold(control_);
     const KSPIN_DESCRIPTOR_EX* descriptor = PinDescriptor(connect.PinId);
     if (descriptor == nullptr) {
@@ -357,11 +364,10 @@ Pin* Filter::CreatePin(const KSPIN_CONNECT& connect, const KSDATAFORMAT* format,
         return nullptr;
     }
     const KSPIN_DESCRIPTOR& pd = descriptor->PinDescriptor;
-    const bool interfaceOk =
-        pd.InterfacesCount == 0
-            ? IsStandard(connect.Interface, KSINTERFACESETID_Standard,
-                         KSINTERFACE_STANDARD_STREAMING)
-            : Listed(connect.Interface, pd.Interfaces, pd.InterfacesCount);
+    const bool interfaceOk = pd.InterfacesCount == 0
+                                 ? IsStandard(connect.Interface, KSINTERFACESETID_Standard,
+                                              KSINTERFACE_STANDARD_STREAMING)
+                                 : Listed(connect.Interface, pd.Interfaces, pd.InterfacesCount);
     const bool mediumOk =
         pd.MediumsCount == 0
             ? IsStandard(connect.Medium, KSMEDIUMSETID_Standard, KSMEDIUM_TYPE_ANYINSTANCE)

@@ -14,8 +14,7 @@
 // GUIDs. The platform declares each as STATIC_<name> (its initialiser list) and <name> (the
 // object); STATICGUIDOF gives the initialiser for static tables.
 #define STATICGUIDOF(guid) STATIC_##guid
-#define ZYN_KS_GUID(name, ...)                                                                     \
-    inline constexpr GUID name = {__VA_ARGS__};
+#define ZYN_KS_GUID(name, ...) inline constexpr GUID name = {__VA_ARGS__};
 
 #define STATIC_GUID_NULL 0x00000000, 0x0000, 0x0000, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00
 ZYN_KS_GUID(GUID_NULL, STATIC_GUID_NULL)
@@ -211,7 +210,8 @@ typedef enum {
     KSPIN_COMMUNICATION_SOURCE,
     KSPIN_COMMUNICATION_BOTH,
     KSPIN_COMMUNICATION_BRIDGE
-} KSPIN_COMMUNICATION, *PKSPIN_COMMUNICATION;
+} KSPIN_COMMUNICATION,
+    *PKSPIN_COMMUNICATION;
 
 typedef struct {
     KSPIN_INTERFACE Interface;
@@ -276,8 +276,7 @@ typedef enum {
     0x9b365890, 0x165f, 0x11d0, 0xa1, 0x95, 0x00, 0x20, 0xaf, 0xd1, 0x56, 0xe4
 ZYN_KS_GUID(KSNAME_Filter, STATIC_KSNAME_Filter)
 #define KSSTRING_Filter L"{9B365890-165F-11D0-A195-0020AFD156E4}"
-#define STATIC_KSNAME_Pin                                                                          \
-    0x146F1A80, 0x4791, 0x11D0, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00
+#define STATIC_KSNAME_Pin 0x146F1A80, 0x4791, 0x11D0, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00
 ZYN_KS_GUID(KSNAME_Pin, STATIC_KSNAME_Pin)
 #define KSSTRING_Pin L"{146F1A80-4791-11D0-A5D6-28DB04C10000}"
 
@@ -457,12 +456,12 @@ typedef struct {
 static_assert(sizeof(KSPROPERTY_ITEM) == 72, "KSPROPERTY_ITEM layout");
 
 #define DEFINE_KSPROPERTY_TABLE(tablename) const KSPROPERTY_ITEM tablename[] =
-#define DEFINE_KSPROPERTY_ITEM(PropertyId, GetHandler, MinProperty, MinData, SetHandler, Values,  \
+#define DEFINE_KSPROPERTY_ITEM(PropertyId, GetHandler, MinProperty, MinData, SetHandler, Values,   \
                                RelationsCount, Relations, SupportHandler, SerializedSize)          \
     {                                                                                              \
-        PropertyId, {(PFNKSHANDLER)GetHandler}, MinProperty, MinData,                              \
-            {(PFNKSHANDLER)SetHandler}, (PKSPROPERTY_VALUES)Values, RelationsCount,                \
-            (PKSPROPERTY)Relations, (PFNKSHANDLER)SupportHandler, (ULONG)SerializedSize            \
+        PropertyId, {(PFNKSHANDLER)GetHandler}, MinProperty, MinData, {(PFNKSHANDLER)SetHandler},  \
+            (PKSPROPERTY_VALUES)Values, RelationsCount, (PKSPROPERTY)Relations,                    \
+            (PFNKSHANDLER)SupportHandler, (ULONG)SerializedSize                                    \
     }
 
 typedef struct {
@@ -486,7 +485,7 @@ typedef struct {
     const KSFASTPROPERTY_ITEM* FastIoTable;
 } KSPROPERTY_SET, *PKSPROPERTY_SET;
 
-#define DEFINE_KSPROPERTY_SET(Set, PropertiesCount, PropertyItem, FastIoCount, FastIoTable)       \
+#define DEFINE_KSPROPERTY_SET(Set, PropertiesCount, PropertyItem, FastIoCount, FastIoTable)        \
     { Set, PropertiesCount, PropertyItem, FastIoCount, FastIoTable }
 #define DEFINE_KSPROPERTY_SET_TABLE(tablename) const KSPROPERTY_SET tablename[] =
 
@@ -643,9 +642,8 @@ typedef VOID (*PFNKSDELETEALLOCATOR)(PVOID Context);
 typedef PVOID (*PFNKSDEFAULTALLOCATE)(PVOID Context);
 typedef VOID (*PFNKSDEFAULTFREE)(PVOID Context, PVOID Buffer);
 typedef NTSTATUS (*PFNKSINTERSECTHANDLEREX)(PVOID Context, PIRP Irp, PKSP_PIN Pin,
-                                            PKSDATARANGE DataRange,
-                                            PKSDATARANGE MatchingDataRange, ULONG DataBufferSize,
-                                            PVOID Data, PULONG DataSize);
+                                            PKSDATARANGE DataRange, PKSDATARANGE MatchingDataRange,
+                                            ULONG DataBufferSize, PVOID Data, PULONG DataSize);
 typedef void (*PFNKSFREE)(PVOID Data);
 
 struct _KSDEVICE_DISPATCH {
@@ -924,7 +922,7 @@ ULONG KsRemoveItemFromObjectBag(KSOBJECT_BAG ObjectBag, PVOID Item, BOOLEAN Free
 NTSTATUS _KsEdit(KSOBJECT_BAG ObjectBag, PVOID* PointerToPointerToItem, ULONG NewSize,
                  ULONG OldSize, ULONG Tag);
 #define KsEdit(Object, PointerToPointer, Tag)                                                      \
-    _KsEdit((Object)->Bag, (PVOID*)(PointerToPointer), sizeof(**(PointerToPointer)),              \
+    _KsEdit((Object)->Bag, (PVOID*)(PointerToPointer), sizeof(**(PointerToPointer)),               \
             sizeof(**(PointerToPointer)), (Tag))
 #define KsEditSized(Object, PointerToPointer, NewSize, OldSize, Tag)                               \
     _KsEdit((Object)->Bag, (PVOID*)(PointerToPointer), (NewSize), (OldSize), (Tag))
@@ -933,10 +931,16 @@ PKSDEVICE KsGetDevice(PVOID Object);
 inline PKSDEVICE KsFilterFactoryGetDevice(PKSFILTERFACTORY FilterFactory) {
     return KsGetDevice(FilterFactory);
 }
-inline PKSDEVICE KsFilterGetDevice(PKSFILTER Filter) { return KsGetDevice(Filter); }
-inline PKSDEVICE KsPinGetDevice(PKSPIN Pin) { return KsGetDevice(Pin); }
+inline PKSDEVICE KsFilterGetDevice(PKSFILTER Filter) {
+    return KsGetDevice(Filter);
+}
+inline PKSDEVICE KsPinGetDevice(PKSPIN Pin) {
+    return KsGetDevice(Pin);
+}
 PVOID KsGetParent(PVOID Object);
-inline PKSFILTER KsPinGetParentFilter(PKSPIN Pin) { return static_cast<PKSFILTER>(KsGetParent(Pin)); }
+inline PKSFILTER KsPinGetParentFilter(PKSPIN Pin) {
+    return static_cast<PKSFILTER>(KsGetParent(Pin));
+}
 PKSFILTER KsGetFilterFromIrp(PIRP Irp);
 PKSPIN KsGetPinFromIrp(PIRP Irp);
 ULONG KsFilterGetChildPinCount(PKSFILTER Filter, ULONG PinId);

@@ -124,15 +124,16 @@ MutexHold::MutexHold(KMUTEX& mutex, const char* file, int line) : mutex_(mutex) 
     KeWaitForSingleObject(&mutex_, Executive, KernelMode, FALSE, nullptr, file, line);
 }
 
-MutexHold::~MutexHold() { KeReleaseMutex(&mutex_, FALSE); }
+MutexHold::~MutexHold() {
+    KeReleaseMutex(&mutex_, FALSE);
+}
 
 bool FormatMatchesRange(const KSDATAFORMAT& format, const KSDATARANGE& range) {
     auto matches = [](const GUID& rangeGuid, const GUID& formatGuid) {
         return rangeGuid == GUID_NULL || rangeGuid == formatGuid;
     };
     return matches(range.MajorFormat, format.MajorFormat) &&
-           matches(range.SubFormat, format.SubFormat) &&
-           matches(range.Specifier, format.Specifier);
+           matches(range.SubFormat, format.SubFormat) && matches(range.Specifier, format.Specifier);
 }
 
 } // namespace sim::ks

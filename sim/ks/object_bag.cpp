@@ -153,8 +153,7 @@ using sim::ks::ObjectBag;
 NTSTATUS KsAddItemToObjectBag(KSOBJECT_BAG ObjectBag, PVOID Item, PFNKSFREE Free) {
     sim::CheckIrqlIs(PASSIVE_LEVEL, "KsAddItemToObjectBag");
     auto* bag = ObjectBag::FromHandle(ObjectBag, "KsAddItemToObjectBag");
-    return bag != nullptr ? bag->Add(Item, Free, "KsAddItemToObjectBag")
-                          : STATUS_INVALID_PARAMETER;
+    return bag != nullptr ? bag->Add(Item, Free, "KsAddItemToObjectBag") : STATUS_INVALID_PARAMETER;
 }
 
 ULONG KsRemoveItemFromObjectBag(KSOBJECT_BAG ObjectBag, PVOID Item, BOOLEAN Free) {

@@ -9,10 +9,14 @@ namespace {
 
 const char* StateName(KSSTATE state) {
     switch (state) {
-    case KSSTATE_STOP: return "STOP";
-    case KSSTATE_ACQUIRE: return "ACQUIRE";
-    case KSSTATE_PAUSE: return "PAUSE";
-    case KSSTATE_RUN: return "RUN";
+    case KSSTATE_STOP:
+        return "STOP";
+    case KSSTATE_ACQUIRE:
+        return "ACQUIRE";
+    case KSSTATE_PAUSE:
+        return "PAUSE";
+    case KSSTATE_RUN:
+        return "RUN";
     }
     return "?";
 }
@@ -94,8 +98,8 @@ const KSPROPERTY_ITEM kConnectionItems[] = {
 };
 
 const KSPROPERTY_SET kPinSets[] = {
-    DEFINE_KSPROPERTY_SET(&KSPROPSETID_Connection, SIZEOF_ARRAY(kConnectionItems),
-                          kConnectionItems, 0, nullptr),
+    DEFINE_KSPROPERTY_SET(&KSPROPSETID_Connection, SIZEOF_ARRAY(kConnectionItems), kConnectionItems,
+                          0, nullptr),
 };
 
 const KSAUTOMATION_TABLE kPinClassTable = {
@@ -135,8 +139,8 @@ Pin::Pin(Filter& filter, ULONG pinId, const KSPIN_CONNECT& connect, const KSDATA
     ks_.ResetState = KSRESET_END;
     ks_.ClientState = KSSTATE_STOP;
     if (options_.clock != nullptr) {
-        clockReference_ = std::make_unique<PinClockReference>(
-            options_.clock, "pin " + std::to_string(pinId));
+        clockReference_ =
+            std::make_unique<PinClockReference>(options_.clock, "pin " + std::to_string(pinId));
     }
     leadingEdge_.Pin = &ks_;
     Publish(&ks_);
@@ -250,7 +254,9 @@ void Pin::Close() {
     clockReference_.reset();
 }
 
-KSSTATE Pin::State() { return ks_.DeviceState; }
+KSSTATE Pin::State() {
+    return ks_.DeviceState;
+}
 
 NTSTATUS Pin::SetState(KSSTATE target) {
     if (target < KSSTATE_STOP || target > KSSTATE_RUN) {
@@ -324,8 +330,8 @@ NTSTATUS Pin::Property(const void* property, ULONG propertyLength, void* data, U
                        ULONG_PTR* information) {
     MutexHold hold(filter_.control());
     return RouteProperty(ks_.Descriptor->AutomationTable, &kPinClassTable, nullptr,
-                         filter_.deviceObject(), &file_, property, propertyLength, data,
-                         dataLength, information);
+                         filter_.deviceObject(), &file_, property, propertyLength, data, dataLength,
+                         information);
 }
 
 NTSTATUS Pin::QueueFrame(PKSSTREAM_HEADER header) {

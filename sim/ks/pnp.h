@@ -13,7 +13,8 @@ typedef enum _SYSTEM_POWER_STATE {
     PowerSystemHibernate,
     PowerSystemShutdown,
     PowerSystemMaximum
-} SYSTEM_POWER_STATE, *PSYSTEM_POWER_STATE;
+} SYSTEM_POWER_STATE,
+    *PSYSTEM_POWER_STATE;
 #define POWER_SYSTEM_MAXIMUM PowerSystemMaximum
 
 typedef enum _DEVICE_POWER_STATE {
@@ -23,7 +24,8 @@ typedef enum _DEVICE_POWER_STATE {
     PowerDeviceD2,
     PowerDeviceD3,
     PowerDeviceMaximum
-} DEVICE_POWER_STATE, *PDEVICE_POWER_STATE;
+} DEVICE_POWER_STATE,
+    *PDEVICE_POWER_STATE;
 
 typedef enum _POWER_ACTION {
     PowerActionNone = 0,
@@ -34,7 +36,8 @@ typedef enum _POWER_ACTION {
     PowerActionShutdownReset,
     PowerActionShutdownOff,
     PowerActionWarmEject
-} POWER_ACTION, *PPOWER_ACTION;
+} POWER_ACTION,
+    *PPOWER_ACTION;
 
 typedef struct _DEVICE_CAPABILITIES {
     USHORT Size;

@@ -100,10 +100,9 @@ NTSTATUS DefaultBasicSupport(const KSPROPERTY_ITEM& item, void* data, ULONG data
 
 } // namespace
 
-NTSTATUS RouteProperty(const KSAUTOMATION_TABLE* driverTable,
-                       const KSAUTOMATION_TABLE* classTable, const KSFILTER_DESCRIPTOR* nodes,
-                       PDEVICE_OBJECT device, PFILE_OBJECT file, const void* property,
-                       ULONG propertyLength, void* data, ULONG dataLength,
+NTSTATUS RouteProperty(const KSAUTOMATION_TABLE* driverTable, const KSAUTOMATION_TABLE* classTable,
+                       const KSFILTER_DESCRIPTOR* nodes, PDEVICE_OBJECT device, PFILE_OBJECT file,
+                       const void* property, ULONG propertyLength, void* data, ULONG dataLength,
                        ULONG_PTR* information) {
     *information = 0;
     if (property == nullptr || propertyLength < sizeof(KSPROPERTY)) {
@@ -215,8 +214,7 @@ NTSTATUS RouteProperty(const KSAUTOMATION_TABLE* driverTable,
     NTSTATUS status;
     {
         DriverCall call("a property handler");
-        status = handler(irp.get(), static_cast<PKSIDENTIFIER>(propertyCopy.get()),
-                         dataCopy.get());
+        status = handler(irp.get(), static_cast<PKSIDENTIFIER>(propertyCopy.get()), dataCopy.get());
     }
     if (status == STATUS_PENDING) {
         VerifierFail("property handler %p returned STATUS_PENDING; the class driver completes "
@@ -228,8 +226,7 @@ NTSTATUS RouteProperty(const KSAUTOMATION_TABLE* driverTable,
     if (NT_SUCCESS(status) && flags != KSPROPERTY_TYPE_SET) {
         if (bytes > dataLength) {
             VerifierFail("property handler %p reported %zu bytes for a data buffer of %u",
-                         reinterpret_cast<void*>(handler), static_cast<size_t>(bytes),
-                         dataLength);
+                         reinterpret_cast<void*>(handler), static_cast<size_t>(bytes), dataLength);
             bytes = dataLength;
         }
         if (bytes > 0) {

@@ -36,10 +36,9 @@ constexpr ULONG kPropertyBufferTag = sim::pool::Tag("KSpr");
 // `driverTable` is the object's own (may be null), `classTable` the sets the class driver
 // answers for every object of the kind (may be null); an item of the driver's table wins.
 // `nodes` supplies the node automation tables for topology requests (may be null).
-NTSTATUS RouteProperty(const KSAUTOMATION_TABLE* driverTable,
-                       const KSAUTOMATION_TABLE* classTable, const KSFILTER_DESCRIPTOR* nodes,
-                       PDEVICE_OBJECT device, PFILE_OBJECT file, const void* property,
-                       ULONG propertyLength, void* data, ULONG dataLength,
+NTSTATUS RouteProperty(const KSAUTOMATION_TABLE* driverTable, const KSAUTOMATION_TABLE* classTable,
+                       const KSFILTER_DESCRIPTOR* nodes, PDEVICE_OBJECT device, PFILE_OBJECT file,
+                       const void* property, ULONG propertyLength, void* data, ULONG dataLength,
                        ULONG_PTR* information);
 
 // For the class driver's own handlers of a routed request.

@@ -52,7 +52,9 @@ NTSTATUS PinClockReference::QueryInterface(REFIID id, PVOID* object) {
     return STATUS_NOT_IMPLEMENTED;
 }
 
-ULONG PinClockReference::AddRef() { return static_cast<ULONG>(++references_); }
+ULONG PinClockReference::AddRef() {
+    return static_cast<ULONG>(++references_);
+}
 
 ULONG PinClockReference::Release() {
     const long left = --references_;

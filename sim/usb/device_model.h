@@ -25,8 +25,8 @@ public:
     virtual bool Out(uint8_t endpoint, const uint8_t* data, size_t length) = 0;
 
     struct InResult {
-        size_t bytes = 0;          // bytes copied
-        bool shortPacket = false;  // the data ended with a short packet: the transfer is complete
+        size_t bytes = 0;         // bytes copied
+        bool shortPacket = false; // the data ended with a short packet: the transfer is complete
     };
     // An IN transfer on a bulk endpoint (address with bit 7 set): copies up to `length` bytes
     // that the device has ready, never blocking. A request that got fewer bytes than it asked

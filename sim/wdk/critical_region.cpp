@@ -6,7 +6,9 @@ namespace {
 thread_local int t_criticalRegionDepth = 0;
 }
 
-VOID KeEnterCriticalRegion() { ++t_criticalRegionDepth; }
+VOID KeEnterCriticalRegion() {
+    ++t_criticalRegionDepth;
+}
 
 VOID KeLeaveCriticalRegion() {
     if (t_criticalRegionDepth == 0) {
@@ -16,8 +18,12 @@ VOID KeLeaveCriticalRegion() {
     --t_criticalRegionDepth;
 }
 
-BOOLEAN KeAreApcsDisabled() { return t_criticalRegionDepth > 0; }
+BOOLEAN KeAreApcsDisabled() {
+    return t_criticalRegionDepth > 0;
+}
 
 namespace sim {
-int CriticalRegionDepth() { return t_criticalRegionDepth; }
+int CriticalRegionDepth() {
+    return t_criticalRegionDepth;
+}
 } // namespace sim

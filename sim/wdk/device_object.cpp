@@ -33,8 +33,8 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG deviceExtensionSize, 
     sim::CheckIrqlIs(PASSIVE_LEVEL, "IoCreateDevice");
     const size_t extensionOffset = (sizeof(DEVICE_OBJECT) + 15) & ~size_t{15};
     const size_t size = extensionOffset + deviceExtensionSize;
-    auto* block = static_cast<uint8_t*>(
-        ExAllocatePoolWithTag(NonPagedPool, size, kDeviceTag, file, line));
+    auto* block =
+        static_cast<uint8_t*>(ExAllocatePoolWithTag(NonPagedPool, size, kDeviceTag, file, line));
     if (block == nullptr) {
         *deviceObject = nullptr;
         return STATUS_INSUFFICIENT_RESOURCES;
@@ -87,7 +87,9 @@ PDEVICE_OBJECT IoAttachDeviceToDeviceStack(PDEVICE_OBJECT source, PDEVICE_OBJECT
     return top;
 }
 
-VOID IoDetachDevice(PDEVICE_OBJECT targetDevice) { targetDevice->AttachedDevice = nullptr; }
+VOID IoDetachDevice(PDEVICE_OBJECT targetDevice) {
+    targetDevice->AttachedDevice = nullptr;
+}
 
 namespace sim {
 

@@ -122,10 +122,9 @@ typedef struct _FILE_OBJECT {
 
 // A device object with a zeroed extension of the given size, owned by the driver; StackSize 1.
 NTSTATUS IoCreateDevice(PDRIVER_OBJECT driverObject, ULONG deviceExtensionSize,
-                        PUNICODE_STRING deviceName, ULONG deviceType,
-                        ULONG deviceCharacteristics, BOOLEAN exclusive,
-                        PDEVICE_OBJECT* deviceObject, const char* file = __builtin_FILE(),
-                        int line = __builtin_LINE());
+                        PUNICODE_STRING deviceName, ULONG deviceType, ULONG deviceCharacteristics,
+                        BOOLEAN exclusive, PDEVICE_OBJECT* deviceObject,
+                        const char* file = __builtin_FILE(), int line = __builtin_LINE());
 VOID IoDeleteDevice(PDEVICE_OBJECT deviceObject);
 // Attaches `source` on top of the stack that `target` belongs to; returns the device it was
 // attached to (null when that stack is being torn down).

@@ -134,10 +134,12 @@ LONG KeWaitForSingleObject(PVOID object, KWAIT_REASON, KPROCESSOR_MODE, BOOLEAN,
     const bool canBlock = timeout == nullptr || timeout->QuadPart != 0;
     if (canBlock && KeGetCurrentIrql() > APC_LEVEL) {
         const int held = sim::HeldSpinLocks();
-        sim::VerifierFail("KeWaitForSingleObject %s at %s%s", timeout ? "with a timeout" : "without timeout",
+        sim::VerifierFail("KeWaitForSingleObject %s at %s%s",
+                          timeout ? "with a timeout" : "without timeout",
                           sim::IrqlName(KeGetCurrentIrql()),
-                          held > 0 ? " while holding a spin lock" : "; a wait that can block "
-                                                                    "requires APC_LEVEL or lower");
+                          held > 0 ? " while holding a spin lock"
+                                   : "; a wait that can block "
+                                     "requires APC_LEVEL or lower");
     } else {
         sim::CheckIrqlAtMost(DISPATCH_LEVEL, "KeWaitForSingleObject");
     }
@@ -193,7 +195,9 @@ LONG KeResetEvent(PRKEVENT event) {
     return SetSignalState(&event->Header, 0);
 }
 
-VOID KeClearEvent(PRKEVENT event) { KeResetEvent(event); }
+VOID KeClearEvent(PRKEVENT event) {
+    KeResetEvent(event);
+}
 
 LONG KeReadStateEvent(PRKEVENT event) {
     if (!CheckHeader(&event->Header, "KeReadStateEvent")) {
@@ -245,5 +249,7 @@ LONG KeReadStateMutex(PRKMUTEX mutex) {
 }
 
 namespace sim {
-int OwnedMutexes() { return t_ownedMutexes; }
+int OwnedMutexes() {
+    return t_ownedMutexes;
+}
 } // namespace sim

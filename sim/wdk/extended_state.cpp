@@ -69,9 +69,15 @@ BOOLEAN ExIsProcessorFeaturePresent(ULONG feature) {
 }
 
 namespace sim {
-void SetExtendedStateSaveFails(bool fails) { g_saveFails.store(fails); }
-uint64_t ExtendedStateSaves() { return g_saves.load(); }
-int OpenExtendedStateSaves() { return t_openSaves; }
+void SetExtendedStateSaveFails(bool fails) {
+    g_saveFails.store(fails);
+}
+uint64_t ExtendedStateSaves() {
+    return g_saves.load();
+}
+int OpenExtendedStateSaves() {
+    return t_openSaves;
+}
 
 void RequireExtendedState(ULONG64 mask, const char* code) {
     ULONG64 saved = 0;

@@ -38,7 +38,13 @@ NTSTATUS KeRestoreFloatingPointState(PKFLOATING_SAVE save) {
 }
 
 namespace sim {
-void SetFloatingPointSaveFails(bool fails) { g_saveFails.store(fails); }
-uint64_t FloatingPointSaves() { return g_saves.load(); }
-int OpenFloatingPointSaves() { return t_openSaves; }
+void SetFloatingPointSaveFails(bool fails) {
+    g_saveFails.store(fails);
+}
+uint64_t FloatingPointSaves() {
+    return g_saves.load();
+}
+int OpenFloatingPointSaves() {
+    return t_openSaves;
+}
 } // namespace sim

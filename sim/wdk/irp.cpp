@@ -20,7 +20,7 @@ struct IrpRecord {
     // Stack locations (1-based, as CurrentLocation counts) of the drivers it was sent to and that
     // have not completed it back yet.
     std::vector<int> held;
-    uint64_t pendingMarks = 0; // bit per location where IoMarkIrpPending was called
+    uint64_t pendingMarks = 0;    // bit per location where IoMarkIrpPending was called
     PVOID outputBuffer = nullptr; // buffered output to copy back at completion
     ULONG outputLength = 0;
     const char* file = "";
@@ -53,7 +53,9 @@ RecordPtr Find(PIRP irp, const char* call) {
     return it->second;
 }
 
-std::mutex& RecordLock() { return TheRegistry().mutex; }
+std::mutex& RecordLock() {
+    return TheRegistry().mutex;
+}
 
 // An IRP as allocated: zeroed, its stack locations below it, none of them current yet.
 void Initialize(PIRP irp, USHORT size, CCHAR stackSize, PKTHREAD thread) {
@@ -211,10 +213,10 @@ VOID IoReuseIrp(PIRP irp, NTSTATUS status) {
 }
 
 PIRP IoBuildDeviceIoControlRequest(ULONG ioControlCode, PDEVICE_OBJECT deviceObject,
-                                   PVOID inputBuffer, ULONG inputBufferLength,
-                                   PVOID outputBuffer, ULONG outputBufferLength,
-                                   BOOLEAN internalDeviceIoControl, PKEVENT event,
-                                   PIO_STATUS_BLOCK ioStatusBlock, const char* file, int line) {
+                                   PVOID inputBuffer, ULONG inputBufferLength, PVOID outputBuffer,
+                                   ULONG outputBufferLength, BOOLEAN internalDeviceIoControl,
+                                   PKEVENT event, PIO_STATUS_BLOCK ioStatusBlock, const char* file,
+                                   int line) {
     if (!sim::CheckIrqlIs(PASSIVE_LEVEL, "IoBuildDeviceIoControlRequest")) {
         return nullptr;
     }
@@ -429,6 +431,10 @@ BOOLEAN IoCancelIrp(PIRP irp) {
     return TRUE;
 }
 
-VOID IoAcquireCancelSpinLock(PKIRQL irql) { KeAcquireSpinLock(&g_cancelSpinLock, irql); }
+VOID IoAcquireCancelSpinLock(PKIRQL irql) {
+    KeAcquireSpinLock(&g_cancelSpinLock, irql);
+}
 
-VOID IoReleaseCancelSpinLock(KIRQL irql) { KeReleaseSpinLock(&g_cancelSpinLock, irql); }
+VOID IoReleaseCancelSpinLock(KIRQL irql) {
+    KeReleaseSpinLock(&g_cancelSpinLock, irql);
+}

@@ -193,9 +193,12 @@ inline VOID IoSetCompletionRoutine(PIRP irp, PIO_COMPLETION_ROUTINE routine, PVO
     next->CompletionRoutine = routine;
     next->Context = context;
     next->Control = 0;
-    if (invokeOnSuccess) next->Control |= SL_INVOKE_ON_SUCCESS;
-    if (invokeOnError) next->Control |= SL_INVOKE_ON_ERROR;
-    if (invokeOnCancel) next->Control |= SL_INVOKE_ON_CANCEL;
+    if (invokeOnSuccess)
+        next->Control |= SL_INVOKE_ON_SUCCESS;
+    if (invokeOnError)
+        next->Control |= SL_INVOKE_ON_ERROR;
+    if (invokeOnCancel)
+        next->Control |= SL_INVOKE_ON_CANCEL;
 }
 NTSTATUS IoSetCompletionRoutineEx(PDEVICE_OBJECT deviceObject, PIRP irp,
                                   PIO_COMPLETION_ROUTINE routine, PVOID context,
@@ -219,10 +222,9 @@ VOID IoReuseIrp(PIRP irp, NTSTATUS status);
 // A request for `deviceObject` that the I/O manager completes: it sets the I/O status block and
 // the event, copies buffered output back and frees the IRP. Needs PASSIVE_LEVEL.
 PIRP IoBuildDeviceIoControlRequest(ULONG ioControlCode, PDEVICE_OBJECT deviceObject,
-                                   PVOID inputBuffer, ULONG inputBufferLength,
-                                   PVOID outputBuffer, ULONG outputBufferLength,
-                                   BOOLEAN internalDeviceIoControl, PKEVENT event,
-                                   PIO_STATUS_BLOCK ioStatusBlock,
+                                   PVOID inputBuffer, ULONG inputBufferLength, PVOID outputBuffer,
+                                   ULONG outputBufferLength, BOOLEAN internalDeviceIoControl,
+                                   PKEVENT event, PIO_STATUS_BLOCK ioStatusBlock,
                                    const char* file = __builtin_FILE(),
                                    int line = __builtin_LINE());
 NTSTATUS IoCallDriver(PDEVICE_OBJECT deviceObject, PIRP irp);

@@ -8,7 +8,9 @@ namespace {
 thread_local KIRQL t_irql = PASSIVE_LEVEL;
 }
 
-KIRQL KeGetCurrentIrql() { return t_irql; }
+KIRQL KeGetCurrentIrql() {
+    return t_irql;
+}
 
 VOID KeRaiseIrql(KIRQL newIrql, PKIRQL oldIrql) {
     if (newIrql < t_irql) {
@@ -37,11 +39,16 @@ namespace sim {
 
 const char* IrqlName(KIRQL irql) {
     switch (irql) {
-    case PASSIVE_LEVEL: return "PASSIVE_LEVEL";
-    case APC_LEVEL: return "APC_LEVEL";
-    case DISPATCH_LEVEL: return "DISPATCH_LEVEL";
-    case HIGH_LEVEL: return "HIGH_LEVEL";
-    default: break;
+    case PASSIVE_LEVEL:
+        return "PASSIVE_LEVEL";
+    case APC_LEVEL:
+        return "APC_LEVEL";
+    case DISPATCH_LEVEL:
+        return "DISPATCH_LEVEL";
+    case HIGH_LEVEL:
+        return "HIGH_LEVEL";
+    default:
+        break;
     }
     // A few buffers in turn, so that one message can name two unusual levels.
     thread_local char texts[4][16];

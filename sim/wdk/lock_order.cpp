@@ -57,7 +57,9 @@ Registry& TheRegistry() {
 
 thread_local std::vector<Held> t_held;
 
-uintptr_t Address(const void* lock) { return reinterpret_cast<uintptr_t>(lock); }
+uintptr_t Address(const void* lock) {
+    return reinterpret_cast<uintptr_t>(lock);
+}
 
 void ForgetLocked(Registry& registry, uint64_t id) {
     auto partners = registry.partners.find(id);
@@ -91,17 +93,20 @@ Lock& FindLocked(Registry& registry, const void* lock, Kind kind) {
 
 const char* KindName(Kind kind) {
     switch (kind) {
-    case Kind::SpinLock: return "spin lock";
-    case Kind::Mutex: return "kernel mutex";
-    case Kind::FastMutex: return "fast mutex";
+    case Kind::SpinLock:
+        return "spin lock";
+    case Kind::Mutex:
+        return "kernel mutex";
+    case Kind::FastMutex:
+        return "fast mutex";
     }
     return "lock";
 }
 
 std::string Describe(const Lock& lock, const void* address) {
     char text[160];
-    std::snprintf(text, sizeof text, "%s %p", lock.name.empty() ? KindName(lock.kind) : lock.name.c_str(),
-                  address);
+    std::snprintf(text, sizeof text, "%s %p",
+                  lock.name.empty() ? KindName(lock.kind) : lock.name.c_str(), address);
     return text;
 }
 
@@ -189,12 +194,11 @@ void Taking(const void* lock, Kind kind, const char* file, int line) {
             ++registry.inversions;
             const std::string taken = Describe(taking, lock);
             const std::string holding = Describe(holder->second, held.lock);
-            reports.push_back("lock order inversion: " + taken + " taken at " + Where(site) +
-                              " while holding " + holding + " (taken at " + Where(held.site) +
-                              "); the opposite order was seen at " +
-                              Where(reverse->second.secondSite) + ", taking " + holding +
-                              " while holding " + taken + " (taken at " +
-                              Where(reverse->second.firstSite) + ")");
+            reports.push_back(
+                "lock order inversion: " + taken + " taken at " + Where(site) + " while holding " +
+                holding + " (taken at " + Where(held.site) + "); the opposite order was seen at " +
+                Where(reverse->second.secondSite) + ", taking " + holding + " while holding " +
+                taken + " (taken at " + Where(reverse->second.firstSite) + ")");
         }
     }
     for (const std::string& report : reports) {

@@ -7,19 +7,21 @@ namespace {
 // The largest range one MDL can describe on the platform (x64): 4 GiB less a page.
 constexpr ULONGLONG kMaximumMdlLength = 0xFFFFFFFFull - PAGE_SIZE + 1;
 
-PFN_NUMBER PageNumber(ULONG_PTR address) { return address >> PAGE_SHIFT; }
+PFN_NUMBER PageNumber(ULONG_PTR address) {
+    return address >> PAGE_SHIFT;
+}
 } // namespace
 
-PMDL IoAllocateMdl(PVOID virtualAddress, ULONG length, BOOLEAN secondaryBuffer, BOOLEAN,
-                   PIRP irp, const char* file, int line) {
+PMDL IoAllocateMdl(PVOID virtualAddress, ULONG length, BOOLEAN secondaryBuffer, BOOLEAN, PIRP irp,
+                   const char* file, int line) {
     sim::CheckIrqlAtMost(DISPATCH_LEVEL, "IoAllocateMdl");
     if (length == 0 || length > kMaximumMdlLength) {
         return nullptr;
     }
     const ULONG pages = ADDRESS_AND_SIZE_TO_SPAN_PAGES(virtualAddress, length);
     const size_t size = sizeof(MDL) + pages * sizeof(PFN_NUMBER);
-    auto* mdl =
-        static_cast<PMDL>(ExAllocatePoolWithTag(NonPagedPool, size, sim::pool::kMdlTag, file, line));
+    auto* mdl = static_cast<PMDL>(
+        ExAllocatePoolWithTag(NonPagedPool, size, sim::pool::kMdlTag, file, line));
     if (mdl == nullptr) {
         return nullptr;
     }
@@ -57,8 +59,7 @@ VOID MmBuildMdlForNonPagedPool(PMDL mdl) {
     }
     const ULONG pages = ADDRESS_AND_SIZE_TO_SPAN_PAGES(start, mdl->ByteCount);
     for (ULONG i = 0; i < pages; ++i) {
-        MmGetMdlPfnArray(mdl)[i] =
-            PageNumber(reinterpret_cast<ULONG_PTR>(mdl->StartVa)) + i;
+        MmGetMdlPfnArray(mdl)[i] = PageNumber(reinterpret_cast<ULONG_PTR>(mdl->StartVa)) + i;
     }
     mdl->MappedSystemVa = start;
     mdl->MdlFlags |= MDL_SOURCE_IS_NONPAGED_POOL;
@@ -78,8 +79,8 @@ VOID IoBuildPartialMdl(PMDL sourceMdl, PMDL targetMdl, PVOID virtualAddress, ULO
                           reinterpret_cast<void*>(sourceStart));
         return;
     }
-    if ((sourceMdl->MdlFlags & (MDL_PAGES_LOCKED | MDL_SOURCE_IS_NONPAGED_POOL |
-                                MDL_PARTIAL)) == 0) {
+    if ((sourceMdl->MdlFlags & (MDL_PAGES_LOCKED | MDL_SOURCE_IS_NONPAGED_POOL | MDL_PARTIAL)) ==
+        0) {
         sim::VerifierFail("IoBuildPartialMdl from an MDL that describes no resident pages (build "
                           "it with MmBuildMdlForNonPagedPool first)");
     }
@@ -98,9 +99,9 @@ VOID IoBuildPartialMdl(PMDL sourceMdl, PMDL targetMdl, PVOID virtualAddress, ULO
     targetMdl->MdlFlags = static_cast<CSHORT>(
         (targetMdl->MdlFlags & MDL_ALLOCATED_FIXED_SIZE) | MDL_PARTIAL |
         (sourceMdl->MdlFlags & (MDL_SOURCE_IS_NONPAGED_POOL | MDL_PAGES_LOCKED)));
-    const size_t firstPage =
-        (reinterpret_cast<ULONG_PTR>(targetMdl->StartVa) -
-         reinterpret_cast<ULONG_PTR>(sourceMdl->StartVa)) >> PAGE_SHIFT;
+    const size_t firstPage = (reinterpret_cast<ULONG_PTR>(targetMdl->StartVa) -
+                              reinterpret_cast<ULONG_PTR>(sourceMdl->StartVa)) >>
+                             PAGE_SHIFT;
     for (ULONG i = 0; i < pages; ++i) {
         MmGetMdlPfnArray(targetMdl)[i] = MmGetMdlPfnArray(sourceMdl)[firstPage + i];
     }

@@ -42,15 +42,20 @@ typedef enum _MM_PAGE_PRIORITY {
 inline PVOID MmGetMdlVirtualAddress(PMDL mdl) {
     return static_cast<PCHAR>(mdl->StartVa) + mdl->ByteOffset;
 }
-inline ULONG MmGetMdlByteCount(PMDL mdl) { return mdl->ByteCount; }
-inline ULONG MmGetMdlByteOffset(PMDL mdl) { return mdl->ByteOffset; }
-inline PPFN_NUMBER MmGetMdlPfnArray(PMDL mdl) { return reinterpret_cast<PPFN_NUMBER>(mdl + 1); }
+inline ULONG MmGetMdlByteCount(PMDL mdl) {
+    return mdl->ByteCount;
+}
+inline ULONG MmGetMdlByteOffset(PMDL mdl) {
+    return mdl->ByteOffset;
+}
+inline PPFN_NUMBER MmGetMdlPfnArray(PMDL mdl) {
+    return reinterpret_cast<PPFN_NUMBER>(mdl + 1);
+}
 
 // Allocates an MDL large enough for the range; with an IRP it becomes the IRP's MdlAddress (or,
 // as a secondary buffer, the last of its chain). Null when the pool is exhausted.
-PMDL IoAllocateMdl(PVOID virtualAddress, ULONG length, BOOLEAN secondaryBuffer,
-                   BOOLEAN chargeQuota, PIRP irp, const char* file = __builtin_FILE(),
-                   int line = __builtin_LINE());
+PMDL IoAllocateMdl(PVOID virtualAddress, ULONG length, BOOLEAN secondaryBuffer, BOOLEAN chargeQuota,
+                   PIRP irp, const char* file = __builtin_FILE(), int line = __builtin_LINE());
 VOID IoFreeMdl(PMDL mdl);
 VOID MmBuildMdlForNonPagedPool(PMDL mdl);
 // Describes part of `sourceMdl` (length 0: to its end) in `targetMdl`.

@@ -135,9 +135,15 @@ void Release(Object* object, bool internal, bool signal = false) {
 }
 } // namespace
 
-void Dereference(Object* object) { Release(object, false); }
-void DereferenceInternal(Object* object) { Release(object, true); }
-void SignalAndDereferenceInternal(Object* object) { Release(object, true, true); }
+void Dereference(Object* object) {
+    Release(object, false);
+}
+void DereferenceInternal(Object* object) {
+    Release(object, true);
+}
+void SignalAndDereferenceInternal(Object* object) {
+    Release(object, true, true);
+}
 
 uint64_t Mark() {
     Table& table = TheTable();
@@ -173,8 +179,8 @@ size_t ReportLeaksSince(uint64_t mark, const char* context) {
                 leaks.push_back(object->description + " created at " + BaseName(object->file) +
                                 ":" + std::to_string(object->line) + " is still running");
             }
-            const long references = object->references.load() - handlesPerObject[object] -
-                                    object->internalReferences;
+            const long references =
+                object->references.load() - handlesPerObject[object] - object->internalReferences;
             if (references > 0) {
                 leaks.push_back(object->description + " created at " + BaseName(object->file) +
                                 ":" + std::to_string(object->line) + " still holds " +

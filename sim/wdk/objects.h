@@ -28,7 +28,7 @@ static_assert(sizeof(OBJECT_ATTRIBUTES) == 48, "OBJECT_ATTRIBUTES layout");
 #define OBJ_OPENLINK 0x00000100L
 #define OBJ_KERNEL_HANDLE 0x00000200L
 
-#define InitializeObjectAttributes(p, n, a, r, s)                                                 \
+#define InitializeObjectAttributes(p, n, a, r, s)                                                  \
     do {                                                                                           \
         (p)->Length = sizeof(OBJECT_ATTRIBUTES);                                                   \
         (p)->RootDirectory = (r);                                                                  \

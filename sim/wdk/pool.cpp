@@ -29,7 +29,7 @@ struct Block {
 
 struct Pool {
     std::mutex mutex;
-    std::map<void*, Block> live; // ordered, to find the block holding an address
+    std::map<void*, Block> live;     // ordered, to find the block holding an address
     std::unordered_set<void*> freed; // addresses freed and not handed out again
     std::unordered_map<ULONG, TagCounters> counters;
     uint64_t nextSerial = 1;
@@ -211,8 +211,8 @@ size_t ReportLeaksSince(uint64_t mark, const char* context) {
     // Reported without the lock: a handler may allocate or free.
     for (const auto& [address, block] : leaks) {
         VerifierFail("%s: leaked pool block %p of %zu bytes with tag '%s' allocated at %s:%d",
-                     context, address, block.size, TagText(block.tag).c_str(),
-                     BaseName(block.file), block.line);
+                     context, address, block.size, TagText(block.tag).c_str(), BaseName(block.file),
+                     block.line);
     }
     return leaks.size();
 }

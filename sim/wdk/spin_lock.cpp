@@ -11,7 +11,9 @@ namespace {
 thread_local char t_holderToken;
 thread_local int t_heldLocks = 0;
 
-ULONG_PTR MyToken() { return reinterpret_cast<ULONG_PTR>(&t_holderToken); }
+ULONG_PTR MyToken() {
+    return reinterpret_cast<ULONG_PTR>(&t_holderToken);
+}
 
 bool Acquire(PKSPIN_LOCK lock, const char* call, const char* file, int line) {
     const ULONG_PTR me = MyToken();
@@ -82,8 +84,12 @@ VOID KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK lock) {
     Release(lock, "KeReleaseSpinLockFromDpcLevel");
 }
 
-BOOLEAN KeTestSpinLock(PKSPIN_LOCK lock) { return __atomic_load_n(lock, __ATOMIC_RELAXED) == 0; }
+BOOLEAN KeTestSpinLock(PKSPIN_LOCK lock) {
+    return __atomic_load_n(lock, __ATOMIC_RELAXED) == 0;
+}
 
 namespace sim {
-int HeldSpinLocks() { return t_heldLocks; }
+int HeldSpinLocks() {
+    return t_heldLocks;
+}
 } // namespace sim

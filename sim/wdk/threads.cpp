@@ -28,7 +28,9 @@ std::atomic<int> g_runningThreads{0};
 // exit does not return into the driver.
 struct ThreadExit {};
 
-void DestroyThread(sim::objects::Object* object) { delete reinterpret_cast<_KTHREAD*>(object); }
+void DestroyThread(sim::objects::Object* object) {
+    delete reinterpret_cast<_KTHREAD*>(object);
+}
 
 // Host threads that call into the kernel without having been created by it (the test's own
 // threads, the bus's worker threads) get an object of their own, never waited on.
@@ -68,8 +70,8 @@ void CheckThreadExit(_KTHREAD* thread) {
     }
     const int regions = sim::CriticalRegionDepth() - sim::OwnedMutexes();
     if (regions > 0) {
-        sim::VerifierFail("system thread created at %s:%d ended inside %d critical region(s)",
-                          site, line, regions);
+        sim::VerifierFail("system thread created at %s:%d ended inside %d critical region(s)", site,
+                          line, regions);
     }
     if (sim::OpenFloatingPointSaves() > 0) {
         sim::VerifierFail("system thread created at %s:%d ended with %d floating-point state(s) "
@@ -99,8 +101,8 @@ void RunThread(_KTHREAD* thread, PKSTART_ROUTINE routine, PVOID context) {
 } // namespace
 
 NTSTATUS PsCreateSystemThread(PHANDLE threadHandle, ULONG, POBJECT_ATTRIBUTES, HANDLE,
-                              PCLIENT_ID clientId, PKSTART_ROUTINE startRoutine,
-                              PVOID startContext, const char* file, int line) {
+                              PCLIENT_ID clientId, PKSTART_ROUTINE startRoutine, PVOID startContext,
+                              const char* file, int line) {
     if (!sim::CheckIrqlIs(PASSIVE_LEVEL, "PsCreateSystemThread")) {
         return STATUS_INVALID_DEVICE_STATE;
     }
@@ -131,8 +133,12 @@ NTSTATUS PsTerminateSystemThread(NTSTATUS) {
     throw ThreadExit{};
 }
 
-PETHREAD PsGetCurrentThread() { return Current(); }
-PKTHREAD KeGetCurrentThread() { return Current(); }
+PETHREAD PsGetCurrentThread() {
+    return Current();
+}
+PKTHREAD KeGetCurrentThread() {
+    return Current();
+}
 
 NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER interval) {
     sim::CheckIrqlAtMost(APC_LEVEL, "KeDelayExecutionThread");
@@ -149,5 +155,7 @@ NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER interva
 }
 
 namespace sim {
-int RunningSystemThreads() { return g_runningThreads.load(); }
+int RunningSystemThreads() {
+    return g_runningThreads.load();
+}
 } // namespace sim

@@ -19,9 +19,8 @@ typedef struct _CLIENT_ID {
 
 NTSTATUS PsCreateSystemThread(PHANDLE threadHandle, ULONG desiredAccess,
                               POBJECT_ATTRIBUTES objectAttributes, HANDLE processHandle,
-                              PCLIENT_ID clientId, PKSTART_ROUTINE startRoutine,
-                              PVOID startContext, const char* file = __builtin_FILE(),
-                              int line = __builtin_LINE());
+                              PCLIENT_ID clientId, PKSTART_ROUTINE startRoutine, PVOID startContext,
+                              const char* file = __builtin_FILE(), int line = __builtin_LINE());
 // Ends the calling system thread; never returns to its caller.
 NTSTATUS PsTerminateSystemThread(NTSTATUS exitStatus);
 PETHREAD PsGetCurrentThread();

@@ -14,5 +14,7 @@ inline VOID RtlInitUnicodeString(PUNICODE_STRING destination, PCWSTR source) {
 }
 
 #define RTL_CONSTANT_STRING(s)                                                                     \
-    { static_cast<USHORT>(sizeof(s) - sizeof((s)[0])), static_cast<USHORT>(sizeof(s)),             \
-      const_cast<PWSTR>(s) }
+    {                                                                                              \
+        static_cast<USHORT>(sizeof(s) - sizeof((s)[0])), static_cast<USHORT>(sizeof(s)),           \
+            const_cast<PWSTR>(s)                                                                   \
+    }

@@ -269,12 +269,12 @@ static_assert(sizeof(USBD_PIPE_INFORMATION) == 24, "USBD_PIPE_INFORMATION layout
 static_assert(sizeof(USBD_INTERFACE_LIST_ENTRY) == 16, "USBD_INTERFACE_LIST_ENTRY layout");
 static_assert(sizeof(URB) == 136, "URB layout (the union's largest member here)");
 
-#define GET_SELECT_CONFIGURATION_REQUEST_SIZE(totalInterfaces, totalPipes)                        \
+#define GET_SELECT_CONFIGURATION_REQUEST_SIZE(totalInterfaces, totalPipes)                         \
     (sizeof(struct _URB_SELECT_CONFIGURATION) +                                                    \
      ((totalInterfaces)-1) * sizeof(USBD_INTERFACE_INFORMATION) +                                  \
      ((totalPipes) - (totalInterfaces)) * sizeof(USBD_PIPE_INFORMATION))
 #define GET_USBD_INTERFACE_SIZE(numEndpoints)                                                      \
-    (sizeof(USBD_INTERFACE_INFORMATION) + sizeof(USBD_PIPE_INFORMATION) * (numEndpoints) -        \
+    (sizeof(USBD_INTERFACE_INFORMATION) + sizeof(USBD_PIPE_INFORMATION) * (numEndpoints) -         \
      sizeof(USBD_PIPE_INFORMATION))
 
 #define UsbBuildInterruptOrBulkTransferRequest(urb, length, pipeHandle, transferBuffer,            \
@@ -332,10 +332,11 @@ static_assert(IOCTL_INTERNAL_USB_GET_PORT_STATUS == 0x220013, "IOCTL_INTERNAL_US
 
 // The first interface descriptor at or after `startPosition` inside the configuration
 // descriptor that matches every criterion not given as -1; null when none does.
-PUSB_INTERFACE_DESCRIPTOR USBD_ParseConfigurationDescriptorEx(
-    PUSB_CONFIGURATION_DESCRIPTOR configurationDescriptor, PVOID startPosition,
-    LONG interfaceNumber, LONG alternateSetting, LONG interfaceClass, LONG interfaceSubClass,
-    LONG interfaceProtocol);
+PUSB_INTERFACE_DESCRIPTOR
+USBD_ParseConfigurationDescriptorEx(PUSB_CONFIGURATION_DESCRIPTOR configurationDescriptor,
+                                    PVOID startPosition, LONG interfaceNumber,
+                                    LONG alternateSetting, LONG interfaceClass,
+                                    LONG interfaceSubClass, LONG interfaceProtocol);
 // A select-configuration URB for the listed interfaces, with every list entry's Interface
 // pointing at its information inside the URB. Freed with ExFreePool; null when the pool is
 // exhausted.

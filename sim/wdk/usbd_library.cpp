@@ -3,10 +3,11 @@
 #include "sim/wdk/pool.h"
 #include "sim/wdk/verifier.h"
 
-PUSB_INTERFACE_DESCRIPTOR USBD_ParseConfigurationDescriptorEx(
-    PUSB_CONFIGURATION_DESCRIPTOR configurationDescriptor, PVOID startPosition,
-    LONG interfaceNumber, LONG alternateSetting, LONG interfaceClass, LONG interfaceSubClass,
-    LONG interfaceProtocol) {
+PUSB_INTERFACE_DESCRIPTOR
+USBD_ParseConfigurationDescriptorEx(PUSB_CONFIGURATION_DESCRIPTOR configurationDescriptor,
+                                    PVOID startPosition, LONG interfaceNumber,
+                                    LONG alternateSetting, LONG interfaceClass,
+                                    LONG interfaceSubClass, LONG interfaceProtocol) {
     auto* base = reinterpret_cast<PUCHAR>(configurationDescriptor);
     PUCHAR end = base + configurationDescriptor->wTotalLength;
     auto* p = static_cast<PUCHAR>(startPosition);

@@ -38,8 +38,11 @@ TEST(CommandPacket, EachCommandFillsOnlyItsOwnBytes) {
         {"sensor control", packets::SensorControl(0x60, 1), {0x0E, 0x60, 1}},
         {"sensor read", packets::SensorRead16(0x0405), {0x0C, 0x04, 0x05}},
         // Serial word: bit count, then the word least significant byte first.
-        {"serial word", packets::SensorWriteSerial(26, 0x008D152C), {0x04, 26, 0x2C, 0x15, 0x8D, 0}},
-        {"serial word, 32 bits", packets::SensorWriteSerial(32, 0xFFFFFFFF),
+        {"serial word",
+         packets::SensorWriteSerial(26, 0x008D152C),
+         {0x04, 26, 0x2C, 0x15, 0x8D, 0}},
+        {"serial word, 32 bits",
+         packets::SensorWriteSerial(32, 0xFFFFFFFF),
          {0x04, 32, 0xFF, 0xFF, 0xFF, 0xFF}},
         // 16-bit addresses, high byte first.
         {"16-bit address", packets::SensorWrite16(0x129E, 0x7F), {0x04, 0x12, 0x9E, 0x7F}},
@@ -71,8 +74,8 @@ TEST(CommandPacket, RawCommandCarriesAtMost63CallerBytes) {
     ExpectPacket(packets::Raw(10, nullptr), {0x40});
 }
 
-constexpr zyn::SettingsLimits kLimits = {1360, 1024, 8, 1074, 64, 1023, 512,
-                                         1,    512,  512, 0, FALSE, TRUE, FALSE};
+constexpr zyn::SettingsLimits kLimits = {1360, 1024, 8,   1074, 64,    1023, 512,
+                                         1,    512,  512, 0,    FALSE, TRUE, FALSE};
 
 TEST(CameraSettings, CreationValuesOverwriteWhateverWasThere) {
     zyn::CameraSettings settings;
@@ -85,23 +88,40 @@ TEST(CameraSettings, CreationValuesOverwriteWhateverWasThere) {
         LONG value;
         LONG expected;
     } kFields[] = {
-        {"ExTrigger", settings.ExTrigger, 0},     {"Timeout", settings.Timeout, 3000},
-        {"Exposure", settings.Exposure, 0},       {"GlobalGain", settings.GlobalGain, 0},
-        {"FlipH", settings.FlipH, 0},             {"FlipV", settings.FlipV, 0},
-        {"ColorEnable", settings.ColorEnable, 1}, {"WhiteBalance", settings.WhiteBalance, 0},
-        {"RedGain", settings.RedGain, 128},       {"GreenGain", settings.GreenGain, 128},
-        {"BlueGain", settings.BlueGain, 128},     {"ColorCorrection", settings.ColorCorrection, 1},
-        {"Brightness", settings.Brightness, 255}, {"Contrast", settings.Contrast, 10},
-        {"Saturation", settings.Saturation, 10},  {"Hue", settings.Hue, 0},
-        {"SubSample", settings.SubSample, 0},     {"Clock", settings.Clock, 0},
-        {"AGC", settings.AGC, 0},                 {"AEC", settings.AEC, 0},
-        {"PinOpen", settings.PinOpen, 0},         {"SelectedAddress", settings.SelectedAddress, 0},
-        {"Dot", settings.Dot, 0},                 {"DotThreshold", settings.DotThreshold, 30},
-        {"RoiX", settings.RoiX, 0},               {"RoiY", settings.RoiY, 0},
-        {"RoiW", settings.RoiW, 1360},            {"RoiH", settings.RoiH, 1024},
-        {"OutputWidth", settings.OutputWidth, 1360}, {"OutputHeight", settings.OutputHeight, 1024},
-        {"ReportX", settings.ReportX, 0},         {"ReportY", settings.ReportY, 0},
-        {"ReportW", settings.ReportW, 1360},      {"ReportH", settings.ReportH, 1024},
+        {"ExTrigger", settings.ExTrigger, 0},
+        {"Timeout", settings.Timeout, 3000},
+        {"Exposure", settings.Exposure, 0},
+        {"GlobalGain", settings.GlobalGain, 0},
+        {"FlipH", settings.FlipH, 0},
+        {"FlipV", settings.FlipV, 0},
+        {"ColorEnable", settings.ColorEnable, 1},
+        {"WhiteBalance", settings.WhiteBalance, 0},
+        {"RedGain", settings.RedGain, 128},
+        {"GreenGain", settings.GreenGain, 128},
+        {"BlueGain", settings.BlueGain, 128},
+        {"ColorCorrection", settings.ColorCorrection, 1},
+        {"Brightness", settings.Brightness, 255},
+        {"Contrast", settings.Contrast, 10},
+        {"Saturation", settings.Saturation, 10},
+        {"Hue", settings.Hue, 0},
+        {"SubSample", settings.SubSample, 0},
+        {"Clock", settings.Clock, 0},
+        {"AGC", settings.AGC, 0},
+        {"AEC", settings.AEC, 0},
+        {"PinOpen", settings.PinOpen, 0},
+        {"SelectedAddress", settings.SelectedAddress, 0},
+        {"Dot", settings.Dot, 0},
+        {"DotThreshold", settings.DotThreshold, 30},
+        {"RoiX", settings.RoiX, 0},
+        {"RoiY", settings.RoiY, 0},
+        {"RoiW", settings.RoiW, 1360},
+        {"RoiH", settings.RoiH, 1024},
+        {"OutputWidth", settings.OutputWidth, 1360},
+        {"OutputHeight", settings.OutputHeight, 1024},
+        {"ReportX", settings.ReportX, 0},
+        {"ReportY", settings.ReportY, 0},
+        {"ReportW", settings.ReportW, 1360},
+        {"ReportH", settings.ReportH, 1024},
     };
     for (const auto& field : kFields) {
         EXPECT_EQ(field.value, field.expected) << field.name;

@@ -23,17 +23,17 @@ protected:
 TEST_F(PropertySetTest, ModelConstantsAreTheTernsWhateverTheCameraDoes) {
     system_->bus().Unplug(); // constants need no camera
     const std::pair<ULONG, LONG> constants[] = {
-        {CAMPROP_EXPOSURE_MIN, 8},     {CAMPROP_EXPOSURE_MAX, 1074},
-        {CAMPROP_EXPOSURE_DEFAULT, 64}, {CAMPROP_GAIN_MIN, 0},
-        {CAMPROP_GAIN_MAX, 1023},      {CAMPROP_GAIN_DEFAULT, 512},
-        {CAMPROP_RGB_GAIN_MIN, 1},     {CAMPROP_RGB_GAIN_MAX, 512},
-        {CAMPROP_RGB_GAIN_DEFAULT, 128}, {CAMPROP_BRIGHTNESS_MAX, 510},
+        {CAMPROP_EXPOSURE_MIN, 8},         {CAMPROP_EXPOSURE_MAX, 1074},
+        {CAMPROP_EXPOSURE_DEFAULT, 64},    {CAMPROP_GAIN_MIN, 0},
+        {CAMPROP_GAIN_MAX, 1023},          {CAMPROP_GAIN_DEFAULT, 512},
+        {CAMPROP_RGB_GAIN_MIN, 1},         {CAMPROP_RGB_GAIN_MAX, 512},
+        {CAMPROP_RGB_GAIN_DEFAULT, 128},   {CAMPROP_BRIGHTNESS_MAX, 510},
         {CAMPROP_BRIGHTNESS_DEFAULT, 255}, {CAMPROP_CONTRAST_MAX, 20},
-        {CAMPROP_SATURATION_DEFAULT, 10}, {CAMPROP_HUE_MAX, 359},
-        {CAMPROP_SUBSAMPLE_STEPS, 0},  {CAMPROP_SENSOR_WIDTH, 1360},
-        {CAMPROP_SENSOR_HEIGHT, 1024}, {CAMPROP_CLOCK_SELECTABLE, 0},
-        {CAMPROP_EXTRIGGER_AVAILABLE, 1}, {CAMPROP_FLIP_H_AVAILABLE, 1},
-        {CAMPROP_AGC_AVAILABLE, 0},    {CAMPROP_COLOR_GAIN_DIALOG, 0},
+        {CAMPROP_SATURATION_DEFAULT, 10},  {CAMPROP_HUE_MAX, 359},
+        {CAMPROP_SUBSAMPLE_STEPS, 0},      {CAMPROP_SENSOR_WIDTH, 1360},
+        {CAMPROP_SENSOR_HEIGHT, 1024},     {CAMPROP_CLOCK_SELECTABLE, 0},
+        {CAMPROP_EXTRIGGER_AVAILABLE, 1},  {CAMPROP_FLIP_H_AVAILABLE, 1},
+        {CAMPROP_AGC_AVAILABLE, 0},        {CAMPROP_COLOR_GAIN_DIALOG, 0},
     };
     for (const auto& [id, expected] : constants) {
         EXPECT_EQ(Get(id), expected) << "item " << id;
@@ -47,15 +47,15 @@ TEST_F(PropertySetTest, SettersClampSilently) {
         LONG stored;
     };
     const Case cases[] = {
-        {CAMPROP_RED_GAIN, 0, 1},        {CAMPROP_RED_GAIN, -5, 1},
-        {CAMPROP_GREEN_GAIN, 600, 512},  {CAMPROP_BLUE_GAIN, 300, 300},
-        {CAMPROP_HUE, 360, 359},         {CAMPROP_HUE, -1, 0},
-        {CAMPROP_BRIGHTNESS, -1, 0},     {CAMPROP_BRIGHTNESS, 511, 510},
-        {CAMPROP_CONTRAST, 21, 20},      {CAMPROP_SATURATION, INT32_MIN, 0},
-        {CAMPROP_EXPOSURE, 0, 8},        {CAMPROP_EXPOSURE, 5000, 1074},
-        {CAMPROP_EXPOSURE, -1, 1074},    {CAMPROP_GAIN, 1024, 1023},
-        {CAMPROP_GAIN, -1, 1023},        {CAMPROP_EXTRIGGER, 7, 1},
-        {CAMPROP_FLIP_H, 3, 3},          {CAMPROP_COLOR_ENABLE, 0, 0},
+        {CAMPROP_RED_GAIN, 0, 1},       {CAMPROP_RED_GAIN, -5, 1},
+        {CAMPROP_GREEN_GAIN, 600, 512}, {CAMPROP_BLUE_GAIN, 300, 300},
+        {CAMPROP_HUE, 360, 359},        {CAMPROP_HUE, -1, 0},
+        {CAMPROP_BRIGHTNESS, -1, 0},    {CAMPROP_BRIGHTNESS, 511, 510},
+        {CAMPROP_CONTRAST, 21, 20},     {CAMPROP_SATURATION, INT32_MIN, 0},
+        {CAMPROP_EXPOSURE, 0, 8},       {CAMPROP_EXPOSURE, 5000, 1074},
+        {CAMPROP_EXPOSURE, -1, 1074},   {CAMPROP_GAIN, 1024, 1023},
+        {CAMPROP_GAIN, -1, 1023},       {CAMPROP_EXTRIGGER, 7, 1},
+        {CAMPROP_FLIP_H, 3, 3},         {CAMPROP_COLOR_ENABLE, 0, 0},
     };
     for (const Case& c : cases) {
         ASSERT_EQ(Set(c.id, c.request), STATUS_SUCCESS);

@@ -16,12 +16,12 @@ using SettingsPersistenceTest = TernTest;
 
 // Every field the registry keeps, as the record holds it.
 std::vector<LONG> PersistedFields(const zyn::CameraSettings& s) {
-    return {s.Timeout,   s.Exposure,  s.GlobalGain, s.FlipH,       s.FlipV,
-            s.ColorEnable, s.WhiteBalance, s.ColorCorrection, s.Brightness, s.Contrast,
-            s.Saturation, s.Hue,      s.RedGain,    s.GreenGain,   s.BlueGain,
-            s.AGC,       s.AEC,       s.Clock,      s.ExTrigger,   s.SubSample,
-            s.RoiX,      s.RoiY,      s.RoiW,       s.RoiH,        s.OutputWidth,
-            s.OutputHeight};
+    return {
+        s.Timeout,      s.Exposure,        s.GlobalGain, s.FlipH,    s.FlipV,      s.ColorEnable,
+        s.WhiteBalance, s.ColorCorrection, s.Brightness, s.Contrast, s.Saturation, s.Hue,
+        s.RedGain,      s.GreenGain,       s.BlueGain,   s.AGC,      s.AEC,        s.Clock,
+        s.ExTrigger,    s.SubSample,       s.RoiX,       s.RoiY,     s.RoiW,       s.RoiH,
+        s.OutputWidth,  s.OutputHeight};
 }
 
 TEST_F(SettingsPersistenceTest, ASaveFollowedByALoadLeavesEveryFieldUnchanged) {
@@ -95,14 +95,14 @@ TEST_F(SettingsPersistenceTest, StoredValuesOutOfRangeLoadAsTheSettersAllow) {
 
 TEST_F(SettingsPersistenceTest, ValuesOfAnyTypeLoadFromTheirFirstFourBytesAndShortOnesAsDefaults) {
     sim::registry::CreateKey(kSettings);
-    sim::registry::SetValue(kSettings, "Brightness", REG_DWORD, {0x2C, 0x01});      // 2 bytes
-    sim::registry::SetValue(kSettings, "Contrast", REG_SZ, {'1', 0, '5'});          // 3 bytes
-    sim::registry::SetValue(kSettings, "Saturation", REG_BINARY, {3, 0, 0, 0});     // binary
+    sim::registry::SetValue(kSettings, "Brightness", REG_DWORD, {0x2C, 0x01});       // 2 bytes
+    sim::registry::SetValue(kSettings, "Contrast", REG_SZ, {'1', 0, '5'});           // 3 bytes
+    sim::registry::SetValue(kSettings, "Saturation", REG_BINARY, {3, 0, 0, 0});      // binary
     sim::registry::SetValue(kSettings, "Hue", REG_QWORD, {45, 0, 0, 0, 0, 0, 0, 0}); // 8 bytes
-    sim::registry::SetValue(kSettings, "RedGain", REG_DWORD, {});                   // empty
+    sim::registry::SetValue(kSettings, "RedGain", REG_DWORD, {});                    // empty
     sim::registry::SetValue(kSettings, "GreenGain", REG_DWORD,
-                            std::vector<uint8_t>(64, 0x11));                       // long
-    sim::registry::SetValue(kSettings, "BlueGain", REG_DWORD, {200, 0, 0, 0});      // fine
+                            std::vector<uint8_t>(64, 0x11));                   // long
+    sim::registry::SetValue(kSettings, "BlueGain", REG_DWORD, {200, 0, 0, 0}); // fine
     StartAndOpen();
     EXPECT_EQ(Settings().Brightness, 255);
     EXPECT_EQ(Settings().Contrast, 10);

@@ -15,7 +15,9 @@ using StoredSettingsTest = ModelDriverTest;
 
 const char* const kModels[] = {"tern", "heron", "plover", "egret"};
 
-std::string SettingsKey() { return std::string(ModelDriverTest::kDriverKey) + "\\Settings"; }
+std::string SettingsKey() {
+    return std::string(ModelDriverTest::kDriverKey) + "\\Settings";
+}
 
 TEST_F(StoredSettingsTest, EveryModelKeepsStoredAgcAndAecAndReadsAnyTypeOfFourBytesOrMore) {
     int models = 0;

@@ -77,9 +77,7 @@ protected:
     }
 
     // The blue byte of RGB pixel (x, y).
-    int Pixel(ULONG x, ULONG y) const {
-        return acquisition_->RgbFrame()[(y * kWidth + x) * 4];
-    }
+    int Pixel(ULONG x, ULONG y) const { return acquisition_->RgbFrame()[(y * kWidth + x) * 4]; }
     bool RgbUniform(int value) const {
         for (ULONG y = 0; y < kHeight; ++y) {
             for (ULONG x = 0; x < kWidth; ++x) {
@@ -120,9 +118,9 @@ TEST_F(AcquisitionTest, StartAllocatesTheFrameBuffersAndReleaseFreesThemAndStops
     const auto running = sim::pool::Counters(kTagFrame);
     // Two raw buffers, the RGB frame buffer and the colour state's working buffer.
     EXPECT_EQ(running.liveBlocks - before.liveBlocks, 4u);
-    EXPECT_EQ(running.liveBytes - before.liveBytes,
-              2ull * device_->GetRawFrameSize() + kWidth * kHeight * 4 +
-                  colorState_->WorkingSize());
+    EXPECT_EQ(running.liveBytes - before.liveBytes, 2ull * device_->GetRawFrameSize() +
+                                                        kWidth * kHeight * 4 +
+                                                        colorState_->WorkingSize());
     EXPECT_EQ(colorState_->OutputBuffer(), acquisition_->RgbFrame());
     EXPECT_EQ(colorState_->Width(), kWidth);
     EXPECT_TRUE(RgbZero()) << "no pool contents before the first frame";

@@ -31,8 +31,8 @@ BOOLEAN FakeCameraDevice::ReadRawFrame(PUCHAR buffer) {
         // Only the region carries the value; the rest of the frame differs.
         for (ULONG y = 0; y < GetRawFrameSize() / kPitch; ++y) {
             for (ULONG x = 0; x < kPitch; ++x) {
-                const bool inside = x >= roiX_ && x < roiX_ + roiW_ && y >= roiY_ &&
-                                    y < roiY_ + roiH_;
+                const bool inside =
+                    x >= roiX_ && x < roiX_ + roiW_ && y >= roiY_ && y < roiY_ + roiH_;
                 buffer[y * kPitch + x] = static_cast<UCHAR>(inside ? regionValue_ : value);
             }
         }
@@ -59,7 +59,11 @@ VOID FakeCameraDevice::CancelReads() {
     ++cancels_;
 }
 
-ULONG FakeCameraDevice::GetRoiX() const { return roiX_; }
-ULONG FakeCameraDevice::GetRoiY() const { return roiY_; }
+ULONG FakeCameraDevice::GetRoiX() const {
+    return roiX_;
+}
+ULONG FakeCameraDevice::GetRoiY() const {
+    return roiY_;
+}
 
 } // namespace zyn::testing

@@ -12,9 +12,9 @@ TEST(BulkChunkCount, OneRequestPer64KiBAndOneForTheRest) {
     EXPECT_EQ(zyn::BulkChunkCount(65536), 1u);
     EXPECT_EQ(zyn::BulkChunkCount(65537), 2u);
     EXPECT_EQ(zyn::BulkChunkCount(kTernFrame), 22u);
-    EXPECT_EQ(zyn::BulkChunkCount(2048 * 1536), 48u);  // a full Egret frame
-    EXPECT_EQ(zyn::BulkChunkCount(1392640), 22u);      // a full Plover window, rounded up
-    EXPECT_EQ(zyn::BulkChunkCount(5013504), 77u);      // a full Heron frame
+    EXPECT_EQ(zyn::BulkChunkCount(2048 * 1536), 48u); // a full Egret frame
+    EXPECT_EQ(zyn::BulkChunkCount(1392640), 22u);     // a full Plover window, rounded up
+    EXPECT_EQ(zyn::BulkChunkCount(5013504), 77u);     // a full Heron frame
 }
 
 TEST_F(SplitBulkReadTest, TernFrameIsReadWith22RequestsOutstandingAtOnce) {
@@ -80,7 +80,8 @@ TEST_F(SplitBulkReadTest, KeptRecordArrayIsReusedUntilTheChunkCountChanges) {
     PoolBuffer smaller(2 * 65536);
     ASSERT_EQ(Read(smaller), STATUS_SUCCESS);
     EXPECT_TRUE(smaller.Bytes() == rig_->camera.ExpectedFrame());
-    EXPECT_EQ(sim::pool::LiveBlocks(), live + 1) << "the smaller buffer; one array replaced by another";
+    EXPECT_EQ(sim::pool::LiveBlocks(), live + 1)
+        << "the smaller buffer; one array replaced by another";
 }
 
 TEST_F(SplitBulkReadTest, TimeoutCancelsOnlyTheRequestsNotYetDone) {

@@ -179,8 +179,7 @@ TEST_F(CapturePinTest, AWiderClientFormatGetsItsRowsAtItsOwnStride) {
     const std::vector<uint8_t> untouched((1424 - 1360) * 4, 0x5A);
     for (ULONG row = 0; row < 1024; ++row) {
         const uint8_t* got = frame->data() + row * 1424 * 4;
-        ASSERT_EQ(std::memcmp(got, expected.data() + row * 1424 * 4, 1360 * 4), 0)
-            << "row " << row;
+        ASSERT_EQ(std::memcmp(got, expected.data() + row * 1424 * 4, 1360 * 4), 0) << "row " << row;
         // What lies beyond the picture in each row stays the client's.
         ASSERT_EQ(std::memcmp(got + 1360 * 4, untouched.data(), untouched.size()), 0)
             << "row " << row;

@@ -35,11 +35,10 @@ protected:
         options.frameInterval = std::chrono::nanoseconds{0};
         options.scene = std::make_shared<const imaging::RgbImage>(scene);
         options.clientFrames = 2;
-        options.driverKey = std::string(capture::kSessionDriverKey) + "-" +
-                            std::to_string(cameras_.size());
+        options.driverKey =
+            std::string(capture::kSessionDriverKey) + "-" + std::to_string(cameras_.size());
         for (auto& camera : cameras_) {
-            if (camera->system().camera().model() ==
-                host::FindDriverModel(model)->camera) {
+            if (camera->system().camera().model() == host::FindDriverModel(model)->camera) {
                 options.driver = camera->system().driver();
                 break;
             }
@@ -121,9 +120,11 @@ TEST_F(MultiCameraTest, ARegionChangeOnOneCameraLeavesAnotherStreamingCameraAlon
         KS_DATARANGE_VIDEO range{};
         ASSERT_EQ(other.filter().VideoRange(0, &range), STATUS_SUCCESS);
         NTSTATUS status;
-        const std::vector<uint8_t> format = other.filter().IntersectFormat(0, range.DataRange, &status);
+        const std::vector<uint8_t> format =
+            other.filter().IntersectFormat(0, range.DataRange, &status);
         ASSERT_EQ(status, STATUS_SUCCESS);
-        const auto* info = reinterpret_cast<const KS_VIDEOINFOHEADER*>(format.data() + sizeof(KSDATAFORMAT));
+        const auto* info =
+            reinterpret_cast<const KS_VIDEOINFOHEADER*>(format.data() + sizeof(KSDATAFORMAT));
         EXPECT_EQ(info->bmiHeader.biWidth, width);
         EXPECT_EQ(info->bmiHeader.biHeight, 100 + i);
     }

@@ -52,8 +52,8 @@ TEST_P(RegionWidthTest, DeliversTheConversionOfTheRegionInEveryOrientation) {
         LONG flipH;
         LONG flipV;
     };
-    for (const Orientation o : {Orientation{0, 0}, Orientation{1, 0}, Orientation{0, 1},
-                                Orientation{1, 1}}) {
+    for (const Orientation o :
+         {Orientation{0, 0}, Orientation{1, 0}, Orientation{0, 1}, Orientation{1, 1}}) {
         SCOPED_TRACE(::testing::Message() << "FlipH " << o.flipH << " FlipV " << o.flipV);
         ASSERT_EQ(Set(CAMPROP_FLIP_H, o.flipH), STATUS_SUCCESS);
         ASSERT_EQ(Set(CAMPROP_FLIP_V, o.flipV), STATUS_SUCCESS);
@@ -77,8 +77,8 @@ TEST_F(StreamTest, FramesCarryTheClockTimeAndTheFrameDuration) {
     std::unique_ptr<sim::host::Frame> second = Next();
     ASSERT_NE(second, nullptr);
     const KSSTREAM_HEADER& header = second->header();
-    EXPECT_EQ(header.OptionsFlags, KSSTREAM_HEADER_OPTIONSF_TIMEVALID |
-                                       KSSTREAM_HEADER_OPTIONSF_DURATIONVALID);
+    EXPECT_EQ(header.OptionsFlags,
+              KSSTREAM_HEADER_OPTIONSF_TIMEVALID | KSSTREAM_HEADER_OPTIONSF_DURATIONVALID);
     EXPECT_EQ(header.PresentationTime.Numerator, 1u);
     EXPECT_EQ(header.PresentationTime.Denominator, 1u);
     EXPECT_GT(header.PresentationTime.Time, firstTime);
@@ -116,8 +116,8 @@ TEST_F(StreamTest, TriggeredCameraDeliversOneFramePerTrigger) {
     Session().device().Globals().SetTimeout(5000);
     ASSERT_EQ(Session().SetState(KSSTATE_RUN), STATUS_SUCCESS);
     auto fireWhileReading = [&] {
-        ASSERT_TRUE(Session().system().bus().WaitForPendingTransfers(
-            sim::camera::kDataEndpoint, 22, std::chrono::seconds(20)));
+        ASSERT_TRUE(Session().system().bus().WaitForPendingTransfers(sim::camera::kDataEndpoint, 22,
+                                                                     std::chrono::seconds(20)));
         ASSERT_TRUE(Session().camera().FireTrigger());
     };
     fireWhileReading();

@@ -50,8 +50,10 @@ bool IsUrb(const AllocationRequest& request) {
     case sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER):
     case sizeof(struct _URB_PIPE_REQUEST):
     case sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST):
-    case sizeof(struct _URB_SELECT_CONFIGURATION): return true;
-    default: return false;
+    case sizeof(struct _URB_SELECT_CONFIGURATION):
+        return true;
+    default:
+        return false;
     }
 }
 // Every other block: contexts, frame buffers, colour state, descriptors, the class driver's.
@@ -82,10 +84,10 @@ uint64_t PathHere() {
 // What the pool's filter consults; it runs under the pool's lock, one allocation at a time.
 struct SweepState {
     const Kind* kind = nullptr;
-    bool recording = false;           // the counting life: note each new path
-    std::vector<uint64_t> paths;      // in the order first seen
+    bool recording = false;      // the counting life: note each new path
+    std::vector<uint64_t> paths; // in the order first seen
     std::unordered_set<uint64_t> known;
-    uint64_t target = 0;              // the path to fail
+    uint64_t target = 0; // the path to fail
 };
 SweepState theSweep;
 
@@ -231,8 +233,7 @@ protected:
                 handled = reported = 0;
             } else {
                 EXPECT_TRUE(life.silentAt.empty())
-                    << what << ": every call succeeded, yet no frame came after "
-                    << life.silentAt;
+                    << what << ": every call succeeded, yet no frame came after " << life.silentAt;
                 handled += verifier.Count() == 0 && leaked == 0 && life.silentAt.empty();
                 reported += site.file != nullptr && !life.failedStep.empty();
                 ++next;
@@ -267,7 +268,9 @@ void PrintTo(const SweepCase& sweepCase, std::ostream* out) {
 class EveryAllocation : public AllocationSweepTest,
                         public ::testing::WithParamInterface<SweepCase> {};
 
-TEST_P(EveryAllocation, FailsCleanlyOrKeepsStreaming) { Sweep(GetParam().model, *GetParam().kind); }
+TEST_P(EveryAllocation, FailsCleanlyOrKeepsStreaming) {
+    Sweep(GetParam().model, *GetParam().kind);
+}
 
 std::vector<SweepCase> AllCases() {
     std::vector<SweepCase> cases;

@@ -96,10 +96,14 @@ protected:
     LONG Bound(ULONG item, LONG fixed) {
         const SettingsLimits& limits = Session().device().Traits().limits;
         switch (item) {
-        case kFixed: return fixed;
-        case kColorGainFloor: return limits.colorGainMinimum;
-        case kColorGainCeiling: return limits.colorGainMaximum;
-        default: break;
+        case kFixed:
+            return fixed;
+        case kColorGainFloor:
+            return limits.colorGainMinimum;
+        case kColorGainCeiling:
+            return limits.colorGainMaximum;
+        default:
+            break;
         }
         LONG value = 0;
         EXPECT_EQ(host::GetValue(Session().filter(), item, &value).status, STATUS_SUCCESS);
@@ -113,7 +117,7 @@ protected:
         const ULONG exact = host::RecordSize(item);
         const ULONG lengths[] = {0, 1, 3, exact - 1, exact, exact + 16, kHugeBytes};
         const ULONG flagChoices[] = {KSPROPERTY_TYPE_GET, KSPROPERTY_TYPE_SET,
-                                    KSPROPERTY_TYPE_GET | KSPROPERTY_TYPE_SET, 0, 0x80000000u};
+                                     KSPROPERTY_TYPE_GET | KSPROPERTY_TYPE_SET, 0, 0x80000000u};
         ULONG access = 0;
         const bool known = host::Support(Session().filter(), item, &access).ok();
 
@@ -141,16 +145,16 @@ protected:
             }
             Buffer& property = *property_;
             std::memcpy(&property, &buffer_, sizeof(CameraRawCommand));
-            const sim::host::PropertyResult result = Session().filter().RawProperty(
-                &property, propertyLength, &buffer_, dataLength);
+            const sim::host::PropertyResult result =
+                Session().filter().RawProperty(&property, propertyLength, &buffer_, dataLength);
             ++tally->sent;
 
             const bool isSet = flags == KSPROPERTY_TYPE_SET;
             const bool shortBuffer = dataLength < exact || propertyLength < exact;
             if (shortBuffer && (flags == KSPROPERTY_TYPE_GET || isSet)) {
-                EXPECT_FALSE(result.ok()) << "item " << item << " flags " << flags << " data "
-                                          << dataLength << " property " << propertyLength
-                                          << ": a short buffer was taken";
+                EXPECT_FALSE(result.ok())
+                    << "item " << item << " flags " << flags << " data " << dataLength
+                    << " property " << propertyLength << ": a short buffer was taken";
                 tally->refusedShort += !result.ok();
             }
             if (!known) {
@@ -220,10 +224,18 @@ protected:
     std::unique_ptr<Buffer> data_ = std::make_unique<Buffer>();
 };
 
-TEST_F(PropertyFuzzTest, Tern) { FuzzModel("tern"); }
-TEST_F(PropertyFuzzTest, Heron) { FuzzModel("heron"); }
-TEST_F(PropertyFuzzTest, Plover) { FuzzModel("plover"); }
-TEST_F(PropertyFuzzTest, Egret) { FuzzModel("egret"); }
+TEST_F(PropertyFuzzTest, Tern) {
+    FuzzModel("tern");
+}
+TEST_F(PropertyFuzzTest, Heron) {
+    FuzzModel("heron");
+}
+TEST_F(PropertyFuzzTest, Plover) {
+    FuzzModel("plover");
+}
+TEST_F(PropertyFuzzTest, Egret) {
+    FuzzModel("egret");
+}
 
 } // namespace
 } // namespace zyn::e2e

@@ -17,10 +17,9 @@ using namespace std::chrono_literals;
 
 constexpr Filter kEgretFilter = {1, true};
 
-void SetRegion(zyn::CameraDevice& device, LONG subSample, LONG x, LONG y, LONG width,
-               LONG height) {
-    zyn::ApplyWindowRegion(device.Settings(), device.Traits().limits,
-                           device.Traits().windowRegion, {subSample, x, y, width, height});
+void SetRegion(zyn::CameraDevice& device, LONG subSample, LONG x, LONG y, LONG width, LONG height) {
+    zyn::ApplyWindowRegion(device.Settings(), device.Traits().limits, device.Traits().windowRegion,
+                           {subSample, x, y, width, height});
 }
 
 NTSTATUS Start(zyn::CameraDevice& device) {

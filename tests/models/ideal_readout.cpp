@@ -13,8 +13,8 @@
 
 namespace model_test {
 
-IdealReadout IdealRead(const imaging::RgbImage& scene, Filter filter, Region region,
-                       int subSample, bool mirrored, bool flipped) {
+IdealReadout IdealRead(const imaging::RgbImage& scene, Filter filter, Region region, int subSample,
+                       bool mirrored, bool flipped) {
     const int s = subSample;
     IdealReadout ideal;
     ideal.width = region.width / s;
@@ -109,8 +109,8 @@ const imaging::RgbImage& DetailedScene(Model model) {
         // a wrong direction or a wrong colour phase changes most of the picture.
         for (int y = 0; y < scene.height; ++y) {
             for (int x = 0; x < scene.width; ++x) {
-                uint32_t h = static_cast<uint32_t>(x) * 0x9E3779B1u ^
-                             static_cast<uint32_t>(y) * 0x85EBCA77u;
+                uint32_t h =
+                    static_cast<uint32_t>(x) * 0x9E3779B1u ^ static_cast<uint32_t>(y) * 0x85EBCA77u;
                 h ^= h >> 15;
                 h *= 0x2C1B3C6Du;
                 h ^= h >> 13;

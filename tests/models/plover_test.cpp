@@ -20,8 +20,8 @@ using zyn::plover::PloverCameraDevice;
 constexpr Filter kPloverFilter = {2, false}; // RGGB wherever the window starts
 
 void SetRegion(zyn::CameraDevice& device, LONG x, LONG y, LONG width, LONG height) {
-    zyn::ApplyWindowRegion(device.Settings(), device.Traits().limits,
-                           device.Traits().windowRegion, {0, x, y, width, height});
+    zyn::ApplyWindowRegion(device.Settings(), device.Traits().limits, device.Traits().windowRegion,
+                           {0, x, y, width, height});
 }
 
 NTSTATUS Start(zyn::CameraDevice& device) {

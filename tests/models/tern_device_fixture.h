@@ -23,9 +23,15 @@ struct Event {
 };
 std::ostream& operator<<(std::ostream& out, const Event& event);
 
-inline Event B(uint32_t reg, uint32_t value) { return {Event::Board, reg, value}; }
-inline Event R(uint32_t reg) { return {Event::BoardRead, reg, 0}; }
-inline Event S(uint32_t index, uint32_t value) { return {Event::Sensor, index, value}; }
+inline Event B(uint32_t reg, uint32_t value) {
+    return {Event::Board, reg, value};
+}
+inline Event R(uint32_t reg) {
+    return {Event::BoardRead, reg, 0};
+}
+inline Event S(uint32_t index, uint32_t value) {
+    return {Event::Sensor, index, value};
+}
 
 // The camera's log as events; sensor values as the sensor takes them (cut to their width).
 std::vector<Event> Events(const sim::camera::Camera& camera);

@@ -22,8 +22,7 @@ using zyn::CMD_START_CONTROL;
 
 constexpr ULONG kWindowPinFlags = 0x10050;
 
-template <class Driver>
-void ExpectDescriptors(ULONG propertyCount, bool queriesCapabilities) {
+template <class Driver> void ExpectDescriptors(ULONG propertyCount, bool queriesCapabilities) {
     const KSFILTER_DESCRIPTOR& filter = zyn::KsDescriptors<Driver>::kFilter;
     ASSERT_EQ(filter.PinDescriptorsCount, 1u);
     EXPECT_EQ(filter.PinDescriptors[0].Flags, kWindowPinFlags);
@@ -115,7 +114,11 @@ TEST_F(WindowDriverTest, HeronStartsInitialisesAndKeepsItsSettingsInTheSensor) {
     filter_.reset(); // saves
     EXPECT_EQ(StoredCount(), 24u);
     ExpectStored({
-        {"FlipH", 1}, {"GlobalGain", 0x122}, {"Exposure", 32767}, {"ExTrigger", 1}, {"RoiX", 12},
+        {"FlipH", 1},
+        {"GlobalGain", 0x122},
+        {"Exposure", 32767},
+        {"ExTrigger", 1},
+        {"RoiX", 12},
         {"RoiW", 336},
     });
 
@@ -192,8 +195,13 @@ TEST_F(WindowDriverTest, PloverPreparesItsSensorAndKeepsClockAndDotFilter) {
     filter_.reset();
     EXPECT_EQ(StoredCount(), 26u);
     ExpectStored({
-        {"Clock", 3}, {"Dot", 1}, {"DotThreshold", 40}, {"Exposure", 8191}, {"GlobalGain", 100},
-        {"ExTrigger", 1}, {"RoiW", 403},
+        {"Clock", 3},
+        {"Dot", 1},
+        {"DotThreshold", 40},
+        {"Exposure", 8191},
+        {"GlobalGain", 100},
+        {"ExTrigger", 1},
+        {"RoiW", 403},
     });
 
     system_->Stop();

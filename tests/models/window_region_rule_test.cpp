@@ -9,16 +9,20 @@
 namespace model_test {
 namespace {
 
-using zyn::CameraSettings;
 using zyn::ApplyWindowRegion;
+using zyn::CameraSettings;
 using zyn::RegionRequest;
 
 struct Window {
     LONG x, y, width, height;
 };
 
-Window Roi(const CameraSettings& s) { return {s.RoiX, s.RoiY, s.RoiW, s.RoiH}; }
-Window Report(const CameraSettings& s) { return {s.ReportX, s.ReportY, s.ReportW, s.ReportH}; }
+Window Roi(const CameraSettings& s) {
+    return {s.RoiX, s.RoiY, s.RoiW, s.RoiH};
+}
+Window Report(const CameraSettings& s) {
+    return {s.ReportX, s.ReportY, s.ReportW, s.ReportH};
+}
 
 bool operator==(const Window& a, const Window& b) {
     return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;

@@ -77,7 +77,8 @@ imaging::RgbImage Delivered(const IdealReadout& ideal, int width, bool mirror = 
     return picture;
 }
 
-::testing::AssertionResult Same(const imaging::RgbImage& actual, const imaging::RgbImage& expected) {
+::testing::AssertionResult Same(const imaging::RgbImage& actual,
+                                const imaging::RgbImage& expected) {
     if (actual.width != expected.width || actual.height != expected.height) {
         return ::testing::AssertionFailure() << actual.width << " x " << actual.height << ", not "
                                              << expected.width << " x " << expected.height;
@@ -97,8 +98,9 @@ imaging::RgbImage Delivered(const IdealReadout& ideal, int width, bool mirror = 
 
 // Against the scene itself, with the colour matrix off: every channel within the demosaic's
 // error on a smooth scene.
-::testing::AssertionResult LooksLike(const imaging::RgbImage& actual, const imaging::RgbImage& scene,
-                                     Region region, bool mirror, bool flip) {
+::testing::AssertionResult LooksLike(const imaging::RgbImage& actual,
+                                     const imaging::RgbImage& scene, Region region, bool mirror,
+                                     bool flip) {
     double total = 0;
     for (int y = 0; y < actual.height; ++y) {
         for (int x = 0; x < actual.width; ++x) {
@@ -130,10 +132,10 @@ TEST_F(WindowStreamTest, HeronDeliversItsWindowAndBinnedFramesAsTheSensorFlipsTh
             ASSERT_EQ(Set(CAMPROP_FLIP_V, flipV), STATUS_SUCCESS);
             const std::vector<imaging::RgbImage> pictures = Capture();
             ASSERT_EQ(pictures.size(), 1u);
-            EXPECT_TRUE(Same(pictures[0], Delivered(IdealRead(scene, kCropFilter,
-                                                              {200, 120, 640, 480}, 1, flipH,
-                                                              flipV),
-                                                    640)))
+            EXPECT_TRUE(
+                Same(pictures[0],
+                     Delivered(IdealRead(scene, kCropFilter, {200, 120, 640, 480}, 1, flipH, flipV),
+                               640)))
                 << "FlipH " << flipH << " FlipV " << flipV;
         }
     }
@@ -141,9 +143,9 @@ TEST_F(WindowStreamTest, HeronDeliversItsWindowAndBinnedFramesAsTheSensorFlipsTh
     ASSERT_EQ(Region(0, 0, 0, 0, 1), STATUS_SUCCESS);
     std::vector<imaging::RgbImage> pictures = Capture();
     ASSERT_EQ(pictures.size(), 1u);
-    EXPECT_TRUE(Same(pictures[0],
-                     Delivered(IdealRead(scene, kCropFilter, {0, 0, 2448, 2048}, 2, true, true),
-                               1224)));
+    EXPECT_TRUE(
+        Same(pictures[0],
+             Delivered(IdealRead(scene, kCropFilter, {0, 0, 2448, 2048}, 2, true, true), 1224)));
 
     const imaging::RgbImage smooth = imaging::Gradient(2448, 2048);
     session_->camera().SetScene(smooth);
@@ -163,17 +165,17 @@ TEST_F(WindowStreamTest, EgretDeliversItsWindowAndBinnedFramesAsTheSensorFlipsTh
     ASSERT_EQ(Region(1700, 1300, 500, 400), STATUS_SUCCESS); // cut to 348 x 236
     std::vector<imaging::RgbImage> pictures = Capture();
     ASSERT_EQ(pictures.size(), 1u);
-    EXPECT_TRUE(Same(pictures[0], Delivered(IdealRead(scene, kCropFilter, {1700, 1300, 348, 236},
-                                                      1, true, true),
-                                            344)));
+    EXPECT_TRUE(
+        Same(pictures[0],
+             Delivered(IdealRead(scene, kCropFilter, {1700, 1300, 348, 236}, 1, true, true), 344)));
 
     ASSERT_EQ(Set(CAMPROP_FLIP_V, 0), STATUS_SUCCESS);
     ASSERT_EQ(Region(0, 0, 0, 0, 1), STATUS_SUCCESS);
     pictures = Capture();
     ASSERT_EQ(pictures.size(), 1u);
-    EXPECT_TRUE(Same(pictures[0],
-                     Delivered(IdealRead(scene, kCropFilter, {0, 0, 2048, 1536}, 2, true, false),
-                               1024)));
+    EXPECT_TRUE(
+        Same(pictures[0],
+             Delivered(IdealRead(scene, kCropFilter, {0, 0, 2048, 1536}, 2, true, false), 1024)));
 
     const imaging::RgbImage smooth = imaging::Gradient(2048, 1536);
     session_->camera().SetScene(smooth);

@@ -87,17 +87,17 @@ int CompareEveryPath(ConversionSetup& setup, const std::vector<VectorPath>& path
         state.SetBlueGain(settings.blueGain);
         EXPECT_EQ(state.RequestVectorPath(path), STATUS_SUCCESS);
         setup.Convert(raw, offset, pitch);
-        SCOPED_TRACE(testing::Message() << zyn::VectorPathName(path) << " " << width << "x"
-                                        << height << " phase " << settings.phase << " colour "
-                                        << settings.color << " balance " << settings.whiteBalance
-                                        << " dots " << settings.dotThreshold);
+        SCOPED_TRACE(testing::Message()
+                     << zyn::VectorPathName(path) << " " << width << "x" << height << " phase "
+                     << settings.phase << " colour " << settings.color << " balance "
+                     << settings.whiteBalance << " dots " << settings.dotThreshold);
         EXPECT_EQ(state.LastFramePath(), path);
         EXPECT_TRUE(setup.CanaryIntact());
         const std::vector<uint8_t> output = setup.Output();
         for (size_t i = 0; i < output.size(); ++i) {
             if (output[i] != expected.bgra[i]) {
-                ADD_FAILURE() << "pixel " << (i / 4) % width << "," << (i / 4) / width
-                              << " byte " << i % 4 << ": " << int(output[i]) << " instead of "
+                ADD_FAILURE() << "pixel " << (i / 4) % width << "," << (i / 4) / width << " byte "
+                              << i % 4 << ": " << int(output[i]) << " instead of "
                               << int(expected.bgra[i]);
                 return compared;
             }

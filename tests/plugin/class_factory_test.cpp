@@ -15,8 +15,7 @@ namespace {
 // {F00DF00D-0000-4000-8000-000000000001}: a class the module does not serve.
 constexpr CLSID kUnknownClass = {0xF00DF00D, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, 1}};
 
-TEST(ClassObjectTest, IsServedOnlyForTheTwoClassesAndTheFactoryInterfaces)
-{
+TEST(ClassObjectTest, IsServedOnlyForTheTwoClassesAndTheFactoryInterfaces) {
     void* object = reinterpret_cast<void*>(1);
     EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE,
               Plugin().getClassObject(kUnknownClass, IID_IClassFactory, &object));
@@ -36,8 +35,7 @@ TEST(ClassObjectTest, IsServedOnlyForTheTwoClassesAndTheFactoryInterfaces)
     }
 }
 
-TEST(ClassObjectTest, AnswersQueryInterfaceForItsTwoInterfacesOnly)
-{
+TEST(ClassObjectTest, AnswersQueryInterfaceForItsTwoInterfacesOnly) {
     Ref<IClassFactory> factory(ClassFactory(CLSID_OculixZYNPropertyPage));
     ASSERT_TRUE(factory);
     EXPECT_EQ(E_POINTER, factory->QueryInterface(IID_IUnknown, nullptr));
@@ -51,8 +49,7 @@ TEST(ClassObjectTest, AnswersQueryInterfaceForItsTwoInterfacesOnly)
     EXPECT_EQ(nullptr, object);
 }
 
-TEST(ClassObjectTest, CreatesPagesAloneOrAggregatedButExtensionObjectsOnlyAggregated)
-{
+TEST(ClassObjectTest, CreatesPagesAloneOrAggregatedButExtensionObjectsOnlyAggregated) {
     Ref<IClassFactory> pages(ClassFactory(CLSID_OculixZYNPropertyPage));
     Ref<IClassFactory> extensions(ClassFactory(CLSID_OculixZYNExtension));
     ASSERT_TRUE(pages && extensions);
@@ -85,8 +82,7 @@ TEST(ClassObjectTest, CreatesPagesAloneOrAggregatedButExtensionObjectsOnlyAggreg
     EXPECT_EQ(1, other->References());
 }
 
-TEST(ClassObjectTest, ModuleStaysLoadedWhileAnObjectOrALockLives)
-{
+TEST(ClassObjectTest, ModuleStaysLoadedWhileAnObjectOrALockLives) {
     ASSERT_EQ(S_OK, Plugin().canUnloadNow()) << "an earlier test leaked an object";
 
     IClassFactory* factory = ClassFactory(CLSID_OculixZYNPropertyPage);
@@ -95,8 +91,8 @@ TEST(ClassObjectTest, ModuleStaysLoadedWhileAnObjectOrALockLives)
 
     EXPECT_EQ(S_OK, factory->LockServer(TRUE));
     IPropertyPage* page = nullptr;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPropertyPage,
-                                            reinterpret_cast<void**>(&page)));
+    ASSERT_EQ(S_OK,
+              factory->CreateInstance(nullptr, IID_IPropertyPage, reinterpret_cast<void**>(&page)));
     factory->Release();
     EXPECT_EQ(S_FALSE, Plugin().canUnloadNow()) << "a lock and a page";
 
@@ -111,8 +107,7 @@ TEST(ClassObjectTest, ModuleStaysLoadedWhileAnObjectOrALockLives)
     EXPECT_EQ(S_OK, Plugin().canUnloadNow());
 }
 
-TEST(ClassObjectTest, AggregatedExtensionObjectLivesAsLongAsItsFilter)
-{
+TEST(ClassObjectTest, AggregatedExtensionObjectLivesAsLongAsItsFilter) {
     FakeFilter* filter = FakeFilter::Create(DriverModel::Tern);
     ASSERT_EQ(S_OK, filter->AggregateExtension());
     // No reference on the outer object is kept by the inner one.
@@ -122,5 +117,5 @@ TEST(ClassObjectTest, AggregatedExtensionObjectLivesAsLongAsItsFilter)
     EXPECT_EQ(S_OK, Plugin().canUnloadNow());
 }
 
-}  // namespace
-}  // namespace zyn::test
+} // namespace
+} // namespace zyn::test

@@ -32,26 +32,24 @@ constexpr Channel kGreen2 = {"green 2", IDC_CG_GREEN2_SLIDER, IDC_CG_GREEN2_EDIT
 constexpr Channel kBlue = {"blue", IDC_CG_BLUE_SLIDER, IDC_CG_BLUE_EDIT, IDC_CG_BLUE_SPIN, 66};
 constexpr const Channel* kChannels[] = {&kRed, &kGreen1, &kGreen2, &kBlue};
 
-std::wstring Text(HWND dialog, int id)
-{
+std::wstring Text(HWND dialog, int id) {
     wchar_t text[64];
     return std::wstring(text, GetDlgItemTextW(dialog, id, text, 64));
 }
 
-LONG TrackbarPosition(HWND dialog, int id)
-{
+LONG TrackbarPosition(HWND dialog, int id) {
     return static_cast<LONG>(SendDlgItemMessageW(dialog, id, TBM_GETPOS, 0, 0));
 }
 
-LONG UpDownPosition(HWND dialog, int id)
-{
+LONG UpDownPosition(HWND dialog, int id) {
     return static_cast<LONG>(SendDlgItemMessageW(dialog, id, UDM_GETPOS32, 0, 0));
 }
 
-bool Linked(HWND dialog) { return IsDlgButtonChecked(dialog, IDC_CG_LINK) == BST_CHECKED; }
+bool Linked(HWND dialog) {
+    return IsDlgButtonChecked(dialog, IDC_CG_LINK) == BST_CHECKED;
+}
 
-void ExpectShows(HWND dialog, const Channel& channel, LONG value)
-{
+void ExpectShows(HWND dialog, const Channel& channel, LONG value) {
     SCOPED_TRACE(channel.name);
     EXPECT_EQ(value, TrackbarPosition(dialog, channel.trackbar));
     EXPECT_EQ(std::to_wstring(value), Text(dialog, channel.edit));
@@ -59,10 +57,11 @@ void ExpectShows(HWND dialog, const Channel& channel, LONG value)
 }
 
 // Key presses go through the dialog's own loop, which runs them past the dialog manager.
-void Press(HWND dialog, int id, UINT key) { PostKey(GetDlgItem(dialog, id), key); }
+void Press(HWND dialog, int id, UINT key) {
+    PostKey(GetDlgItem(dialog, id), key);
+}
 
-void TypeInto(HWND dialog, int id, const wchar_t* text)
-{
+void TypeInto(HWND dialog, int id, const wchar_t* text) {
     const HWND edit = GetDlgItem(dialog, id);
     SetFocus(edit);
     SendMessageW(edit, EM_SETSEL, 0, -1);
@@ -72,8 +71,7 @@ void TypeInto(HWND dialog, int id, const wchar_t* text)
 
 class ColorsGainDialogTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         filter_ = FakeFilter::Create(DriverModel::Tern);
         ASSERT_EQ(S_OK, filter_->AggregateExtension());
         filter_->values[CAMPROP_COLOR_GAIN_MIN] = 0;
@@ -84,12 +82,11 @@ protected:
         filter_->values[CAMPROP_COLOR_GAIN_BLUE] = 30;
         config_ = filter_->Config();
         ASSERT_NE(nullptr, config_);
-        owner_ = CreateWindowExW(0, L"Static", L"owner", WS_POPUP | WS_CAPTION | WS_VISIBLE, 200,
-                                 150, 500, 400, nullptr, nullptr, GetModuleHandleW(nullptr),
-                                 nullptr);
+        owner_ =
+            CreateWindowExW(0, L"Static", L"owner", WS_POPUP | WS_CAPTION | WS_VISIBLE, 200, 150,
+                            500, 400, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         DestroyWindow(owner_);
         if (config_)
             config_->Release();
@@ -98,8 +95,7 @@ protected:
     }
 
     // Opens the dialog for `config` and runs `script` in it; returns how it closed.
-    INT_PTR Run(ModalScript& script, IOculixZYNDSConfig* config)
-    {
+    INT_PTR Run(ModalScript& script, IOculixZYNDSConfig* config) {
         filter_->ClearCalls();
         CDlgColorsGain dialog(config, owner_);
         return script.Run([&] { return dialog.DoModal(); });
@@ -113,8 +109,7 @@ protected:
     HWND owner_ = nullptr;
 };
 
-TEST_F(ColorsGainDialogTest, OpensWithTheDriversGainsAndRange)
-{
+TEST_F(ColorsGainDialogTest, OpensWithTheDriversGainsAndRange) {
     ModalScript script(kCaption);
     script.Then([&](HWND dialog) {
         ExpectShows(dialog, kRed, 10);
@@ -139,8 +134,7 @@ TEST_F(ColorsGainDialogTest, OpensWithTheDriversGainsAndRange)
     EXPECT_EQ((std::vector<DWORD>{61, 62, 63, 64, 65, 66}), filter_->Gets());
 }
 
-TEST_F(ColorsGainDialogTest, OpensUnlinkedWhenTheGreensDiffer)
-{
+TEST_F(ColorsGainDialogTest, OpensUnlinkedWhenTheGreensDiffer) {
     filter_->values[CAMPROP_COLOR_GAIN_GREEN2] = 21;
     ModalScript script(kCaption);
     script.Then([&](HWND dialog) {
@@ -150,8 +144,7 @@ TEST_F(ColorsGainDialogTest, OpensUnlinkedWhenTheGreensDiffer)
     EXPECT_EQ(IDOK, Run(script));
 }
 
-TEST_F(ColorsGainDialogTest, MovingALinkedGreenSendsBothGreensAtEveryStep)
-{
+TEST_F(ColorsGainDialogTest, MovingALinkedGreenSendsBothGreensAtEveryStep) {
     ModalScript script(kCaption);
     script.Then([&](HWND dialog) { Press(dialog, kGreen2.trackbar, VK_RIGHT); })
         .Then([&](HWND dialog) { Press(dialog, kGreen2.trackbar, VK_RIGHT); })
@@ -159,7 +152,7 @@ TEST_F(ColorsGainDialogTest, MovingALinkedGreenSendsBothGreensAtEveryStep)
             EXPECT_EQ((Sends{{65, 21}, {64, 21}, {65, 22}, {64, 22}}), Sent());
             ExpectShows(dialog, kGreen1, 22);
             filter_->ClearCalls();
-            Press(dialog, kGreen1.edit, VK_UP);  // the up-down of green 1
+            Press(dialog, kGreen1.edit, VK_UP); // the up-down of green 1
         })
         .Then([&](HWND dialog) {
             EXPECT_EQ((Sends{{64, 23}, {65, 23}}), Sent());
@@ -177,13 +170,13 @@ TEST_F(ColorsGainDialogTest, MovingALinkedGreenSendsBothGreensAtEveryStep)
     Run(script);
 }
 
-TEST_F(ColorsGainDialogTest, EnterInAnEditCommitsItClampedAndMovesOn)
-{
+TEST_F(ColorsGainDialogTest, EnterInAnEditCommitsItClampedAndMovesOn) {
     ModalScript script(kCaption);
-    script.Then([&](HWND dialog) {
-              TypeInto(dialog, kRed.edit, L"200");
-              Press(dialog, kRed.edit, VK_RETURN);
-          })
+    script
+        .Then([&](HWND dialog) {
+            TypeInto(dialog, kRed.edit, L"200");
+            Press(dialog, kRed.edit, VK_RETURN);
+        })
         .Then([&](HWND dialog) {
             EXPECT_EQ((Sends{{63, 127}}), Sent());
             ExpectShows(dialog, kRed, 127);
@@ -202,8 +195,7 @@ TEST_F(ColorsGainDialogTest, EnterInAnEditCommitsItClampedAndMovesOn)
     EXPECT_EQ(IDOK, Run(script));
 }
 
-TEST_F(ColorsGainDialogTest, DefaultSendsSixtyThreeForEveryGainAndLeavesTheLinkAlone)
-{
+TEST_F(ColorsGainDialogTest, DefaultSendsSixtyThreeForEveryGainAndLeavesTheLinkAlone) {
     filter_->values[CAMPROP_COLOR_GAIN_GREEN1] = 40;
     ModalScript script(kCaption);
     script.Then([&](HWND dialog) {
@@ -218,16 +210,16 @@ TEST_F(ColorsGainDialogTest, DefaultSendsSixtyThreeForEveryGainAndLeavesTheLinkA
     EXPECT_EQ(IDOK, Run(script));
 }
 
-TEST_F(ColorsGainDialogTest, WithoutADriverShowsFallbacksAndChangesNothing)
-{
+TEST_F(ColorsGainDialogTest, WithoutADriverShowsFallbacksAndChangesNothing) {
     ModalScript script(kCaption);
-    script.Then([&](HWND dialog) {
-              for (const Channel* channel : kChannels)
-                  ExpectShows(dialog, *channel, 63);
-              EXPECT_EQ(127, SendDlgItemMessageW(dialog, kRed.trackbar, TBM_GETRANGEMAX, 0, 0));
-              SendDlgItemMessageW(dialog, IDC_CG_DEFAULT, BM_CLICK, 0, 0);
-              Press(dialog, kRed.trackbar, VK_RIGHT);
-          })
+    script
+        .Then([&](HWND dialog) {
+            for (const Channel* channel : kChannels)
+                ExpectShows(dialog, *channel, 63);
+            EXPECT_EQ(127, SendDlgItemMessageW(dialog, kRed.trackbar, TBM_GETRANGEMAX, 0, 0));
+            SendDlgItemMessageW(dialog, IDC_CG_DEFAULT, BM_CLICK, 0, 0);
+            Press(dialog, kRed.trackbar, VK_RIGHT);
+        })
         .Then([&](HWND dialog) {
             EXPECT_EQ(L"63", Text(dialog, kRed.edit));
             Press(dialog, kRed.trackbar, VK_ESCAPE);
@@ -236,8 +228,7 @@ TEST_F(ColorsGainDialogTest, WithoutADriverShowsFallbacksAndChangesNothing)
     EXPECT_TRUE(filter_->calls.empty());
 }
 
-TEST_F(ColorsGainDialogTest, OpensCentredOnItsOwnerAndInsideTheWorkArea)
-{
+TEST_F(ColorsGainDialogTest, OpensCentredOnItsOwnerAndInsideTheWorkArea) {
     RECT work;
     SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
     const auto placed = [&](int x, int y) {
@@ -271,8 +262,7 @@ TEST_F(ColorsGainDialogTest, OpensCentredOnItsOwnerAndInsideTheWorkArea)
 // The 32-bit page opens the dialog from its "More..." button when the driver offers it.
 using MoreButtonTest = PageTest;
 
-TEST_F(MoreButtonTest, OpensTheDialogWhereTheDriverOffersIt)
-{
+TEST_F(MoreButtonTest, OpensTheDialogWhereTheDriverOffersIt) {
     if (kX64)
         GTEST_SKIP() << "the 64-bit page has no \"More...\" button";
     Open(DriverModel::Tern, [](FakeFilter& f) {
@@ -293,5 +283,5 @@ TEST_F(MoreButtonTest, OpensTheDialogWhereTheDriverOffersIt)
     });
 }
 
-}  // namespace
-}  // namespace zyn::test
+} // namespace
+} // namespace zyn::test

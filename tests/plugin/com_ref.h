@@ -4,16 +4,14 @@
 namespace zyn::test {
 
 // Holds one COM reference and releases it.
-template <typename Interface>
-class Ref {
+template <typename Interface> class Ref {
 public:
     Ref() = default;
     explicit Ref(Interface* pointer) : pointer_(pointer) {}
     Ref(const Ref&) = delete;
     Ref& operator=(const Ref&) = delete;
     ~Ref() { Reset(); }
-    void Reset()
-    {
+    void Reset() {
         if (pointer_)
             pointer_->Release();
         pointer_ = nullptr;
@@ -21,8 +19,7 @@ public:
     Interface* get() const { return pointer_; }
     Interface* operator->() const { return pointer_; }
     explicit operator bool() const { return pointer_ != nullptr; }
-    Interface** Out()
-    {
+    Interface** Out() {
         Reset();
         return &pointer_;
     }
@@ -32,4 +29,4 @@ private:
     Interface* pointer_ = nullptr;
 };
 
-}  // namespace zyn::test
+} // namespace zyn::test

@@ -10,10 +10,10 @@ namespace zyn::test {
 
 struct TemplateControl {
     DWORD id;
-    std::wstring windowClass;  // "Button", "Edit", "Static", "ComboBox" or the class name
+    std::wstring windowClass; // "Button", "Edit", "Static", "ComboBox" or the class name
     std::wstring text;
     DWORD style;
-    RECT rect;  // x, y, width, height in dialog units, kept in left, top, right, bottom
+    RECT rect; // x, y, width, height in dialog units, kept in left, top, right, bottom
 };
 
 struct DialogTemplate {
@@ -33,4 +33,4 @@ DialogTemplate ReadDialogTemplate(HMODULE module, int id);
 // String `id` of the module's string table.
 std::wstring ReadString(HMODULE module, int id);
 
-}  // namespace zyn::test
+} // namespace zyn::test

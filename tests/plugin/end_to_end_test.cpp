@@ -33,14 +33,13 @@ constexpr uint32_t kExposureLowCopy = 161, kExposureHighCopy = 162;
 constexpr uint32_t kLongMode = 154, kLongSteps = 155;
 constexpr uint32_t kGainLow = 6, kGainHigh = 7;
 
-const int kRegionControls[] = {IDC_SUBSAMPLE,  IDC_ROI_X,      IDC_ROI_Y,      IDC_ROI_W,
-                               IDC_ROI_H,      IDC_ROI_X_SPIN, IDC_ROI_Y_SPIN, IDC_ROI_W_SPIN,
+const int kRegionControls[] = {IDC_SUBSAMPLE,  IDC_ROI_X,      IDC_ROI_Y,         IDC_ROI_W,
+                               IDC_ROI_H,      IDC_ROI_X_SPIN, IDC_ROI_Y_SPIN,    IDC_ROI_W_SPIN,
                                IDC_ROI_H_SPIN, IDC_REGION_SET, IDC_REGION_DEFAULT};
 
 class EndToEndTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_EQ(0, ZynSimOpen()) << "the simulated PC did not bring the camera's filter up";
         proxy_ = KsProxy::Create();
         ASSERT_EQ(S_OK, proxy_->AggregateExtension());
@@ -48,8 +47,7 @@ protected:
         ASSERT_TRUE(config_);
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         ClosePage();
         config_.Reset();
         if (proxy_)
@@ -64,14 +62,12 @@ protected:
     }
 
     // The page, connected to the proxy's filter and activated in a property frame.
-    void ShowPage()
-    {
+    void ShowPage() {
         page_ = ConnectedPage(proxy_->Unknown());
         ASSERT_NE(page_, nullptr);
         frame_ = std::make_unique<PropertyFrame>(page_);
     }
-    void ClosePage()
-    {
+    void ClosePage() {
         frame_.reset();
         if (page_) {
             page_->SetObjects(0, nullptr);
@@ -81,25 +77,23 @@ protected:
     }
     PropertyFrame& Frame() { return *frame_; }
 
-    static ZynSimSettings Driver()
-    {
+    static ZynSimSettings Driver() {
         ZynSimSettings settings{};
         EXPECT_TRUE(ZynSimSettingsNow(&settings)) << "no camera device";
         return settings;
     }
     static uint32_t Sensor(uint32_t index) { return ZynSimSensorRegister(index); }
     // How often each register was written since the command log was cleared.
-    static size_t WritesTo(uint32_t index)
-    {
+    static size_t WritesTo(uint32_t index) {
         std::vector<ZynSimSensorWrite> writes(ZynSimSensorWrites(nullptr, 0));
         ZynSimSensorWrites(writes.data(), static_cast<uint32_t>(writes.size()));
-        return static_cast<size_t>(std::count_if(
-            writes.begin(), writes.end(),
-            [index](const ZynSimSensorWrite& write) { return write.index == index; }));
+        return static_cast<size_t>(
+            std::count_if(writes.begin(), writes.end(), [index](const ZynSimSensorWrite& write) {
+                return write.index == index;
+            }));
     }
     // The sensor's exposure registers hold `exposure` in normal mode.
-    static void ExpectNormalExposure(LONG exposure)
-    {
+    static void ExpectNormalExposure(LONG exposure) {
         SCOPED_TRACE("exposure " + std::to_string(exposure));
         EXPECT_EQ(0u, Sensor(kLongMode));
         EXPECT_EQ(static_cast<uint32_t>(exposure & 0x3F), Sensor(kExposureLow));
@@ -108,21 +102,18 @@ protected:
         EXPECT_EQ(static_cast<uint32_t>(exposure >> 6 & 0x3F), Sensor(kExposureHighCopy));
         EXPECT_EQ(exposure, Driver().Exposure);
     }
-    void ExpectShows(const PageSlider& slider, LONG value)
-    {
+    void ExpectShows(const PageSlider& slider, LONG value) {
         SCOPED_TRACE(slider.name);
         EXPECT_EQ(value, Frame().TrackbarPosition(slider.trackbar));
         EXPECT_EQ(std::to_wstring(value), Frame().Text(slider.edit));
         EXPECT_EQ(value, Frame().UpDownPosition(slider.upDown));
     }
-    void ExpectRange(const PageSlider& slider, LONG minimum, LONG maximum)
-    {
+    void ExpectRange(const PageSlider& slider, LONG minimum, LONG maximum) {
         SCOPED_TRACE(slider.name);
         EXPECT_EQ(minimum, Frame().TrackbarMinimum(slider.trackbar));
         EXPECT_EQ(maximum, Frame().TrackbarMaximum(slider.trackbar));
     }
-    static void ExpectCaptureSize(LONG width, LONG height)
-    {
+    static void ExpectCaptureSize(LONG width, LONG height) {
         int32_t offeredWidth = 0, offeredHeight = 0;
         ASSERT_EQ(0, ZynSimCaptureSize(&offeredWidth, &offeredHeight));
         EXPECT_EQ(width, offeredWidth);
@@ -130,8 +121,7 @@ protected:
     }
     // Types the region into its boxes and presses Set.
     void SetRegion(const wchar_t* x, const wchar_t* y, const wchar_t* width,
-                   const wchar_t* height)
-    {
+                   const wchar_t* height) {
         Frame().Type(IDC_ROI_X, x);
         Frame().Type(IDC_ROI_Y, y);
         Frame().Type(IDC_ROI_W, width);
@@ -140,8 +130,7 @@ protected:
     }
     // A person drags the trackbar's thumb with the mouse `pixels` to the right, a few pixels
     // at a time, and lets go.
-    void DragThumb(int trackbar, int pixels)
-    {
+    void DragThumb(int trackbar, int pixels) {
         const HWND control = Frame().Control(trackbar);
         RECT thumb{};
         SendMessageW(control, TBM_GETTHUMBRECT, 0, reinterpret_cast<LPARAM>(&thumb));
@@ -164,8 +153,7 @@ protected:
     std::unique_ptr<PropertyFrame> frame_;
 };
 
-TEST_F(EndToEndTest, ThePageShowsWhatTheCamerasDriverHolds)
-{
+TEST_F(EndToEndTest, ThePageShowsWhatTheCamerasDriverHolds) {
     // An application changed a few settings before the page was opened.
     ASSERT_EQ(S_OK, config_->SetProperty(CAMPROP_EXPOSURE, 700));
     ASSERT_EQ(S_OK, config_->SetProperty(CAMPROP_GAIN, 300));
@@ -186,10 +174,14 @@ TEST_F(EndToEndTest, ThePageShowsWhatTheCamerasDriverHolds)
         DWORD property;
         LONG minimum, maximum, shows;
     } kSliders[] = {
-        {CAMPROP_EXPOSURE, 8, 1074, 700},   {CAMPROP_GAIN, 0, 1023, 300},
-        {CAMPROP_RED_GAIN, 1, 512, 200},    {CAMPROP_GREEN_GAIN, kAny, kAny, 128},
-        {CAMPROP_BLUE_GAIN, kAny, kAny, 128}, {CAMPROP_BRIGHTNESS, 0, 510, 255},
-        {CAMPROP_CONTRAST, 0, 20, 10},      {CAMPROP_SATURATION, kAny, kAny, 10},
+        {CAMPROP_EXPOSURE, 8, 1074, 700},
+        {CAMPROP_GAIN, 0, 1023, 300},
+        {CAMPROP_RED_GAIN, 1, 512, 200},
+        {CAMPROP_GREEN_GAIN, kAny, kAny, 128},
+        {CAMPROP_BLUE_GAIN, kAny, kAny, 128},
+        {CAMPROP_BRIGHTNESS, 0, 510, 255},
+        {CAMPROP_CONTRAST, 0, 20, 10},
+        {CAMPROP_SATURATION, kAny, kAny, 10},
         {CAMPROP_HUE, 0, 359, 45},
     };
     for (const auto& slider : kSliders) {
@@ -226,16 +218,15 @@ TEST_F(EndToEndTest, ThePageShowsWhatTheCamerasDriverHolds)
     }
 }
 
-TEST_F(EndToEndTest, TheExposureTrackbarProgramsTheSensorInNormalAndLongMode)
-{
+TEST_F(EndToEndTest, TheExposureTrackbarProgramsTheSensorInNormalAndLongMode) {
     ShowPage();
     ASSERT_NO_FATAL_FAILURE();
     const PageSlider& exposure = Slider(CAMPROP_EXPOSURE);
-    ExpectNormalExposure(8);  // the registry's default, applied when the device started
+    ExpectNormalExposure(8); // the registry's default, applied when the device started
 
     Frame().Press(exposure.trackbar, VK_RIGHT, 2);
     ExpectNormalExposure(10);
-    Frame().Press(exposure.trackbar, VK_NEXT);  // a page to the right
+    Frame().Press(exposure.trackbar, VK_NEXT); // a page to the right
     const LONG paged = Frame().TrackbarPosition(exposure.trackbar);
     EXPECT_GT(paged, 10);
     ExpectNormalExposure(paged);
@@ -283,8 +274,7 @@ TEST_F(EndToEndTest, TheExposureTrackbarProgramsTheSensorInNormalAndLongMode)
     EXPECT_EQ(1068u, stored);
 }
 
-TEST_F(EndToEndTest, DraggingTheExposureThumbSendsEveryPositionAndTheSensorFollows)
-{
+TEST_F(EndToEndTest, DraggingTheExposureThumbSendsEveryPositionAndTheSensorFollows) {
     ShowPage();
     ASSERT_NO_FATAL_FAILURE();
     const PageSlider& exposure = Slider(CAMPROP_EXPOSURE);
@@ -302,8 +292,7 @@ TEST_F(EndToEndTest, DraggingTheExposureThumbSendsEveryPositionAndTheSensorFollo
     }
 }
 
-TEST_F(EndToEndTest, GainChangesReachRegisters6And7)
-{
+TEST_F(EndToEndTest, GainChangesReachRegisters6And7) {
     ShowPage();
     ASSERT_NO_FATAL_FAILURE();
     const PageSlider& gain = Slider(CAMPROP_GAIN);
@@ -329,8 +318,7 @@ TEST_F(EndToEndTest, GainChangesReachRegisters6And7)
     EXPECT_EQ(15u, Sensor(kGainHigh));
 }
 
-TEST_F(EndToEndTest, TheRegionIsCorrectedByThePageThenByTheDriver)
-{
+TEST_F(EndToEndTest, TheRegionIsCorrectedByThePageThenByTheDriver) {
     ShowPage();
     ASSERT_NO_FATAL_FAILURE();
 
@@ -370,8 +358,7 @@ TEST_F(EndToEndTest, TheRegionIsCorrectedByThePageThenByTheDriver)
     ExpectCaptureSize(1360, 1024);
 }
 
-TEST_F(EndToEndTest, WhileTheCameraCapturesTheRegionIsLockedOnThePageAndInTheDriver)
-{
+TEST_F(EndToEndTest, WhileTheCameraCapturesTheRegionIsLockedOnThePageAndInTheDriver) {
     ASSERT_EQ(0, ZynSimOpenPin());
     ShowPage();
     ASSERT_NO_FATAL_FAILURE();
@@ -395,8 +382,7 @@ TEST_F(EndToEndTest, WhileTheCameraCapturesTheRegionIsLockedOnThePageAndInTheDri
     EXPECT_TRUE(Frame().Enabled(IDC_ROI_X));
 }
 
-TEST_F(EndToEndTest, TheDriversRefusalsReachTheApplicationAsWin32Errors)
-{
+TEST_F(EndToEndTest, TheDriversRefusalsReachTheApplicationAsWin32Errors) {
     // An id the Tern does not list: kernel streaming answers STATUS_NOT_FOUND.
     LONG value = -7;
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), config_->GetProperty(CAMPROP_DOT, &value));
@@ -412,5 +398,5 @@ TEST_F(EndToEndTest, TheDriversRefusalsReachTheApplicationAsWin32Errors)
     EXPECT_EQ(7u, Sensor(kLongSteps));
 }
 
-}  // namespace
-}  // namespace zyn::test
+} // namespace
+} // namespace zyn::test

@@ -16,15 +16,13 @@ constexpr uint8_t kStackPattern = 0xA5;
 
 // Fills the stack below the caller with a pattern, so that bytes of a record the plug-in
 // builds there and never writes keep it.
-__attribute__((noinline)) void PaintStack()
-{
+__attribute__((noinline)) void PaintStack() {
     volatile uint8_t area[16384];
     for (auto& b : area)
         b = kStackPattern;
 }
 
-bool Untouched(const PropertyCall& call, size_t offset)
-{
+bool Untouched(const PropertyCall& call, size_t offset) {
     for (size_t i = offset; i < offset + 4; ++i) {
         if (call.record[i] != kStackPattern)
             return false;
@@ -34,22 +32,19 @@ bool Untouched(const PropertyCall& call, size_t offset)
 
 class ExtensionObjectTest : public testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         filter_ = FakeFilter::Create(DriverModel::Tern);
         ASSERT_EQ(S_OK, filter_->AggregateExtension());
         config_ = filter_->Config();
         ASSERT_NE(nullptr, config_);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         if (config_)
             config_->Release();
         filter_->Release();
     }
 
-    void ExpectHeader(const PropertyCall& call, DWORD id, DWORD flags, DWORD length)
-    {
+    void ExpectHeader(const PropertyCall& call, DWORD id, DWORD flags, DWORD length) {
         EXPECT_TRUE(IsEqualGUID(KSPROPSETID_CameraSettings, call.propertySet));
         EXPECT_EQ(id, call.id);
         ASSERT_EQ(length, call.record.size()) << "instance data length";
@@ -64,8 +59,7 @@ protected:
     IOculixZYNDSConfig* config_ = nullptr;
 };
 
-TEST_F(ExtensionObjectTest, GetSendsTheCallersValueAndReturnsTheDriversAnswer)
-{
+TEST_F(ExtensionObjectTest, GetSendsTheCallersValueAndReturnsTheDriversAnswer) {
     filter_->values[CAMPROP_EXPOSURE] = 777;
     LONG value = -5;
     PaintStack();
@@ -80,8 +74,7 @@ TEST_F(ExtensionObjectTest, GetSendsTheCallersValueAndReturnsTheDriversAnswer)
     EXPECT_TRUE(Untouched(call, 28)) << "bytes 28 to 31 are not written";
 }
 
-TEST_F(ExtensionObjectTest, FailedGetLeavesTheCallersValueAndPassesTheFailureOn)
-{
+TEST_F(ExtensionObjectTest, FailedGetLeavesTheCallersValueAndPassesTheFailureOn) {
     LONG value = 4242;
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), config_->GetProperty(CAMPROP_DOT, &value));
     EXPECT_EQ(4242, value);
@@ -94,14 +87,12 @@ TEST_F(ExtensionObjectTest, FailedGetLeavesTheCallersValueAndPassesTheFailureOn)
     EXPECT_EQ(static_cast<HRESULT>(0x8007001F), config_->SetRegion(0, 0, 0, 0, 0));
 }
 
-TEST_F(ExtensionObjectTest, GetWithoutAPlaceForTheValueIsRefused)
-{
+TEST_F(ExtensionObjectTest, GetWithoutAPlaceForTheValueIsRefused) {
     EXPECT_EQ(E_POINTER, config_->GetProperty(CAMPROP_EXPOSURE, nullptr));
     EXPECT_TRUE(filter_->calls.empty());
 }
 
-TEST_F(ExtensionObjectTest, SetSendsTheValue)
-{
+TEST_F(ExtensionObjectTest, SetSendsTheValue) {
     PaintStack();
     EXPECT_EQ(S_OK, config_->SetProperty(CAMPROP_HUE, -123456));
     ASSERT_EQ(1u, filter_->calls.size());
@@ -112,8 +103,7 @@ TEST_F(ExtensionObjectTest, SetSendsTheValue)
     EXPECT_TRUE(Untouched(call, 28)) << "bytes 28 to 31 are not written";
 }
 
-TEST_F(ExtensionObjectTest, SetRegionSendsTheRegionRecord)
-{
+TEST_F(ExtensionObjectTest, SetRegionSendsTheRegionRecord) {
     PaintStack();
     EXPECT_EQ(S_OK, config_->SetRegion(3, 10, -20, 300, 400));
     ASSERT_EQ(1u, filter_->calls.size());
@@ -128,8 +118,7 @@ TEST_F(ExtensionObjectTest, SetRegionSendsTheRegionRecord)
     EXPECT_TRUE(Untouched(call, 44)) << "bytes 44 to 47 are not written";
 }
 
-TEST_F(ExtensionObjectTest, IUnknownOfTheInterfaceIsTheFilters)
-{
+TEST_F(ExtensionObjectTest, IUnknownOfTheInterfaceIsTheFilters) {
     // The filter's own interfaces are reachable from the extension interface...
     Ref<IKsPropertySet> properties;
     EXPECT_EQ(S_OK, config_->QueryInterface(IID_IKsPropertySet, properties.OutVoid()));
@@ -153,5 +142,5 @@ TEST_F(ExtensionObjectTest, IUnknownOfTheInterfaceIsTheFilters)
     EXPECT_EQ(config_, again.get());
 }
 
-}  // namespace
-}  // namespace zyn::test
+} // namespace
+} // namespace zyn::test

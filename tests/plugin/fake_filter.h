@@ -20,15 +20,14 @@ namespace zyn::test {
 enum class DriverModel { Tern, Heron, Silent };
 
 struct PropertyCall {
-    bool set;  // a SET, else a GET
+    bool set; // a SET, else a GET
     GUID propertySet;
     DWORD id;
-    std::vector<uint8_t> record;  // the instance data as it arrived
+    std::vector<uint8_t> record; // the instance data as it arrived
     DWORD dataLength;
-    bool sameBuffer;  // property data and instance data at one address
+    bool sameBuffer; // property data and instance data at one address
 
-    int32_t Field(size_t offset) const
-    {
+    int32_t Field(size_t offset) const {
         int32_t value;
         std::memcpy(&value, record.data() + offset, sizeof(value));
         return value;
@@ -49,8 +48,8 @@ public:
     DWORD idCount = 0;
 
     std::vector<PropertyCall> calls;
-    std::vector<std::pair<DWORD, LONG>> Sets() const;  // (id, value) of every SET
-    std::vector<DWORD> Gets() const;                   // ids of every GET
+    std::vector<std::pair<DWORD, LONG>> Sets() const; // (id, value) of every SET
+    std::vector<DWORD> Gets() const;                  // ids of every GET
     void ClearCalls() { calls.clear(); }
 
     HRESULT STDMETHODCALLTYPE Set(REFGUID set, DWORD id, void* instance, DWORD instanceLength,
@@ -67,4 +66,4 @@ private:
                 void* data, DWORD dataLength);
 };
 
-}  // namespace zyn::test
+} // namespace zyn::test

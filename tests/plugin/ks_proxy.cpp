@@ -13,18 +13,18 @@
 
 namespace zyn::test {
 
-KsProxy* KsProxy::Create() { return new KsProxy; }
+KsProxy* KsProxy::Create() {
+    return new KsProxy;
+}
 
-HRESULT KsProxy::FromStatus(LONG status)
-{
+HRESULT KsProxy::FromStatus(LONG status) {
     if (status >= 0)
         return S_OK;
     return HRESULT_FROM_WIN32(RtlNtStatusToDosError(status));
 }
 
 HRESULT KsProxy::Request(REFGUID set, DWORD id, ULONG flags, const void* instance,
-                         DWORD instanceLength, void* data, DWORD dataLength, DWORD* returned)
-{
+                         DWORD instanceLength, void* data, DWORD dataLength, DWORD* returned) {
     // KSPROPERTY, then the instance data, in a buffer aligned as the header wants.
     std::vector<LONGLONG> input((sizeof(KSPROPERTY) + instanceLength + 7) / 8);
     auto* property = reinterpret_cast<KSPROPERTY*>(input.data());
@@ -35,16 +35,15 @@ HRESULT KsProxy::Request(REFGUID set, DWORD id, ULONG flags, const void* instanc
         std::memcpy(property + 1, instance, instanceLength);
     uint32_t bytes = 0;
     const LONG status =
-        ZynSimProperty(property, static_cast<uint32_t>(sizeof(KSPROPERTY) + instanceLength),
-                       data, dataLength, &bytes);
+        ZynSimProperty(property, static_cast<uint32_t>(sizeof(KSPROPERTY) + instanceLength), data,
+                       dataLength, &bytes);
     if (returned)
         *returned = bytes;
     return FromStatus(status);
 }
 
-HRESULT STDMETHODCALLTYPE KsProxy::Set(REFGUID set, DWORD id, void* instance,
-                                       DWORD instanceLength, void* data, DWORD dataLength)
-{
+HRESULT STDMETHODCALLTYPE KsProxy::Set(REFGUID set, DWORD id, void* instance, DWORD instanceLength,
+                                       void* data, DWORD dataLength) {
     LONG value = 0;
     if (dataLength >= 28)
         std::memcpy(&value, static_cast<const uint8_t*>(data) + 24, sizeof(value));
@@ -53,15 +52,15 @@ HRESULT STDMETHODCALLTYPE KsProxy::Set(REFGUID set, DWORD id, void* instance,
                    nullptr);
 }
 
-HRESULT STDMETHODCALLTYPE KsProxy::Get(REFGUID set, DWORD id, void* instance,
-                                       DWORD instanceLength, void* data, DWORD dataLength,
-                                       DWORD* returned)
-{
+HRESULT STDMETHODCALLTYPE KsProxy::Get(REFGUID set, DWORD id, void* instance, DWORD instanceLength,
+                                       void* data, DWORD dataLength, DWORD* returned) {
     ++gets;
     return Request(set, id, KSPROPERTY_TYPE_GET, instance, instanceLength, data, dataLength,
                    returned);
 }
 
-HRESULT STDMETHODCALLTYPE KsProxy::QuerySupported(REFGUID, DWORD, DWORD*) { return E_NOTIMPL; }
+HRESULT STDMETHODCALLTYPE KsProxy::QuerySupported(REFGUID, DWORD, DWORD*) {
+    return E_NOTIMPL;
+}
 
-}  // namespace zyn::test
+} // namespace zyn::test

@@ -41,8 +41,8 @@ public:
 private:
     KsProxy() = default;
     ~KsProxy() override = default;
-    HRESULT Request(REFGUID set, DWORD id, ULONG flags, const void* instance,
-                    DWORD instanceLength, void* data, DWORD dataLength, DWORD* returned);
+    HRESULT Request(REFGUID set, DWORD id, ULONG flags, const void* instance, DWORD instanceLength,
+                    void* data, DWORD dataLength, DWORD* returned);
 };
 
-}  // namespace zyn::test
+} // namespace zyn::test

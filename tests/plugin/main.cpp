@@ -14,8 +14,7 @@ namespace {
 
 class PluginEnvironment : public testing::Environment {
 public:
-    void SetUp() override
-    {
+    void SetUp() override {
         const std::wstring path = zyn::test::PluginPath(zyn::test::kX64);
         ASSERT_FALSE(path.empty()) << "ZYN_PLUGIN_X64 / ZYN_PLUGIN_X86 name no module";
         ASSERT_TRUE(zyn::test::Plugin().Load(path))
@@ -25,10 +24,9 @@ public:
     void TearDown() override { zyn::test::Plugin().Unload(); }
 };
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     CoInitialize(nullptr);
     INITCOMMONCONTROLSEX classes = {sizeof(classes), ICC_BAR_CLASSES | ICC_UPDOWN_CLASS};

@@ -15,8 +15,7 @@ struct FindContext {
     HWND found;
 };
 
-BOOL CALLBACK MatchCaption(HWND window, LPARAM context)
-{
+BOOL CALLBACK MatchCaption(HWND window, LPARAM context) {
     auto* find = reinterpret_cast<FindContext*>(context);
     wchar_t text[128];
     const int length = GetWindowTextW(window, text, 128);
@@ -27,10 +26,9 @@ BOOL CALLBACK MatchCaption(HWND window, LPARAM context)
     return TRUE;
 }
 
-}  // namespace
+} // namespace
 
-ModalScript::ModalScript(std::wstring caption) : caption_(std::move(caption))
-{
+ModalScript::ModalScript(std::wstring caption) : caption_(std::move(caption)) {
     static bool registered = false;
     if (!registered) {
         WNDCLASSW helperClass = {};
@@ -45,30 +43,28 @@ ModalScript::ModalScript(std::wstring caption) : caption_(std::move(caption))
     SetWindowLongPtrW(helper_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
-ModalScript::~ModalScript() { DestroyWindow(helper_); }
+ModalScript::~ModalScript() {
+    DestroyWindow(helper_);
+}
 
-ModalScript& ModalScript::Then(Step step)
-{
+ModalScript& ModalScript::Then(Step step) {
     steps_.push_back(std::move(step));
     return *this;
 }
 
-INT_PTR ModalScript::Run(const std::function<INT_PTR()>& open)
-{
+INT_PTR ModalScript::Run(const std::function<INT_PTR()>& open) {
     next_ = 0;
     PostMessageW(helper_, kRunStep, 0, 0);
     return open();
 }
 
-HWND ModalScript::FindDialog() const
-{
+HWND ModalScript::FindDialog() const {
     FindContext find{&caption_, nullptr};
     EnumThreadWindows(GetCurrentThreadId(), MatchCaption, reinterpret_cast<LPARAM>(&find));
     return find.found;
 }
 
-void ModalScript::OnStep(WPARAM deferrals)
-{
+void ModalScript::OnStep(WPARAM deferrals) {
     // Go to the back of the queue while other posted messages wait in it.
     const DWORD queued = HIWORD(GetQueueStatus(QS_POSTMESSAGE));
     if ((queued & QS_POSTMESSAGE) && deferrals < kMaximumDeferrals) {
@@ -98,8 +94,7 @@ void ModalScript::OnStep(WPARAM deferrals)
     }
 }
 
-LRESULT CALLBACK ModalScript::HelperProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
+LRESULT CALLBACK ModalScript::HelperProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == kRunStep) {
         auto* script = reinterpret_cast<ModalScript*>(GetWindowLongPtrW(window, GWLP_USERDATA));
         if (script)
@@ -109,4 +104,4 @@ LRESULT CALLBACK ModalScript::HelperProc(HWND window, UINT message, WPARAM wPara
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
-}  // namespace zyn::test
+} // namespace zyn::test

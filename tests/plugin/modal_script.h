@@ -37,4 +37,4 @@ private:
     HWND helper_ = nullptr;
 };
 
-}  // namespace zyn::test
+} // namespace zyn::test

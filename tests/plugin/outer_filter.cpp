@@ -6,8 +6,7 @@
 
 namespace zyn::test {
 
-OuterFilter::~OuterFilter()
-{
+OuterFilter::~OuterFilter() {
     if (inner_) {
         // The outer object guards itself while the inner one goes.
         references_ = 1;
@@ -15,23 +14,20 @@ OuterFilter::~OuterFilter()
     }
 }
 
-HRESULT OuterFilter::AggregateExtension()
-{
+HRESULT OuterFilter::AggregateExtension() {
     Ref<IClassFactory> factory(ClassFactory(CLSID_OculixZYNExtension));
     if (!factory)
         return E_UNEXPECTED;
     return factory->CreateInstance(this, IID_IUnknown, reinterpret_cast<void**>(&inner_));
 }
 
-IOculixZYNDSConfig* OuterFilter::Config()
-{
+IOculixZYNDSConfig* OuterFilter::Config() {
     IOculixZYNDSConfig* config = nullptr;
     QueryInterface(IID_IOculixZYNDSConfig, reinterpret_cast<void**>(&config));
     return config;
 }
 
-HRESULT STDMETHODCALLTYPE OuterFilter::QueryInterface(REFIID iid, void** object)
-{
+HRESULT STDMETHODCALLTYPE OuterFilter::QueryInterface(REFIID iid, void** object) {
     if (!object)
         return E_POINTER;
     *object = nullptr;
@@ -50,14 +46,15 @@ HRESULT STDMETHODCALLTYPE OuterFilter::QueryInterface(REFIID iid, void** object)
     return S_OK;
 }
 
-ULONG STDMETHODCALLTYPE OuterFilter::AddRef() { return static_cast<ULONG>(++references_); }
+ULONG STDMETHODCALLTYPE OuterFilter::AddRef() {
+    return static_cast<ULONG>(++references_);
+}
 
-ULONG STDMETHODCALLTYPE OuterFilter::Release()
-{
+ULONG STDMETHODCALLTYPE OuterFilter::Release() {
     const LONG count = --references_;
     if (count == 0)
         delete this;
     return static_cast<ULONG>(count);
 }
 
-}  // namespace zyn::test
+} // namespace zyn::test

@@ -33,7 +33,7 @@ protected:
 private:
     LONG references_ = 1;
     const bool offersPropertySet_;
-    IUnknown* inner_ = nullptr;  // the extension object's non-delegating IUnknown
+    IUnknown* inner_ = nullptr; // the extension object's non-delegating IUnknown
 };
 
-}  // namespace zyn::test
+} // namespace zyn::test

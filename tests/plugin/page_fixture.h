@@ -40,8 +40,7 @@ inline const PageSlider kPageSliders[] = {
 };
 
 // The group that shows the property `value`.
-inline const PageSlider& Slider(DWORD value)
-{
+inline const PageSlider& Slider(DWORD value) {
     for (const PageSlider& slider : kPageSliders) {
         if (slider.value == value)
             return slider;
@@ -51,8 +50,7 @@ inline const PageSlider& Slider(DWORD value)
 
 // A new property page with `filter` as its one object, one reference for the caller; null,
 // with the test failed, when the plug-in refuses.
-inline IPropertyPage* ConnectedPage(IUnknown* filter)
-{
+inline IPropertyPage* ConnectedPage(IUnknown* filter) {
     Ref<IClassFactory> factory(ClassFactory(CLSID_OculixZYNPropertyPage));
     IPropertyPage* page = nullptr;
     if (!factory || factory->CreateInstance(nullptr, IID_IPropertyPage,
@@ -74,8 +72,7 @@ class PageTest : public testing::Test {
 protected:
     // Builds a filter whose driver answers like `model` (after `adjust`), a page connected to
     // it and a frame showing the page. The calls of the filling are cleared.
-    void Open(DriverModel model, const std::function<void(FakeFilter&)>& adjust = {})
-    {
+    void Open(DriverModel model, const std::function<void(FakeFilter&)>& adjust = {}) {
         filter_ = FakeFilter::Create(model);
         ASSERT_EQ(S_OK, filter_->AggregateExtension());
         if (adjust)
@@ -87,8 +84,7 @@ protected:
         filter_->ClearCalls();
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         frame_.reset();
         if (page_) {
             page_->SetObjects(0, nullptr);
@@ -105,15 +101,13 @@ protected:
     std::wstring Number(LONG value) const { return std::to_wstring(value); }
 
     // The three controls of a group all show `value`.
-    void ExpectShows(const PageSlider& slider, LONG value)
-    {
+    void ExpectShows(const PageSlider& slider, LONG value) {
         SCOPED_TRACE(slider.name);
         EXPECT_EQ(value, Frame().TrackbarPosition(slider.trackbar));
         EXPECT_EQ(Number(value), Frame().Text(slider.edit));
         EXPECT_EQ(value, Frame().UpDownPosition(slider.upDown));
     }
-    void ExpectRange(const PageSlider& slider, LONG minimum, LONG maximum)
-    {
+    void ExpectRange(const PageSlider& slider, LONG minimum, LONG maximum) {
         SCOPED_TRACE(slider.name);
         EXPECT_EQ(minimum, Frame().TrackbarMinimum(slider.trackbar));
         EXPECT_EQ(maximum, Frame().TrackbarMaximum(slider.trackbar));
@@ -129,4 +123,4 @@ protected:
     Sends sendsWhileFilling_;
 };
 
-}  // namespace zyn::test
+} // namespace zyn::test

@@ -37,4 +37,4 @@ IClassFactory* ClassFactory(REFCLSID clsid);
 
 inline constexpr bool kX64 = sizeof(void*) == 8;
 
-}  // namespace zyn::test
+} // namespace zyn::test

@@ -8,8 +8,7 @@ namespace {
 constexpr wchar_t kFrameClass[] = L"ZynTestPropertyFrame";
 constexpr int kMargin = 8;
 
-void RegisterFrameClass()
-{
+void RegisterFrameClass() {
     static bool registered = false;
     if (registered)
         return;
@@ -23,10 +22,9 @@ void RegisterFrameClass()
     registered = true;
 }
 
-}  // namespace
+} // namespace
 
-HRESULT STDMETHODCALLTYPE PropertyFrame::Site::QueryInterface(REFIID iid, void** object)
-{
+HRESULT STDMETHODCALLTYPE PropertyFrame::Site::QueryInterface(REFIID iid, void** object) {
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IPropertyPageSite)) {
         *object = static_cast<IPropertyPageSite*>(this);
         AddRef();
@@ -36,20 +34,17 @@ HRESULT STDMETHODCALLTYPE PropertyFrame::Site::QueryInterface(REFIID iid, void**
     return E_NOINTERFACE;
 }
 
-HRESULT STDMETHODCALLTYPE PropertyFrame::Site::GetLocaleID(LCID* locale)
-{
+HRESULT STDMETHODCALLTYPE PropertyFrame::Site::GetLocaleID(LCID* locale) {
     *locale = GetUserDefaultLCID();
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE PropertyFrame::Site::GetPageContainer(IUnknown** container)
-{
+HRESULT STDMETHODCALLTYPE PropertyFrame::Site::GetPageContainer(IUnknown** container) {
     *container = nullptr;
     return E_NOTIMPL;
 }
 
-PropertyFrame::PropertyFrame(IPropertyPage* page) : page_(page), site_(new Site)
-{
+PropertyFrame::PropertyFrame(IPropertyPage* page) : page_(page), site_(new Site) {
     RegisterFrameClass();
     page_->SetPageSite(site_);
     info_.cb = sizeof(info_);
@@ -59,8 +54,8 @@ PropertyFrame::PropertyFrame(IPropertyPage* page) : page_(page), site_(new Site)
     const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
     AdjustWindowRect(&outer, style, FALSE);
     window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kFrameClass, info_.pszTitle, style, 40, 40,
-                              outer.right - outer.left, outer.bottom - outer.top, nullptr,
-                              nullptr, GetModuleHandleW(nullptr), nullptr);
+                              outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
     ShowWindow(window_, SW_SHOW);
     const RECT pageRect = {kMargin, kMargin, kMargin + info_.size.cx, kMargin + info_.size.cy};
     page_->Activate(window_, &pageRect, FALSE);
@@ -68,8 +63,7 @@ PropertyFrame::PropertyFrame(IPropertyPage* page) : page_(page), site_(new Site)
     Pump();
 }
 
-PropertyFrame::~PropertyFrame()
-{
+PropertyFrame::~PropertyFrame() {
     page_->Deactivate();
     page_->SetPageSite(nullptr);
     DestroyWindow(window_);
@@ -78,12 +72,15 @@ PropertyFrame::~PropertyFrame()
     delete site_;
 }
 
-HWND PropertyFrame::Page() const { return GetWindow(window_, GW_CHILD); }
+HWND PropertyFrame::Page() const {
+    return GetWindow(window_, GW_CHILD);
+}
 
-HWND PropertyFrame::Control(int id) const { return GetDlgItem(Page(), id); }
+HWND PropertyFrame::Control(int id) const {
+    return GetDlgItem(Page(), id);
+}
 
-void PropertyFrame::Pump()
-{
+void PropertyFrame::Pump() {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (page_->TranslateAccelerator(&message) == S_OK)
@@ -95,30 +92,26 @@ void PropertyFrame::Pump()
     }
 }
 
-void PostKey(HWND control, UINT key)
-{
+void PostKey(HWND control, UINT key) {
     const UINT scan = MapVirtualKeyW(key, MAPVK_VK_TO_VSC);
     SetFocus(control);
     PostMessageW(control, WM_KEYDOWN, key, 1 | (scan << 16));
     PostMessageW(control, WM_KEYUP, key, 1 | (scan << 16) | (3u << 30));
 }
 
-void PropertyFrame::Click(int id)
-{
+void PropertyFrame::Click(int id) {
     SendMessageW(Control(id), BM_CLICK, 0, 0);
     Pump();
 }
 
-void PropertyFrame::Press(int id, UINT key, int times)
-{
+void PropertyFrame::Press(int id, UINT key, int times) {
     for (int i = 0; i < times; ++i) {
         PostKey(Control(id), key);
         Pump();
     }
 }
 
-void PropertyFrame::Type(int id, const std::wstring& text)
-{
+void PropertyFrame::Type(int id, const std::wstring& text) {
     const HWND edit = Control(id);
     SetFocus(edit);
     SendMessageW(edit, EM_SETSEL, 0, -1);
@@ -129,8 +122,7 @@ void PropertyFrame::Type(int id, const std::wstring& text)
     Pump();
 }
 
-void PropertyFrame::Append(int id, const std::wstring& text)
-{
+void PropertyFrame::Append(int id, const std::wstring& text) {
     const HWND edit = Control(id);
     SetFocus(edit);
     const int length = GetWindowTextLengthW(edit);
@@ -140,46 +132,38 @@ void PropertyFrame::Append(int id, const std::wstring& text)
     Pump();
 }
 
-bool PropertyFrame::Checked(int id) const
-{
+bool PropertyFrame::Checked(int id) const {
     return SendMessageW(Control(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-std::wstring PropertyFrame::Text(int id) const
-{
+std::wstring PropertyFrame::Text(int id) const {
     wchar_t text[256];
     const int length = GetWindowTextW(Control(id), text, 256);
     return std::wstring(text, length);
 }
 
-LONG PropertyFrame::TrackbarPosition(int id) const
-{
+LONG PropertyFrame::TrackbarPosition(int id) const {
     return static_cast<LONG>(SendMessageW(Control(id), TBM_GETPOS, 0, 0));
 }
 
-LONG PropertyFrame::TrackbarMinimum(int id) const
-{
+LONG PropertyFrame::TrackbarMinimum(int id) const {
     return static_cast<LONG>(SendMessageW(Control(id), TBM_GETRANGEMIN, 0, 0));
 }
 
-LONG PropertyFrame::TrackbarMaximum(int id) const
-{
+LONG PropertyFrame::TrackbarMaximum(int id) const {
     return static_cast<LONG>(SendMessageW(Control(id), TBM_GETRANGEMAX, 0, 0));
 }
 
-LONG PropertyFrame::UpDownPosition(int id) const
-{
+LONG PropertyFrame::UpDownPosition(int id) const {
     return static_cast<LONG>(SendMessageW(Control(id), UDM_GETPOS32, 0, 0));
 }
 
-void PropertyFrame::UpDownRange(int id, LONG* minimum, LONG* maximum) const
-{
+void PropertyFrame::UpDownRange(int id, LONG* minimum, LONG* maximum) const {
     SendMessageW(Control(id), UDM_GETRANGE32, reinterpret_cast<WPARAM>(minimum),
                  reinterpret_cast<LPARAM>(maximum));
 }
 
-std::vector<std::wstring> PropertyFrame::ComboEntries(int id) const
-{
+std::vector<std::wstring> PropertyFrame::ComboEntries(int id) const {
     std::vector<std::wstring> entries;
     const LRESULT count = SendMessageW(Control(id), CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
@@ -191,9 +175,8 @@ std::vector<std::wstring> PropertyFrame::ComboEntries(int id) const
     return entries;
 }
 
-int PropertyFrame::ComboSelection(int id) const
-{
+int PropertyFrame::ComboSelection(int id) const {
     return static_cast<int>(SendMessageW(Control(id), CB_GETCURSEL, 0, 0));
 }
 
-}  // namespace zyn::test
+} // namespace zyn::test

@@ -23,7 +23,7 @@ public:
     ~PropertyFrame();
 
     HWND Window() const { return window_; }
-    HWND Page() const;  // the page's dialog window
+    HWND Page() const; // the page's dialog window
     HWND Control(int id) const;
     const PROPPAGEINFO& Info() const { return info_; }
     // Status flags the page reported through its site, in order.
@@ -41,7 +41,9 @@ public:
     void Append(int id, const std::wstring& text);
 
     bool Enabled(int id) const { return IsWindowEnabled(Control(id)) != FALSE; }
-    bool Visible(int id) const { return (GetWindowLongW(Control(id), GWL_STYLE) & WS_VISIBLE) != 0; }
+    bool Visible(int id) const {
+        return (GetWindowLongW(Control(id), GWL_STYLE) & WS_VISIBLE) != 0;
+    }
     bool Checked(int id) const;
     std::wstring Text(int id) const;
     LONG TrackbarPosition(int id) const;
@@ -57,8 +59,7 @@ private:
         HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
         ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
         ULONG STDMETHODCALLTYPE Release() override { return --references; }
-        HRESULT STDMETHODCALLTYPE OnStatusChange(DWORD flags) override
-        {
+        HRESULT STDMETHODCALLTYPE OnStatusChange(DWORD flags) override {
             reports.push_back(flags);
             return S_OK;
         }
@@ -78,4 +79,4 @@ private:
 // Puts the focus on `control` and posts a key press to it (down, then up).
 void PostKey(HWND control, UINT key);
 
-}  // namespace zyn::test
+} // namespace zyn::test

@@ -11,14 +11,13 @@
 namespace zyn::test {
 namespace {
 
-const int kRegionInputs[] = {IDC_ROI_X, IDC_ROI_Y, IDC_ROI_W, IDC_ROI_H,
+const int kRegionInputs[] = {IDC_ROI_X,      IDC_ROI_Y,      IDC_ROI_W,      IDC_ROI_H,
                              IDC_ROI_X_SPIN, IDC_ROI_Y_SPIN, IDC_ROI_W_SPIN, IDC_ROI_H_SPIN};
 const int kColorGainControls[] = {IDC_RED_SLIDER,   IDC_RED_EDIT,   IDC_RED_SPIN,
                                   IDC_GREEN_SLIDER, IDC_GREEN_EDIT, IDC_GREEN_SPIN,
                                   IDC_BLUE_SLIDER,  IDC_BLUE_EDIT,  IDC_BLUE_SPIN};
 
-void Screenshot(HWND window, const wchar_t* name)
-{
+void Screenshot(HWND window, const wchar_t* name) {
     const std::wstring path = ScreenshotPath(name);
     if (!path.empty()) {
         EXPECT_EQ(S_OK, SaveWindowImage(window, path)) << "screenshot";
@@ -29,8 +28,7 @@ using PropertyPageTest = PageTest;
 
 // Filling.
 
-TEST_F(PropertyPageTest, ReportsItsTitleAndTheSizeOfItsDialog)
-{
+TEST_F(PropertyPageTest, ReportsItsTitleAndTheSizeOfItsDialog) {
     Open(DriverModel::Tern);
     EXPECT_STREQ(L"Oculix ZYN KS Page", Frame().Info().pszTitle);
     RECT units = {0, 0, 427, 279};
@@ -39,9 +37,8 @@ TEST_F(PropertyPageTest, ReportsItsTitleAndTheSizeOfItsDialog)
     EXPECT_EQ(units.bottom, Frame().Info().size.cy);
 }
 
-TEST_F(PropertyPageTest, RefusesAFilterWithoutTheExtensionInterface)
-{
-    Ref<FakeFilter> other(FakeFilter::Create(DriverModel::Tern));  // nothing aggregated
+TEST_F(PropertyPageTest, RefusesAFilterWithoutTheExtensionInterface) {
+    Ref<FakeFilter> other(FakeFilter::Create(DriverModel::Tern)); // nothing aggregated
     Ref<IClassFactory> factory(ClassFactory(CLSID_OculixZYNPropertyPage));
     Ref<IPropertyPage> page;
     ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPropertyPage, page.OutVoid()));
@@ -50,8 +47,7 @@ TEST_F(PropertyPageTest, RefusesAFilterWithoutTheExtensionInterface)
     EXPECT_EQ(E_POINTER, page->SetObjects(1, nullptr));
 }
 
-TEST_F(PropertyPageTest, ShowsATernsSettingsAndSendsNothingWhileFilling)
-{
+TEST_F(PropertyPageTest, ShowsATernsSettingsAndSendsNothingWhileFilling) {
     Open(DriverModel::Tern, [](FakeFilter& f) {
         f.values[CAMPROP_RED_GAIN] = 101;
         f.values[CAMPROP_GREEN_GAIN] = 102;
@@ -69,9 +65,9 @@ TEST_F(PropertyPageTest, ShowsATernsSettingsAndSendsNothingWhileFilling)
     const struct {
         DWORD id;
         LONG minimum, maximum, value;
-    } expected[] = {{2, 8, 1074, 64},   {6, 0, 1023, 512}, {14, 1, 512, 101},
-                    {15, 1, 512, 102},  {16, 1, 512, 103}, {20, 0, 510, 300},
-                    {24, 0, 20, 11},    {28, 0, 20, 12},   {32, 0, 359, 13}};
+    } expected[] = {{2, 8, 1074, 64},  {6, 0, 1023, 512}, {14, 1, 512, 101},
+                    {15, 1, 512, 102}, {16, 1, 512, 103}, {20, 0, 510, 300},
+                    {24, 0, 20, 11},   {28, 0, 20, 12},   {32, 0, 359, 13}};
     for (const auto& e : expected) {
         ExpectRange(Slider(e.id), e.minimum, e.maximum);
         ExpectShows(Slider(e.id), e.value);
@@ -124,8 +120,7 @@ TEST_F(PropertyPageTest, ShowsATernsSettingsAndSendsNothingWhileFilling)
     Screenshot(Frame().Window(), L"page-tern");
 }
 
-TEST_F(PropertyPageTest, ShowsAHeronsLargerRangesAndItsRegion)
-{
+TEST_F(PropertyPageTest, ShowsAHeronsLargerRangesAndItsRegion) {
     Open(DriverModel::Heron);
     // The 64-bit page caps the exposure and gain trackbars.
     ExpectRange(Slider(2), 1, kX64 ? 5000 : 32767);
@@ -150,8 +145,7 @@ TEST_F(PropertyPageTest, ShowsAHeronsLargerRangesAndItsRegion)
     Screenshot(Frame().Window(), L"page-heron");
 }
 
-TEST_F(PropertyPageTest, ShowsFallbacksWhenTheDriverDoesNotAnswer)
-{
+TEST_F(PropertyPageTest, ShowsFallbacksWhenTheDriverDoesNotAnswer) {
     Open(DriverModel::Silent);
     const struct {
         DWORD id;
@@ -178,8 +172,7 @@ TEST_F(PropertyPageTest, ShowsFallbacksWhenTheDriverDoesNotAnswer)
     }
 }
 
-TEST_F(PropertyPageTest, OffersTheClockListWhereTheClockIsSelectable)
-{
+TEST_F(PropertyPageTest, OffersTheClockListWhereTheClockIsSelectable) {
     Open(DriverModel::Tern, [](FakeFilter& f) {
         f.values[CAMPROP_CLOCK_SELECTABLE] = 1;
         f.values[CAMPROP_CLOCK] = 3;
@@ -200,15 +193,13 @@ TEST_F(PropertyPageTest, OffersTheClockListWhereTheClockIsSelectable)
     EXPECT_EQ(4, Frame().ComboSelection(IDC_CLOCK));
 }
 
-TEST_F(PropertyPageTest, ListsAsManySubSampleStepsAsTheCameraOffersUpToThree)
-{
+TEST_F(PropertyPageTest, ListsAsManySubSampleStepsAsTheCameraOffersUpToThree) {
     Open(DriverModel::Heron, [](FakeFilter& f) { f.values[CAMPROP_SUBSAMPLE_STEPS] = 5; });
     EXPECT_EQ((std::vector<std::wstring>{L"Keep origin", L"Skip 2X", L"Skip 4X", L"Skip 8X"}),
               Frame().ComboEntries(IDC_SUBSAMPLE));
 }
 
-TEST_F(PropertyPageTest, ShowsTheFullImageAndNoRegionWhileSubSampling)
-{
+TEST_F(PropertyPageTest, ShowsTheFullImageAndNoRegionWhileSubSampling) {
     Open(DriverModel::Heron, [](FakeFilter& f) {
         f.values[CAMPROP_SUBSAMPLE_STEPS] = 3;
         f.values[CAMPROP_SUBSAMPLE] = 2;
@@ -223,8 +214,7 @@ TEST_F(PropertyPageTest, ShowsTheFullImageAndNoRegionWhileSubSampling)
     EXPECT_TRUE(Frame().Enabled(IDC_REGION_SET));
 }
 
-TEST_F(PropertyPageTest, LocksEveryRegionControlWhileTheRegionIsLocked)
-{
+TEST_F(PropertyPageTest, LocksEveryRegionControlWhileTheRegionIsLocked) {
     Open(DriverModel::Heron, [](FakeFilter& f) { f.values[CAMPROP_REGION_LOCKED] = 1; });
     for (int id : kRegionInputs)
         EXPECT_FALSE(Frame().Enabled(id)) << id;
@@ -233,14 +223,13 @@ TEST_F(PropertyPageTest, LocksEveryRegionControlWhileTheRegionIsLocked)
     EXPECT_FALSE(Frame().Enabled(IDC_REGION_DEFAULT));
 }
 
-TEST_F(PropertyPageTest, ShowsAutomaticModesAsTheDriverReportsThem)
-{
+TEST_F(PropertyPageTest, ShowsAutomaticModesAsTheDriverReportsThem) {
     Open(DriverModel::Tern, [](FakeFilter& f) {
         f.values[CAMPROP_AEC_AVAILABLE] = 1;
         f.values[CAMPROP_AGC_AVAILABLE] = 1;
         f.values[CAMPROP_AEC] = 1;
         f.values[CAMPROP_WHITE_BALANCE] = 1;
-        f.values[CAMPROP_EXTRIGGER_AVAILABLE] = 2;  // only exactly 1 offers the trigger
+        f.values[CAMPROP_EXTRIGGER_AVAILABLE] = 2; // only exactly 1 offers the trigger
     });
     EXPECT_TRUE(Frame().Enabled(IDC_AUTO_EXPOSURE) && Frame().Checked(IDC_AUTO_EXPOSURE));
     EXPECT_FALSE(Frame().Enabled(IDC_EXPOSURE_SLIDER) || Frame().Enabled(IDC_EXPOSURE_EDIT));
@@ -255,8 +244,7 @@ TEST_F(PropertyPageTest, ShowsAutomaticModesAsTheDriverReportsThem)
 
 // Sliders: trackbar keys, up-down arrows, Enter in the edit box.
 
-TEST_F(PropertyPageTest, TrackbarKeysSendEveryPosition)
-{
+TEST_F(PropertyPageTest, TrackbarKeysSendEveryPosition) {
     Open(DriverModel::Tern);
     for (const PageSlider& slider : kPageSliders) {
         SCOPED_TRACE(slider.name);
@@ -270,17 +258,15 @@ TEST_F(PropertyPageTest, TrackbarKeysSendEveryPosition)
     EXPECT_EQ(S_FALSE, page_->IsPageDirty()) << "a move reaches the driver at once";
 }
 
-TEST_F(PropertyPageTest, TrackbarMovedToTheNumberInItsEditSendsNothing)
-{
+TEST_F(PropertyPageTest, TrackbarMovedToTheNumberInItsEditSendsNothing) {
     Open(DriverModel::Tern);
-    Frame().Type(IDC_EXPOSURE_EDIT, L"65");  // typed, not committed
+    Frame().Type(IDC_EXPOSURE_EDIT, L"65"); // typed, not committed
     Frame().Press(IDC_EXPOSURE_SLIDER, VK_RIGHT);
     EXPECT_EQ(65, Frame().TrackbarPosition(IDC_EXPOSURE_SLIDER));
     EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(PropertyPageTest, UpDownArrowsSendEveryStep)
-{
+TEST_F(PropertyPageTest, UpDownArrowsSendEveryStep) {
     Open(DriverModel::Tern);
     for (const PageSlider& slider : kPageSliders) {
         SCOPED_TRACE(slider.name);
@@ -289,15 +275,15 @@ TEST_F(PropertyPageTest, UpDownArrowsSendEveryStep)
         Frame().Press(slider.edit, VK_UP);
         Frame().Press(slider.edit, VK_UP);
         Frame().Press(slider.edit, VK_DOWN);
-        EXPECT_EQ((Sends{{slider.value, start + 1}, {slider.value, start + 2},
+        EXPECT_EQ((Sends{{slider.value, start + 1},
+                         {slider.value, start + 2},
                          {slider.value, start + 1}}),
                   Sent());
         ExpectShows(slider, start + 1);
     }
 }
 
-TEST_F(PropertyPageTest, EnterCommitsTheEditClampedToTheDriversRange)
-{
+TEST_F(PropertyPageTest, EnterCommitsTheEditClampedToTheDriversRange) {
     Open(DriverModel::Tern);
     for (const PageSlider& slider : kPageSliders) {
         SCOPED_TRACE(slider.name);
@@ -331,8 +317,7 @@ TEST_F(PropertyPageTest, EnterCommitsTheEditClampedToTheDriversRange)
     EXPECT_EQ(static_cast<DWORD>(PROPPAGESTATUS_DIRTY), Frame().StatusReports().back());
 }
 
-TEST_F(PropertyPageTest, EnterUsesItsOwnRangeWhenTheDriverDoesNotAnswer)
-{
+TEST_F(PropertyPageTest, EnterUsesItsOwnRangeWhenTheDriverDoesNotAnswer) {
     Open(DriverModel::Silent);
     Frame().Type(IDC_EXPOSURE_EDIT, L"5000");
     Frame().Press(IDC_EXPOSURE_EDIT, VK_RETURN);
@@ -345,8 +330,7 @@ TEST_F(PropertyPageTest, EnterUsesItsOwnRangeWhenTheDriverDoesNotAnswer)
               Sent());
 }
 
-TEST_F(PropertyPageTest, EnterOutsideTheSliderEditsIsLeftToTheFrame)
-{
+TEST_F(PropertyPageTest, EnterOutsideTheSliderEditsIsLeftToTheFrame) {
     Open(DriverModel::Tern);
     MSG enter = {Frame().Control(IDC_TIMEOUT_EDIT), WM_KEYDOWN, VK_RETURN, 1, 0, {0, 0}};
     SetFocus(Frame().Control(IDC_TIMEOUT_EDIT));
@@ -359,8 +343,7 @@ TEST_F(PropertyPageTest, EnterOutsideTheSliderEditsIsLeftToTheFrame)
 
 // Commands.
 
-TEST_F(PropertyPageTest, SwitchesSendTheirStateAtOnce)
-{
+TEST_F(PropertyPageTest, SwitchesSendTheirStateAtOnce) {
     Open(DriverModel::Tern);
     const struct {
         int control;
@@ -380,8 +363,8 @@ TEST_F(PropertyPageTest, SwitchesSendTheirStateAtOnce)
     EXPECT_EQ(S_FALSE, page_->IsPageDirty());
 }
 
-TEST_F(PropertyPageTest, AutomaticExposureAndGainLockTheirControlsAndReleaseThemWithTheDriversValue)
-{
+TEST_F(PropertyPageTest,
+       AutomaticExposureAndGainLockTheirControlsAndReleaseThemWithTheDriversValue) {
     Open(DriverModel::Tern, [](FakeFilter& f) {
         f.values[CAMPROP_AEC_AVAILABLE] = 1;
         f.values[CAMPROP_AGC_AVAILABLE] = 1;
@@ -391,16 +374,16 @@ TEST_F(PropertyPageTest, AutomaticExposureAndGainLockTheirControlsAndReleaseThem
         DWORD mode;
         DWORD value;
         int trackbar, edit;
-    } modes[] = {{IDC_AUTO_EXPOSURE, CAMPROP_AEC, CAMPROP_EXPOSURE, IDC_EXPOSURE_SLIDER,
-                  IDC_EXPOSURE_EDIT},
-                 {IDC_AUTO_GAIN, CAMPROP_AGC, CAMPROP_GAIN, IDC_GAIN_SLIDER, IDC_GAIN_EDIT}};
+    } modes[] = {
+        {IDC_AUTO_EXPOSURE, CAMPROP_AEC, CAMPROP_EXPOSURE, IDC_EXPOSURE_SLIDER, IDC_EXPOSURE_EDIT},
+        {IDC_AUTO_GAIN, CAMPROP_AGC, CAMPROP_GAIN, IDC_GAIN_SLIDER, IDC_GAIN_EDIT}};
     for (const auto& m : modes) {
         Clear();
         Frame().Click(m.check);
         EXPECT_EQ((Sends{{m.mode, 1}}), Sent());
         EXPECT_FALSE(Frame().Enabled(m.trackbar) || Frame().Enabled(m.edit));
 
-        filter_->values[m.value] = 99;  // where the automatic mode left it
+        filter_->values[m.value] = 99; // where the automatic mode left it
         Clear();
         Frame().Click(m.check);
         EXPECT_EQ((Sends{{m.mode, 0}}), Sent());
@@ -409,8 +392,7 @@ TEST_F(PropertyPageTest, AutomaticExposureAndGainLockTheirControlsAndReleaseThem
     }
 }
 
-TEST_F(PropertyPageTest, ClearingAutomaticWhiteBalanceShowsTheGainsItFound)
-{
+TEST_F(PropertyPageTest, ClearingAutomaticWhiteBalanceShowsTheGainsItFound) {
     Open(DriverModel::Tern);
     Frame().Click(IDC_WHITE_BALANCE);
     EXPECT_EQ((Sends{{CAMPROP_WHITE_BALANCE, 1}}), Sent());
@@ -430,8 +412,7 @@ TEST_F(PropertyPageTest, ClearingAutomaticWhiteBalanceShowsTheGainsItFound)
     ExpectShows(Slider(CAMPROP_BLUE_GAIN), 160);
 }
 
-TEST_F(PropertyPageTest, ColourDefaultRestoresAndSendsTheDriversDefaults)
-{
+TEST_F(PropertyPageTest, ColourDefaultRestoresAndSendsTheDriversDefaults) {
     Open(DriverModel::Tern, [](FakeFilter& f) {
         f.values[CAMPROP_BRIGHTNESS_DEFAULT] = 250;
         f.values[CAMPROP_CONTRAST_DEFAULT] = 9;
@@ -450,8 +431,7 @@ TEST_F(PropertyPageTest, ColourDefaultRestoresAndSendsTheDriversDefaults)
     ExpectShows(Slider(CAMPROP_HUE), 7);
 }
 
-TEST_F(PropertyPageTest, TimeoutSetSendsOnlyValuesFrom501To9999)
-{
+TEST_F(PropertyPageTest, TimeoutSetSendsOnlyValuesFrom501To9999) {
     Open(DriverModel::Tern);
     for (const wchar_t* text : {L"500", L"501", L"9999", L"10000", L"abc"}) {
         Frame().Type(IDC_TIMEOUT_EDIT, text);
@@ -465,15 +445,13 @@ TEST_F(PropertyPageTest, TimeoutSetSendsOnlyValuesFrom501To9999)
 
 struct SentRegion {
     LONG subSample, x, y, width, height;
-    bool operator==(const SentRegion& o) const
-    {
+    bool operator==(const SentRegion& o) const {
         return subSample == o.subSample && x == o.x && y == o.y && width == o.width &&
                height == o.height;
     }
 };
 
-void PrintTo(const SentRegion& r, std::ostream* out)
-{
+void PrintTo(const SentRegion& r, std::ostream* out) {
     *out << "sub-sample " << r.subSample << ", x " << r.x << ", y " << r.y << ", " << r.width
          << " x " << r.height;
 }
@@ -481,8 +459,7 @@ void PrintTo(const SentRegion& r, std::ostream* out)
 class RegionTest : public PageTest {
 protected:
     // A camera with a 640 x 480 sensor, as a Heron reports it.
-    void SetUp() override
-    {
+    void SetUp() override {
         Open(DriverModel::Heron, [](FakeFilter& f) {
             f.values[CAMPROP_SENSOR_WIDTH] = 640;
             f.values[CAMPROP_SENSOR_HEIGHT] = 480;
@@ -494,19 +471,17 @@ protected:
     }
 
     using Region = SentRegion;
-    std::vector<Region> RegionsSent() const
-    {
+    std::vector<Region> RegionsSent() const {
         std::vector<Region> regions;
         for (const PropertyCall& call : filter_->calls) {
             if (call.set && call.id == CAMPROP_REGION && call.record.size() == 48)
-                regions.push_back({call.Field(24), call.Field(28), call.Field(32),
-                                   call.Field(36), call.Field(40)});
+                regions.push_back({call.Field(24), call.Field(28), call.Field(32), call.Field(36),
+                                   call.Field(40)});
         }
         return regions;
     }
     Region SetRegion(const wchar_t* x, const wchar_t* y, const wchar_t* width,
-                     const wchar_t* height)
-    {
+                     const wchar_t* height) {
         Frame().Type(IDC_ROI_X, x);
         Frame().Type(IDC_ROI_Y, y);
         Frame().Type(IDC_ROI_W, width);
@@ -520,8 +495,7 @@ protected:
     }
 };
 
-TEST_F(RegionTest, SetCorrectsTheRegionToFitTheImage)
-{
+TEST_F(RegionTest, SetCorrectsTheRegionToFitTheImage) {
     // An origin with no room left for 32 pixels starts at the corner again.
     EXPECT_EQ((Region{0, 0, 0, 100, 100}), SetRegion(L"620", L"460", L"100", L"100"));
     // A region reaching past the edge is cut at it.
@@ -536,8 +510,7 @@ TEST_F(RegionTest, SetCorrectsTheRegionToFitTheImage)
               SetRegion(L"99999999999", L"4294967295", L"99999999999", L"4294967295"));
 }
 
-TEST_F(RegionTest, SetSendsTheSelectedSubSampling)
-{
+TEST_F(RegionTest, SetSendsTheSelectedSubSampling) {
     Frame().Press(IDC_SUBSAMPLE, VK_DOWN);
     EXPECT_EQ(1, Frame().ComboSelection(IDC_SUBSAMPLE));
     for (int id : kRegionInputs)
@@ -554,8 +527,7 @@ TEST_F(RegionTest, SetSendsTheSelectedSubSampling)
         EXPECT_TRUE(Frame().Enabled(id)) << id;
 }
 
-TEST_F(RegionTest, DefaultResetsTheFullImage)
-{
+TEST_F(RegionTest, DefaultResetsTheFullImage) {
     Frame().Press(IDC_SUBSAMPLE, VK_DOWN);
     Frame().Type(IDC_ROI_X, L"10");
     Clear();
@@ -573,23 +545,21 @@ TEST_F(RegionTest, DefaultResetsTheFullImage)
         EXPECT_TRUE(Frame().Enabled(id)) << id;
 }
 
-TEST_F(RegionTest, TypingMovesTheUpDownWithinTheImageAndMarksThePage)
-{
+TEST_F(RegionTest, TypingMovesTheUpDownWithinTheImageAndMarksThePage) {
     Frame().Type(IDC_ROI_X, L"100");
     EXPECT_EQ(100, Frame().UpDownPosition(IDC_ROI_X_SPIN));
     EXPECT_EQ(S_OK, page_->IsPageDirty());
 
-    Frame().Append(IDC_ROI_X, L"0");  // 1000: x must stay below the width
+    Frame().Append(IDC_ROI_X, L"0"); // 1000: x must stay below the width
     EXPECT_EQ(100, Frame().UpDownPosition(IDC_ROI_X_SPIN));
-    Frame().Type(IDC_ROI_W, L"640");  // the width may reach it
+    Frame().Type(IDC_ROI_W, L"640"); // the width may reach it
     EXPECT_EQ(640, Frame().UpDownPosition(IDC_ROI_W_SPIN));
-    Frame().Append(IDC_ROI_H, L"1");  // 4801
+    Frame().Append(IDC_ROI_H, L"1"); // 4801
     EXPECT_EQ(480, Frame().UpDownPosition(IDC_ROI_H_SPIN));
     EXPECT_TRUE(Sent().empty());
 }
 
-TEST_F(RegionTest, UpDownArrowsEditTheBoxesAndSendNothing)
-{
+TEST_F(RegionTest, UpDownArrowsEditTheBoxesAndSendNothing) {
     Frame().Press(IDC_ROI_Y, VK_UP, 3);
     EXPECT_EQ(L"3", Frame().Text(IDC_ROI_Y));
     Frame().Press(IDC_ROI_W, VK_DOWN);
@@ -600,8 +570,7 @@ TEST_F(RegionTest, UpDownArrowsEditTheBoxesAndSendNothing)
 
 // Apply and the dirty state.
 
-TEST_F(PropertyPageTest, ApplySendsNothingAndLeavesThePageClean)
-{
+TEST_F(PropertyPageTest, ApplySendsNothingAndLeavesThePageClean) {
     Open(DriverModel::Tern);
     EXPECT_EQ(S_OK, page_->Apply()) << "a clean page has nothing to apply";
     EXPECT_TRUE(Frame().StatusReports().empty());
@@ -616,8 +585,7 @@ TEST_F(PropertyPageTest, ApplySendsNothingAndLeavesThePageClean)
     EXPECT_EQ(static_cast<DWORD>(PROPPAGESTATUS_VALIDATE), Frame().StatusReports().back());
 }
 
-TEST_F(PropertyPageTest, PageWithoutAFilterShowsFallbacksAndIgnoresInput)
-{
+TEST_F(PropertyPageTest, PageWithoutAFilterShowsFallbacksAndIgnoresInput) {
     Ref<IClassFactory> factory(ClassFactory(CLSID_OculixZYNPropertyPage));
     ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IPropertyPage,
                                             reinterpret_cast<void**>(&page_)));
@@ -632,5 +600,5 @@ TEST_F(PropertyPageTest, PageWithoutAFilterShowsFallbacksAndIgnoresInput)
     EXPECT_EQ(S_FALSE, page_->IsPageDirty());
 }
 
-}  // namespace
-}  // namespace zyn::test
+} // namespace
+} // namespace zyn::test

@@ -30,15 +30,13 @@ struct Value {
     DWORD type;
     std::vector<BYTE> data;
 
-    std::wstring Text() const
-    {
+    std::wstring Text() const {
         std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), data.size() / 2);
-        return text;  // with its terminating NUL, when it was written
+        return text; // with its terminating NUL, when it was written
     }
 };
 
-std::optional<Value> ReadValue(HKEY root, const std::wstring& key, const wchar_t* name)
-{
+std::optional<Value> ReadValue(HKEY root, const std::wstring& key, const wchar_t* name) {
     HKEY handle;
     if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
         return std::nullopt;
@@ -56,23 +54,22 @@ std::optional<Value> ReadValue(HKEY root, const std::wstring& key, const wchar_t
 }
 
 // A REG_SZ value as written with its terminating NUL.
-Value StringValue(const std::wstring& text)
-{
+Value StringValue(const std::wstring& text) {
     const auto* bytes = reinterpret_cast<const BYTE*>(text.c_str());
     return {REG_SZ, std::vector<BYTE>(bytes, bytes + (text.size() + 1) * sizeof(wchar_t))};
 }
 
-bool operator==(const Value& a, const Value& b) { return a.type == b.type && a.data == b.data; }
+bool operator==(const Value& a, const Value& b) {
+    return a.type == b.type && a.data == b.data;
+}
 
-void PrintTo(const Value& value, std::ostream* out)
-{
+void PrintTo(const Value& value, std::ostream* out) {
     *out << "type " << value.type << ", " << value.data.size() << " bytes:";
     for (BYTE b : value.data)
         *out << ' ' << std::hex << static_cast<int>(b) << std::dec;
 }
 
-bool KeyExists(HKEY root, const std::wstring& key)
-{
+bool KeyExists(HKEY root, const std::wstring& key) {
     HKEY handle;
     if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
         return false;
@@ -81,8 +78,7 @@ bool KeyExists(HKEY root, const std::wstring& key)
 }
 
 // Every key, value name, type and byte below `key`, one line each.
-void Snapshot(HKEY root, const std::wstring& key, std::vector<std::wstring>& lines)
-{
+void Snapshot(HKEY root, const std::wstring& key, std::vector<std::wstring>& lines) {
     HKEY handle;
     if (RegOpenKeyExW(root, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
         return;
@@ -113,8 +109,7 @@ void Snapshot(HKEY root, const std::wstring& key, std::vector<std::wstring>& lin
         Snapshot(root, key + L"\\" + child, lines);
 }
 
-std::vector<std::wstring> SnapshotAll()
-{
+std::vector<std::wstring> SnapshotAll() {
     std::vector<std::wstring> lines;
     Snapshot(HKEY_CLASSES_ROOT, kPageClassKey, lines);
     Snapshot(HKEY_CLASSES_ROOT, kExtensionClassKey, lines);
@@ -123,8 +118,7 @@ std::vector<std::wstring> SnapshotAll()
     return lines;
 }
 
-std::wstring ModulePath(HMODULE module)
-{
+std::wstring ModulePath(HMODULE module) {
     wchar_t path[MAX_PATH];
     const DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
     return std::wstring(path, length);
@@ -135,16 +129,14 @@ protected:
     void SetUp() override { RemoveEverything(); }
     void TearDown() override { RemoveEverything(); }
 
-    static void RemoveEverything()
-    {
+    static void RemoveEverything() {
         RegDeleteTreeW(HKEY_CLASSES_ROOT, kPageClassKey);
         RegDeleteTreeW(HKEY_CLASSES_ROOT, kExtensionClassKey);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSetKey);
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kHandlerKey);
     }
 
-    static void ExpectNothingRegistered()
-    {
+    static void ExpectNothingRegistered() {
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kPageClassKey));
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kExtensionClassKey));
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kSetKey));
@@ -152,8 +144,7 @@ protected:
     }
 };
 
-TEST_F(RegistrationTest, WritesBothClassesAsInProcessServersOfTheModule)
-{
+TEST_F(RegistrationTest, WritesBothClassesAsInProcessServersOfTheModule) {
     ASSERT_EQ(S_OK, Plugin().registerServer());
 
     const std::wstring path = ModulePath(Plugin().module);
@@ -170,21 +161,20 @@ TEST_F(RegistrationTest, WritesBothClassesAsInProcessServersOfTheModule)
     }
 }
 
-TEST_F(RegistrationTest, WritesThePageAndTheInterfaceHandlerForTheProxy)
-{
+TEST_F(RegistrationTest, WritesThePageAndTheInterfaceHandlerForTheProxy) {
     ASSERT_EQ(S_OK, Plugin().registerServer());
 
     EXPECT_EQ(StringValue(L"Oculix ZYN Property Page"),
               ReadValue(HKEY_LOCAL_MACHINE, kPageKey, L""));
     EXPECT_EQ(StringValue(L"Oculix ZYN DS Extension Interface"),
               ReadValue(HKEY_LOCAL_MACHINE, kHandlerKey, L""));
-    const Value iid = {REG_BINARY, {0x66, 0x3C, 0x26, 0x3F, 0xDA, 0x0F, 0xD5, 0x41, 0x9E, 0xA8,
-                                    0xCF, 0x2E, 0x34, 0x2C, 0xEF, 0xB2}};
+    const Value iid = {REG_BINARY,
+                       {0x66, 0x3C, 0x26, 0x3F, 0xDA, 0x0F, 0xD5, 0x41, 0x9E, 0xA8, 0xCF, 0x2E,
+                        0x34, 0x2C, 0xEF, 0xB2}};
     EXPECT_EQ(iid, ReadValue(HKEY_LOCAL_MACHINE, kHandlerKey, L"IID"));
 }
 
-TEST_F(RegistrationTest, RegisteringTwiceLeavesTheSameEntries)
-{
+TEST_F(RegistrationTest, RegisteringTwiceLeavesTheSameEntries) {
     ASSERT_EQ(S_OK, Plugin().registerServer());
     const std::vector<std::wstring> once = SnapshotAll();
     ASSERT_EQ(S_OK, Plugin().registerServer());
@@ -192,25 +182,25 @@ TEST_F(RegistrationTest, RegisteringTwiceLeavesTheSameEntries)
     EXPECT_EQ(once, SnapshotAll());
 }
 
-TEST_F(RegistrationTest, UnregisteringRemovesEveryEntry)
-{
+TEST_F(RegistrationTest, UnregisteringRemovesEveryEntry) {
     ASSERT_EQ(S_OK, Plugin().registerServer());
     // Keys someone else added below a class key go with it.
     HKEY extra;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExW(HKEY_CLASSES_ROOT,
-                              (std::wstring(kPageClassKey) + L"\\InprocServer32\\Extra\\Deeper").c_str(),
-                              0, nullptr, 0, KEY_WRITE, nullptr, &extra, nullptr));
+    ASSERT_EQ(
+        ERROR_SUCCESS,
+        RegCreateKeyExW(HKEY_CLASSES_ROOT,
+                        (std::wstring(kPageClassKey) + L"\\InprocServer32\\Extra\\Deeper").c_str(),
+                        0, nullptr, 0, KEY_WRITE, nullptr, &extra, nullptr));
     RegCloseKey(extra);
 
     EXPECT_EQ(S_OK, Plugin().unregisterServer());
     ExpectNothingRegistered();
 }
 
-TEST_F(RegistrationTest, UnregisteringKeepsAnotherPageOfTheSameSet)
-{
+TEST_F(RegistrationTest, UnregisteringKeepsAnotherPageOfTheSameSet) {
     ASSERT_EQ(S_OK, Plugin().registerServer());
-    const std::wstring otherPage = std::wstring(kPagesKey) + L"\\{00000000-1111-2222-3333-444444444444}";
+    const std::wstring otherPage =
+        std::wstring(kPagesKey) + L"\\{00000000-1111-2222-3333-444444444444}";
     HKEY other;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_LOCAL_MACHINE, otherPage.c_str(), 0, nullptr, 0,
                                              KEY_WRITE, nullptr, &other, nullptr));
@@ -223,15 +213,13 @@ TEST_F(RegistrationTest, UnregisteringKeepsAnotherPageOfTheSameSet)
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kPageClassKey));
 }
 
-TEST_F(RegistrationTest, UnregisteringWhatWasNeverRegisteredReportsFileNotFound)
-{
+TEST_F(RegistrationTest, UnregisteringWhatWasNeverRegisteredReportsFileNotFound) {
     EXPECT_EQ(static_cast<HRESULT>(0x80070002), Plugin().unregisterServer());
     ExpectNothingRegistered();
 }
 
 // A module in a folder whose name the ANSI code page cannot spell registers its exact path.
-TEST_F(RegistrationTest, RegistersTheExactPathOfAModuleInAnyFolder)
-{
+TEST_F(RegistrationTest, RegistersTheExactPathOfAModuleInAnyFolder) {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     const std::wstring folder = std::wstring(temp) + L"zyn-\x0434\x0436-\x03A9";
@@ -251,5 +239,5 @@ TEST_F(RegistrationTest, RegistersTheExactPathOfAModuleInAnyFolder)
     RemoveDirectoryW(folder.c_str());
 }
 
-}  // namespace
-}  // namespace zyn::test
+} // namespace
+} // namespace zyn::test

@@ -14,14 +14,12 @@ namespace {
 class ModuleResources {
 public:
     explicit ModuleResources(const std::wstring& path)
-        : module_(path.empty() ? nullptr
-                               : LoadLibraryExW(path.c_str(), nullptr,
-                                                LOAD_LIBRARY_AS_DATAFILE |
-                                                    LOAD_LIBRARY_AS_IMAGE_RESOURCE))
-    {
+        : module_(path.empty()
+                      ? nullptr
+                      : LoadLibraryExW(path.c_str(), nullptr,
+                                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {
     }
-    ~ModuleResources()
-    {
+    ~ModuleResources() {
         if (module_)
             FreeLibrary(module_);
     }
@@ -31,8 +29,7 @@ private:
     HMODULE module_;
 };
 
-void CheckPage(const DialogTemplate& page, bool x64)
-{
+void CheckPage(const DialogTemplate& page, bool x64) {
     ASSERT_TRUE(page.found);
     EXPECT_EQ(static_cast<DWORD>(WS_CHILD | DS_SETFONT), page.style);
     EXPECT_EQ(427, page.width);
@@ -52,8 +49,7 @@ void CheckPage(const DialogTemplate& page, bool x64)
     }
 }
 
-TEST(ResourcesTest, SixtyFourBitPageHasNoMoreButton)
-{
+TEST(ResourcesTest, SixtyFourBitPageHasNoMoreButton) {
     ModuleResources module(PluginPath(true));
     if (!module.get())
         GTEST_SKIP() << "ZYN_PLUGIN_X64 names no module";
@@ -62,8 +58,7 @@ TEST(ResourcesTest, SixtyFourBitPageHasNoMoreButton)
     EXPECT_EQ(L"Oculix ZYN KS Page", ReadString(module.get(), IDS_PAGE_TITLE));
 }
 
-TEST(ResourcesTest, ThirtyTwoBitPageHasTheMoreButtonAndTheDialog)
-{
+TEST(ResourcesTest, ThirtyTwoBitPageHasTheMoreButtonAndTheDialog) {
     ModuleResources module(PluginPath(false));
     if (!module.get())
         GTEST_SKIP() << "ZYN_PLUGIN_X86 names no module";
@@ -86,5 +81,5 @@ TEST(ResourcesTest, ThirtyTwoBitPageHasTheMoreButtonAndTheDialog)
     EXPECT_EQ(static_cast<DWORD>(BS_DEFPUSHBUTTON), close.style & 0xF);
 }
 
-}  // namespace
-}  // namespace zyn::test
+} // namespace
+} // namespace zyn::test

@@ -6,8 +6,7 @@
 
 namespace zyn::test {
 
-HRESULT SaveWindowImage(HWND window, const std::wstring& path)
-{
+HRESULT SaveWindowImage(HWND window, const std::wstring& path) {
     RedrawWindow(window, nullptr, nullptr,
                  RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
     RECT rect;
@@ -34,8 +33,8 @@ HRESULT SaveWindowImage(HWND window, const std::wstring& path)
     HRESULT result = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                                       IID_IWICImagingFactory, factory.OutVoid());
     if (SUCCEEDED(result))
-        result = factory->CreateBitmapFromHBITMAP(bitmap, nullptr, WICBitmapIgnoreAlpha,
-                                                  image.Out());
+        result =
+            factory->CreateBitmapFromHBITMAP(bitmap, nullptr, WICBitmapIgnoreAlpha, image.Out());
     if (SUCCEEDED(result))
         result = factory->CreateStream(stream.Out());
     if (SUCCEEDED(result))
@@ -63,4 +62,4 @@ HRESULT SaveWindowImage(HWND window, const std::wstring& path)
     return result;
 }
 
-}  // namespace zyn::test
+} // namespace zyn::test

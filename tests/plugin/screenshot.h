@@ -10,4 +10,4 @@ namespace zyn::test {
 // Captures `window` (frame included) into `path`. Returns the failure, S_OK on success.
 HRESULT SaveWindowImage(HWND window, const std::wstring& path);
 
-}  // namespace zyn::test
+} // namespace zyn::test

@@ -26,13 +26,13 @@ size_t PnpTest::ChunksPerFrame() {
 bool PnpTest::TakePicture(milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (std::chrono::steady_clock::now() < deadline) {
-        std::unique_ptr<sim::host::Frame> frame =
-            Next(std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now()));
+        std::unique_ptr<sim::host::Frame> frame = Next(
+            std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now()));
         if (frame == nullptr) {
             return false;
         }
-        const bool picture = frame->status() == STATUS_SUCCESS &&
-                             frame->header().DataUsed == Session().imageBytes();
+        const bool picture =
+            frame->status() == STATUS_SUCCESS && frame->header().DataUsed == Session().imageBytes();
         EXPECT_EQ(Session().Requeue(std::move(frame)), STATUS_PENDING);
         if (picture) {
             return true;

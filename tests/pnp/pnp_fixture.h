@@ -40,8 +40,7 @@ protected:
     // it so); false after the bound.
     bool ReadPending();
 
-    template <typename F>
-    static milliseconds Timed(F&& f) {
+    template <typename F> static milliseconds Timed(F&& f) {
         const auto begin = std::chrono::steady_clock::now();
         f();
         return std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - begin);

@@ -121,9 +121,8 @@ TEST_P(PnpTest, StopAndQueriesDoNotWaitForAFrameRead) {
     for (int i = 0; i < 50; ++i) {
         ASSERT_TRUE(ReadPending());
         uint8_t byte = 0;
-        const milliseconds query = Timed([&] {
-            EXPECT_TRUE(host::ReadMemoryByte(Session().filter(), &byte).ok());
-        });
+        const milliseconds query =
+            Timed([&] { EXPECT_TRUE(host::ReadMemoryByte(Session().filter(), &byte).ok()); });
         ASSERT_LT(query, kStopBound) << "request " << i;
         ++answered;
     }

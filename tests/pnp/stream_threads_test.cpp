@@ -33,13 +33,13 @@ TEST_P(PnpTest, SettingsFromAnotherThreadWhileStreaming) {
     std::atomic<bool> stop{false};
     std::atomic<int> sent{0};
     std::thread settings([&] {
-        static constexpr ULONG kItems[] = {CAMPROP_EXPOSURE,   CAMPROP_GAIN,     CAMPROP_RED_GAIN,
-                                           CAMPROP_GREEN_GAIN, CAMPROP_BLUE_GAIN, CAMPROP_BRIGHTNESS,
-                                           CAMPROP_CONTRAST,   CAMPROP_SATURATION, CAMPROP_HUE};
+        static constexpr ULONG kItems[] = {
+            CAMPROP_EXPOSURE,   CAMPROP_GAIN,       CAMPROP_RED_GAIN,
+            CAMPROP_GREEN_GAIN, CAMPROP_BLUE_GAIN,  CAMPROP_BRIGHTNESS,
+            CAMPROP_CONTRAST,   CAMPROP_SATURATION, CAMPROP_HUE};
         for (LONG value = 0; !stop.load(); ++value) {
             for (const ULONG id : kItems) {
-                if (host::SetValue(Session().filter(), id, value % 200).status !=
-                    STATUS_SUCCESS) {
+                if (host::SetValue(Session().filter(), id, value % 200).status != STATUS_SUCCESS) {
                     ADD_FAILURE() << "item " << id;
                 }
                 ++sent;

@@ -95,12 +95,11 @@ protected:
             Bounded(Timed([&] { Session().system().Unplug(); }), kStopBound, "removal", &clean);
             Check(sim::RunningSystemThreads() == 0, "a thread outlived the removal", &clean);
             NTSTATUS status = STATUS_UNSUCCESSFUL;
-            Bounded(Timed([&] { status = Session().SetState(KSSTATE_STOP); }), kStopBound,
-                    "stop", &clean);
+            Bounded(Timed([&] { status = Session().SetState(KSSTATE_STOP); }), kStopBound, "stop",
+                    &clean);
             Check(status == STATUS_SUCCESS, "stop refused", &clean);
             // The close and the removal, then a new device's start.
-            Bounded(Timed([&] { status = Session().Replug(); }), kStopBound * 5, "replug",
-                    &clean);
+            Bounded(Timed([&] { status = Session().Replug(); }), kStopBound * 5, "replug", &clean);
             if (!Check(status == STATUS_SUCCESS, "the camera did not come back", &clean)) {
                 return false;
             }
@@ -109,8 +108,8 @@ protected:
         } else {
             // The stream stops and resumes within its bound whatever the read was doing.
             NTSTATUS status = STATUS_UNSUCCESSFUL;
-            Bounded(Timed([&] { status = Session().SetState(KSSTATE_PAUSE); }), kStopBound,
-                    "pause", &clean);
+            Bounded(Timed([&] { status = Session().SetState(KSSTATE_PAUSE); }), kStopBound, "pause",
+                    &clean);
             Check(status == STATUS_SUCCESS, "pause refused", &clean);
             Check(Session().SetState(KSSTATE_RUN) == STATUS_SUCCESS, "run refused", &clean);
         }

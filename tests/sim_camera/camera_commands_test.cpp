@@ -87,7 +87,8 @@ TEST_P(EveryModel, MemoryReadAnswersTheAddressedByte) {
     camera.WriteMemory(0x3412, {0x11});
     EXPECT_EQ(Ask(camera, {CMD_MEMORY_READ, 0x51, 0x02, 0x01, 0x12, 0x34}), 0x77);
     // Untouched memory answers its power-on contents, which differ between neighbours.
-    EXPECT_EQ(Ask(camera, {CMD_MEMORY_READ, 0x51, 0x02, 0x01, 0xAB, 0xCD}), camera.MemoryByte(0xABCD));
+    EXPECT_EQ(Ask(camera, {CMD_MEMORY_READ, 0x51, 0x02, 0x01, 0xAB, 0xCD}),
+              camera.MemoryByte(0xABCD));
     EXPECT_NE(camera.MemoryByte(0xABCD), camera.MemoryByte(0xABCE));
     EXPECT_NE(camera.MemoryByte(0x0012), camera.MemoryByte(0x1200));
     // Another memory space answers zeros rather than leaving the host waiting.

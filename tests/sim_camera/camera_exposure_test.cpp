@@ -32,8 +32,9 @@ void SetSplit(Camera& camera, uint32_t address, uint32_t value, int bytes) {
 // The exposure and gain writes of each model's driver, reduced to the registers they leave.
 struct Programmer {
     Model model;
-    int frameLength = 0; // Heron, Egret: window height rounded to even − 1; Plover: top + height + 92
-    int lineLength = 0;  // Heron, Egret
+    int frameLength =
+        0; // Heron, Egret: window height rounded to even − 1; Plover: top + height + 92
+    int lineLength = 0; // Heron, Egret
 
     void Exposure(Camera& camera, uint32_t e) const {
         switch (model) {
@@ -85,10 +86,14 @@ struct Defaults {
 
 Defaults DefaultsOf(Model model) {
     switch (model) {
-    case Model::Tern: return {8, 0, 0};
-    case Model::Heron: return {1, 0, 3 * 2367};
-    case Model::Plover: return {1, 0, 3 * 1140};
-    case Model::Egret: return {1, 0, 3 * 1816};
+    case Model::Tern:
+        return {8, 0, 0};
+    case Model::Heron:
+        return {1, 0, 3 * 2367};
+    case Model::Plover:
+        return {1, 0, 3 * 1140};
+    case Model::Egret:
+        return {1, 0, 3 * 1816};
     }
     return {};
 }
@@ -196,10 +201,10 @@ TEST(Gain, CodesBrightenAsTheirFormulasSay) {
     };
     const Case cases[] = {
         {Model::Tern, 256, 1.5},
-        {Model::Heron, 60, std::pow(10, 60 / 200.0)},  // 6 dB
-        {Model::Egret, 40, std::pow(10, 40 / 200.0)},   // 2 dB
-        {Model::Plover, 10, 4096.0 / 2899},          // 3 dB in fine steps
-        {Model::Plover, 20, 4096.0 / 2052},          // 6 dB
+        {Model::Heron, 60, std::pow(10, 60 / 200.0)}, // 6 dB
+        {Model::Egret, 40, std::pow(10, 40 / 200.0)}, // 2 dB
+        {Model::Plover, 10, 4096.0 / 2899},           // 3 dB in fine steps
+        {Model::Plover, 20, 4096.0 / 2052},           // 6 dB
     };
     for (const Case& c : cases) {
         Rig rig(c.model);

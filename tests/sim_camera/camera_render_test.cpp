@@ -153,7 +153,8 @@ TEST(CropWindow, ColourFilterIsFixedOnTheArrayWhereverTheWindowStarts) {
     for (int j = 0; j < h; ++j) {
         for (int i = 0; i < w; ++i) {
             const auto channel = imaging::BayerChannel(1, x + i, y + j); // absolute on the array
-            ASSERT_EQ(raw[static_cast<size_t>(j * w + i)], scene.At(x + i, y + j)[static_cast<int>(channel)]);
+            ASSERT_EQ(raw[static_cast<size_t>(j * w + i)],
+                      scene.At(x + i, y + j)[static_cast<int>(channel)]);
         }
     }
 }
@@ -231,7 +232,8 @@ TEST(PloverWindow, DeliversTheProgrammedWindowRggbFromItsFirstPixel) {
     ExpectReadout(g, window);
     EXPECT_EQ(g.phase, 2);
     const FrameRead frame = ReadFrame(camera, bytes);
-    EXPECT_EQ(Picture(frame.bytes, 640, 480, 640), imaging::Mosaic(Crop(*camera.Scene(), window), 2));
+    EXPECT_EQ(Picture(frame.bytes, 640, 480, 640),
+              imaging::Mosaic(Crop(*camera.Scene(), window), 2));
 
     // A line length too short for the window leaves the end of each line dark.
     WriteSensor(camera, 127, (600 + 328) / 16);
@@ -239,7 +241,8 @@ TEST(PloverWindow, DeliversTheProgrammedWindowRggbFromItsFirstPixel) {
     EXPECT_EQ(camera.Geometry().windowWidth, 600);
     const std::vector<uint8_t> dark = ReadFrame(camera, bytes).bytes;
     EXPECT_TRUE(std::equal(dark.begin(), dark.begin() + 600, frame.bytes.begin()));
-    EXPECT_TRUE(std::all_of(dark.begin() + 600, dark.begin() + 640, [](uint8_t b) { return b == 0; }));
+    EXPECT_TRUE(
+        std::all_of(dark.begin() + 600, dark.begin() + 640, [](uint8_t b) { return b == 0; }));
 }
 
 TEST(PloverWindow, WindowRegistersRoundTripEveryField) {

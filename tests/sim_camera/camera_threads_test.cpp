@@ -68,8 +68,8 @@ TEST(Threads, PacedFramesReachAReaderWokenByTheCallback) {
             got += static_cast<uint32_t>(result.bytes);
             if (result.bytes == 0) {
                 std::unique_lock<std::mutex> lock(mutex);
-                ASSERT_TRUE(wake.wait_for(lock, std::chrono::seconds(10),
-                                          [&] { return signals != seen; }));
+                ASSERT_TRUE(
+                    wake.wait_for(lock, std::chrono::seconds(10), [&] { return signals != seen; }));
             }
         }
         ++received;

@@ -55,7 +55,8 @@ void WriteFrameBytes(Camera& camera, uint32_t bytes) {
 
 void WriteSensor(Camera& camera, uint32_t address, uint32_t value) {
     if (camera.model() == Model::Plover) {
-        Send(camera, {CMD_SENSOR_WRITE, 2, static_cast<uint8_t>(address), static_cast<uint8_t>(value)});
+        Send(camera,
+             {CMD_SENSOR_WRITE, 2, static_cast<uint8_t>(address), static_cast<uint8_t>(value)});
     } else {
         Send(camera, {CMD_SENSOR_WRITE, static_cast<uint8_t>(address >> 8),
                       static_cast<uint8_t>(address), static_cast<uint8_t>(value)});

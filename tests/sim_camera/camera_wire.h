@@ -44,8 +44,8 @@ void RequestFrame(Camera& camera);
 
 struct FrameRead {
     std::vector<uint8_t> bytes;
-    int requests = 0;          // 64 KiB requests that received data
-    bool endedShort = false;   // the last request ended with a short packet
+    int requests = 0;        // 64 KiB requests that received data
+    bool endedShort = false; // the last request ended with a short packet
 };
 // Reads up to `bytes` from the data endpoint in 64 KiB requests, as far as data is there.
 FrameRead ReadData(Camera& camera, uint32_t bytes);

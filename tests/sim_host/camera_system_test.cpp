@@ -78,7 +78,8 @@ TEST_F(CameraSystemTest, PullingTheCableLeavesTheDeviceForTheApplicationToClose)
 
 TEST_F(CameraSystemTest, ADriverWritingPastTheClientsFrameIsReported) {
     fake::config().process = [](PKSPIN pin) {
-        PKSSTREAM_POINTER pointer = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+        PKSSTREAM_POINTER pointer =
+            KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
         if (pointer != nullptr) {
             std::memset(pointer->OffsetOut.Data, 0, pointer->OffsetOut.Remaining + 4);
             KsStreamPointerUnlock(pointer, TRUE);

@@ -67,8 +67,8 @@ NTSTATUS Start(PKSDEVICE device, PIRP, PCM_RESOURCE_LIST, PCM_RESOURCE_LIST) {
     Note(device->Started ? "Start (started)" : "Start");
     KsAcquireDevice(device);
     const NTSTATUS status = KsCreateFilterFactory(
-        device->FunctionalDeviceObject, &g_filterDescriptor, const_cast<PWSTR>(L"GLOBAL"),
-        nullptr, KSCREATE_ITEM_FREEONSTOP, nullptr, nullptr, nullptr);
+        device->FunctionalDeviceObject, &g_filterDescriptor, const_cast<PWSTR>(L"GLOBAL"), nullptr,
+        KSCREATE_ITEM_FREEONSTOP, nullptr, nullptr, nullptr);
     KsReleaseDevice(device);
     if (!NT_SUCCESS(status)) {
         return status;
@@ -76,7 +76,9 @@ NTSTATUS Start(PKSDEVICE device, PIRP, PCM_RESOURCE_LIST, PCM_RESOURCE_LIST) {
     return g_config.startStatus;
 }
 
-void Stop(PKSDEVICE, PIRP) { Note("Stop"); }
+void Stop(PKSDEVICE, PIRP) {
+    Note("Stop");
+}
 
 NTSTATUS QueryCapabilities(PKSDEVICE, PIRP, PDEVICE_CAPABILITIES capabilities) {
     Note("QueryCapabilities");
@@ -178,8 +180,8 @@ const KSPROPERTY_ITEM g_items[] = {
                            nullptr, 0, nullptr, nullptr, 0),
     DEFINE_KSPROPERTY_ITEM(kSetOnly, nullptr, sizeof(KSPROPERTY), sizeof(ULONG), SetOnly, nullptr,
                            0, nullptr, nullptr, 0),
-    DEFINE_KSPROPERTY_ITEM(kInstanceEcho, InstanceEcho, sizeof(KSPROPERTY) + 8, 8, nullptr,
-                           nullptr, 0, nullptr, nullptr, 0),
+    DEFINE_KSPROPERTY_ITEM(kInstanceEcho, InstanceEcho, sizeof(KSPROPERTY) + 8, 8, nullptr, nullptr,
+                           0, nullptr, nullptr, 0),
     DEFINE_KSPROPERTY_ITEM(kOverclaim, Overclaim, sizeof(KSPROPERTY), sizeof(ULONG), nullptr,
                            nullptr, 0, nullptr, nullptr, 0),
     DEFINE_KSPROPERTY_ITEM(kOverrun, Overrun, sizeof(KSPROPERTY), sizeof(ULONG), nullptr, nullptr,
@@ -253,8 +255,8 @@ NTSTATUS PinClose(PKSPIN pin, PIRP) {
     return STATUS_SUCCESS;
 }
 
-NTSTATUS PinSetDataFormat(PKSPIN pin, PKSDATAFORMAT oldFormat, PKSMULTIPLE_ITEM,
-                          const KSDATARANGE*, const KSATTRIBUTE_LIST*) {
+NTSTATUS PinSetDataFormat(PKSPIN pin, PKSDATAFORMAT oldFormat, PKSMULTIPLE_ITEM, const KSDATARANGE*,
+                          const KSATTRIBUTE_LIST*) {
     Note(oldFormat != nullptr ? "SetDataFormat change" : "SetDataFormat");
     const KSDATAFORMAT* format = pin->ConnectionFormat;
     if (format->Specifier != KSDATAFORMAT_SPECIFIER_VIDEOINFO ||
@@ -297,7 +299,8 @@ NTSTATUS PinProcess(PKSPIN pin) {
     if (g_config.process) {
         return g_config.process(pin);
     }
-    PKSSTREAM_POINTER pointer = KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
+    PKSSTREAM_POINTER pointer =
+        KsPinGetLeadingEdgeStreamPointer(pin, KSSTREAM_POINTER_STATE_LOCKED);
     if (pointer == nullptr) {
         ++g_empty;
         return STATUS_PENDING;
@@ -360,15 +363,25 @@ KS_DATARANGE_VIDEO g_range;
 PKSDATARANGE g_ranges[] = {reinterpret_cast<PKSDATARANGE>(&g_range)};
 
 const KSALLOCATOR_FRAMING_EX g_framing = {
-    1, 0, {1, 1, 0}, 0,
-    {{{STATICGUIDOF(KSMEMORY_TYPE_KERNEL_NONPAGED)}, {STATIC_GUID_NULL}, 0, 0,
-      KSALLOCATOR_REQUIREMENTF_SYSTEM_MEMORY | KSALLOCATOR_REQUIREMENTF_PREFERENCES_ONLY, 2, 0, 0,
-      {0, 0xFFFFFFFF, 1}, {{8192, 8192, 1}, 0, 0}}},
+    1,
+    0,
+    {1, 1, 0},
+    0,
+    {{{STATICGUIDOF(KSMEMORY_TYPE_KERNEL_NONPAGED)},
+      {STATIC_GUID_NULL},
+      0,
+      0,
+      KSALLOCATOR_REQUIREMENTF_SYSTEM_MEMORY | KSALLOCATOR_REQUIREMENTF_PREFERENCES_ONLY,
+      2,
+      0,
+      0,
+      {0, 0xFFFFFFFF, 1},
+      {{8192, 8192, 1}, 0, 0}}},
 };
 
 const KSPIN_DISPATCH g_pinDispatch = {
-    PinCreate, PinClose, PinProcess, nullptr, PinSetDataFormat, PinSetDeviceState,
-    nullptr,   nullptr,  nullptr,    nullptr,
+    PinCreate,         PinClose, PinProcess, nullptr, PinSetDataFormat,
+    PinSetDeviceState, nullptr,  nullptr,    nullptr, nullptr,
 };
 
 KSPIN_DESCRIPTOR_EX g_pins[1];
@@ -378,7 +391,7 @@ const GUID g_categories[] = {STATICGUIDOF(KSCATEGORY_VIDEO), STATICGUIDOF(KSCATE
 const KSFILTER_DISPATCH g_filterDispatch = {FilterCreate, FilterClose, nullptr, nullptr};
 
 const KSDEVICE_DISPATCH g_deviceDispatch = {
-    Add,     Start,   nullptr, nullptr, nullptr, Stop,    nullptr,
+    Add,     Start,   nullptr,           nullptr, nullptr, Stop,    nullptr,
     nullptr, nullptr, QueryCapabilities, nullptr, nullptr, nullptr, nullptr,
 };
 
@@ -440,7 +453,9 @@ const KSFILTER_DESCRIPTOR g_filterDescriptor = {
     nullptr,
 };
 
-Config& config() { return g_config; }
+Config& config() {
+    return g_config;
+}
 
 void Reset() {
     g_config = Config{};
@@ -466,10 +481,18 @@ bool Logged(const std::string& entry) {
     return std::find(log.begin(), log.end(), entry) != log.end();
 }
 
-PIKSREFERENCECLOCK PinClock() { return g_pinClock; }
-uint64_t FramesDelivered() { return g_delivered; }
-uint64_t EmptyProcessCalls() { return g_empty; }
-const KS_DATARANGE_VIDEO& DataRange() { return g_range; }
+PIKSREFERENCECLOCK PinClock() {
+    return g_pinClock;
+}
+uint64_t FramesDelivered() {
+    return g_delivered;
+}
+uint64_t EmptyProcessCalls() {
+    return g_empty;
+}
+const KS_DATARANGE_VIDEO& DataRange() {
+    return g_range;
+}
 
 NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {
     // Tables whose flags a test chose are rebuilt here, as if compiled into the image.

@@ -15,17 +15,17 @@
 namespace fake {
 
 // {8E4F2D6A-4C1B-4E8A-9F3D-2B7A6C5D4E10}
-inline constexpr GUID kPropertySet = {0x8e4f2d6a, 0x4c1b, 0x4e8a,
-                                      {0x9f, 0x3d, 0x2b, 0x7a, 0x6c, 0x5d, 0x4e, 0x10}};
+inline constexpr GUID kPropertySet = {
+    0x8e4f2d6a, 0x4c1b, 0x4e8a, {0x9f, 0x3d, 0x2b, 0x7a, 0x6c, 0x5d, 0x4e, 0x10}};
 
 // Items of kPropertySet.
 enum PropertyId : ULONG {
-    kValue = 0,          // GET and SET, a ULONG stored in the device context
-    kGetOnly = 1,        // GET, 8 bytes: the filter's creation number and 0xC0FFEE
-    kSetOnly = 2,        // SET, a ULONG
-    kInstanceEcho = 3,   // GET, property KSPROPERTY + 8 bytes of instance data echoed as data
-    kOverclaim = 4,      // GET that reports more bytes than the client's buffer holds
-    kOverrun = 5,        // GET that writes one byte past MinData into a MinData-sized buffer
+    kValue = 0,        // GET and SET, a ULONG stored in the device context
+    kGetOnly = 1,      // GET, 8 bytes: the filter's creation number and 0xC0FFEE
+    kSetOnly = 2,      // SET, a ULONG
+    kInstanceEcho = 3, // GET, property KSPROPERTY + 8 bytes of instance data echoed as data
+    kOverclaim = 4,    // GET that reports more bytes than the client's buffer holds
+    kOverrun = 5,      // GET that writes one byte past MinData into a MinData-sized buffer
 };
 
 constexpr LONG kWidth = 64;
@@ -42,10 +42,10 @@ struct Config {
     ULONG pinFlags = KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY;
     ULONG instancesPossible = 1;
     NTSTATUS acquireStatus = STATUS_SUCCESS; // SetDeviceState STOP to ACQUIRE
-    bool leakPinContext = false;            // the pin's context is allocated but never bagged
-    bool addTwice = false;                  // filter Create adds its context to the bag twice
-    bool editWrongSize = false;             // pin Create edits the framing with a wrong size
-    bool unlockTwice = false;               // Process unlocks the stream pointer twice
+    bool leakPinContext = false;             // the pin's context is allocated but never bagged
+    bool addTwice = false;                   // filter Create adds its context to the bag twice
+    bool editWrongSize = false;              // pin Create edits the framing with a wrong size
+    bool unlockTwice = false;                // Process unlocks the stream pointer twice
     // Replaces the Process routine's body when set.
     std::function<NTSTATUS(PKSPIN)> process;
     // Run inside the pin's Create and Close dispatches when set.

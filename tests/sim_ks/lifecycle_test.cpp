@@ -38,9 +38,8 @@ TEST_F(KsTest, PlugAndPlayRunsTheDispatchRoutinesInOrderAndFreesTheBags) {
     device->Remove();
     EXPECT_TRUE(device->removed());
 
-    EXPECT_EQ(Log(), (Strings{"Add", "Start", "FilterCreate 1", "FilterClose",
-                              "FilterContextFreed", "Stop", "Start", "Stop",
-                              "DeviceContextFreed"}));
+    EXPECT_EQ(Log(), (Strings{"Add", "Start", "FilterCreate 1", "FilterClose", "FilterContextFreed",
+                              "Stop", "Start", "Stop", "DeviceContextFreed"}));
 }
 
 TEST_F(KsTest, FailuresAreUndoneAndReturned) {

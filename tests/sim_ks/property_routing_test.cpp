@@ -99,8 +99,8 @@ TEST_F(PropertyTest, BasicSupportAnswersTheAccessFlags) {
     ULONG access = 0;
     PropertyResult result = Request(kValue, KSPROPERTY_TYPE_BASICSUPPORT, &access, sizeof access);
     EXPECT_EQ(result.status, STATUS_SUCCESS);
-    EXPECT_EQ(access, ULONG{KSPROPERTY_TYPE_BASICSUPPORT | KSPROPERTY_TYPE_GET |
-                            KSPROPERTY_TYPE_SET});
+    EXPECT_EQ(access,
+              ULONG{KSPROPERTY_TYPE_BASICSUPPORT | KSPROPERTY_TYPE_GET | KSPROPERTY_TYPE_SET});
     KSPROPERTY_DESCRIPTION description{};
     result = Request(kSetOnly, KSPROPERTY_TYPE_BASICSUPPORT, &description, sizeof description);
     EXPECT_EQ(result.bytes, sizeof description);
@@ -129,8 +129,9 @@ TEST_F(PropertyTest, TheClassDriverAnswersThePinSet) {
     EXPECT_EQ(filter_->PinInstances(1, &instances), STATUS_INVALID_PARAMETER);
 
     ULONG pinTypes = 0;
-    EXPECT_EQ(filter_->Property(KSPROPSETID_Pin, KSPROPERTY_PIN_CTYPES, KSPROPERTY_TYPE_GET,
-                                &pinTypes, sizeof pinTypes)
+    EXPECT_EQ(filter_
+                  ->Property(KSPROPSETID_Pin, KSPROPERTY_PIN_CTYPES, KSPROPERTY_TYPE_GET, &pinTypes,
+                             sizeof pinTypes)
                   .status,
               STATUS_SUCCESS);
     EXPECT_EQ(pinTypes, 1u);
@@ -179,9 +180,9 @@ TEST_F(PropertyTest, DataIntersectionAsksTheDriverAndAnswersItsSize) {
         ULONG pinId, reserved;
         KSMULTIPLE_ITEM list;
     } malformed = {0, 0, {4096, 1}};
-    EXPECT_EQ(filter_->Property(KSPROPSETID_Pin, KSPROPERTY_PIN_DATAINTERSECTION,
-                                KSPROPERTY_TYPE_GET, format.data(), 152, &malformed,
-                                sizeof malformed)
+    EXPECT_EQ(filter_
+                  ->Property(KSPROPSETID_Pin, KSPROPERTY_PIN_DATAINTERSECTION, KSPROPERTY_TYPE_GET,
+                             format.data(), 152, &malformed, sizeof malformed)
                   .status,
               STATUS_INVALID_BUFFER_SIZE);
 }

@@ -86,8 +86,8 @@ TEST_F(PinTest, CreationChecksTheFormatThenMakesThePinsTablesPrivate) {
 
     ClearLog();
     std::vector<uint8_t> wide = format_;
-    reinterpret_cast<KS_DATAFORMAT_VIDEOINFOHEADER*>(wide.data())->VideoInfoHeader.bmiHeader
-        .biWidth = kWidth + 8;
+    reinterpret_cast<KS_DATAFORMAT_VIDEOINFOHEADER*>(wide.data())
+        ->VideoInfoHeader.bmiHeader.biWidth = kWidth + 8;
     EXPECT_EQ(filter_->CreatePin(0, wide, {}, &status), nullptr);
     EXPECT_EQ(status, STATUS_NO_MATCH);
     EXPECT_EQ(Log(), Strings{"SetDataFormat"});
@@ -224,7 +224,8 @@ TEST_F(PinTest, PinFlagsDecideWhenProcessRuns) {
 
     // DO_NOT_INITIATE: frames wait for KsPinAttemptProcessing; without
     // FRAMES_NOT_REQUIRED an attempt with nothing queued runs nothing.
-    config().pinFlags = KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY | KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING;
+    config().pinFlags =
+        KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY | KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING;
     Open();
     {
         auto pin = CreatePin();

@@ -29,11 +29,11 @@ public:
         if (index != 0) {
             return {};
         }
-        return {9, 2, 39, 0, 1, 1, 0, 0x80, 50,          // configuration, 39 bytes
-                9, 4, 0, 0, 3, 0xFF, 0, 0, 0,            // interface 0, three endpoints
-                7, 5, kCommandOut, 2, 64, 0, 0,          // bulk OUT
-                7, 5, kDataIn, 2, 0, 2, 0,               // bulk IN, 512-byte packets
-                7, 5, kAnswerIn, 2, 64, 0, 0};           // bulk IN, 64-byte packets
+        return {9, 2, 39,          0, 1,  1,    0, 0x80, 50, // configuration, 39 bytes
+                9, 4, 0,           0, 3,  0xFF, 0, 0,    0,  // interface 0, three endpoints
+                7, 5, kCommandOut, 2, 64, 0,    0,           // bulk OUT
+                7, 5, kDataIn,     2, 0,  2,    0,           // bulk IN, 512-byte packets
+                7, 5, kAnswerIn,   2, 64, 0,    0};          // bulk IN, 64-byte packets
     }
     bool Out(uint8_t, const uint8_t* data, size_t length) override {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -149,8 +149,8 @@ protected:
         KEVENT event;
         KeInitializeEvent(&event, NotificationEvent, FALSE);
         IO_STATUS_BLOCK iosb;
-        PIRP irp = IoBuildDeviceIoControlRequest(code, bus_->DeviceObject(), nullptr, 0, nullptr,
-                                                 0, TRUE, &event, &iosb);
+        PIRP irp = IoBuildDeviceIoControlRequest(code, bus_->DeviceObject(), nullptr, 0, nullptr, 0,
+                                                 TRUE, &event, &iosb);
         IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = argument;
         NTSTATUS status = IoCallDriver(bus_->DeviceObject(), irp);
         if (status == STATUS_PENDING) {
@@ -212,8 +212,7 @@ protected:
         MmBuildMdlForNonPagedPool(read->mdl);
         read->irp = IoAllocateIrp(bus_->DeviceObject()->StackSize + 1, FALSE);
         read->urb = URB{};
-        UsbBuildInterruptOrBulkTransferRequest(&read->urb,
-                                               sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER),
+        UsbBuildInterruptOrBulkTransferRequest(&read->urb, sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER),
                                                pipes_[pipe].PipeHandle, nullptr, read->mdl, length,
                                                USBD_TRANSFER_DIRECTION_IN | flags, nullptr);
         PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(read->irp);
@@ -433,8 +432,8 @@ TEST_F(BusTest, SynchronousRequestsAboveTheirIrqlAreReported) {
     KIRQL old;
     KeRaiseIrql(DISPATCH_LEVEL, &old);
     VerifierCapture capture;
-    IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, bus_->DeviceObject(), nullptr,
-                                  0, nullptr, 0, TRUE, nullptr, nullptr);
+    IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, bus_->DeviceObject(), nullptr, 0,
+                                  nullptr, 0, TRUE, nullptr, nullptr);
     EXPECT_TRUE(capture.Saw("IoBuildDeviceIoControlRequest called at DISPATCH_LEVEL"));
     KeLowerIrql(old);
 }

@@ -78,8 +78,7 @@ TEST_F(ExtendedStateTest, CallsAboveDispatchLevelAndInjectedFailures) {
 
     sim::SetExtendedStateSaveFails(true);
     const uint64_t saves = sim::ExtendedStateSaves();
-    EXPECT_EQ(KeSaveExtendedProcessorState(XSTATE_MASK_AVX, &save),
-              STATUS_INSUFFICIENT_RESOURCES);
+    EXPECT_EQ(KeSaveExtendedProcessorState(XSTATE_MASK_AVX, &save), STATUS_INSUFFICIENT_RESOURCES);
     EXPECT_EQ(sim::ExtendedStateSaves(), saves);
     EXPECT_EQ(sim::OpenExtendedStateSaves(), 0);
 }

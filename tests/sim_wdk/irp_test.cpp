@@ -119,7 +119,8 @@ TEST_F(IrpTest, SynchronousDeviceControlSetsTheStatusBlockAndEventAndCopiesOutpu
     IO_STATUS_BLOCK iosb{};
     UCHAR input[4] = {1, 2, 3, 4};
     UCHAR output[16] = {};
-    constexpr ULONG kBuffered = CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS);
+    constexpr ULONG kBuffered =
+        CTL_CODE(FILE_DEVICE_UNKNOWN, 0x800, METHOD_BUFFERED, FILE_ANY_ACCESS);
     PIRP irp = IoBuildDeviceIoControlRequest(kBuffered, lower_, input, sizeof input, output,
                                              sizeof output, FALSE, &event, &iosb);
     ASSERT_NE(irp, nullptr);
@@ -137,13 +138,12 @@ TEST_F(IrpTest, PendingDeviceControlCompletesThroughTheEvent) {
     KEVENT event;
     KeInitializeEvent(&event, NotificationEvent, FALSE);
     IO_STATUS_BLOCK iosb{};
-    PIRP irp = IoBuildDeviceIoControlRequest(0x220003, lower_, nullptr, 0, nullptr, 0, TRUE,
-                                             &event, &iosb);
+    PIRP irp = IoBuildDeviceIoControlRequest(0x220003, lower_, nullptr, 0, nullptr, 0, TRUE, &event,
+                                             &iosb);
     ASSERT_EQ(IoCallDriver(lower_, irp), STATUS_PENDING);
     EXPECT_EQ(KeReadStateEvent(&event), 0);
     CompleteQueued(STATUS_DEVICE_NOT_CONNECTED);
-    EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr),
-              STATUS_SUCCESS);
+    EXPECT_EQ(KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
     EXPECT_EQ(iosb.Status, STATUS_DEVICE_NOT_CONNECTED);
 }
 
@@ -227,8 +227,8 @@ TEST_F(IrpTest, AllocationFailuresOfIrpsAndMdlsCanBeInjected) {
     KEVENT event;
     KeInitializeEvent(&event, NotificationEvent, FALSE);
     IO_STATUS_BLOCK iosb;
-    EXPECT_EQ(IoBuildDeviceIoControlRequest(0x220003, lower_, nullptr, 0, nullptr, 0, TRUE,
-                                            &event, &iosb),
+    EXPECT_EQ(IoBuildDeviceIoControlRequest(0x220003, lower_, nullptr, 0, nullptr, 0, TRUE, &event,
+                                            &iosb),
               nullptr);
     sim::pool::ClearInjectedFailures();
     sim::pool::FailAllocationsWithTag(sim::pool::kMdlTag);
@@ -265,8 +265,8 @@ using MdlTest = sim::testing::VerifiedTest;
 
 TEST_F(MdlTest, PartialMdlsMapTheirPartOfANonPagedBuffer) {
     constexpr ULONG kLength = 3 * 65536 + 100;
-    auto* buffer = static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPool, kLength,
-                                                             sim::pool::Tag("Tstm")));
+    auto* buffer =
+        static_cast<UCHAR*>(ExAllocatePoolWithTag(NonPagedPool, kLength, sim::pool::Tag("Tstm")));
     PMDL whole = IoAllocateMdl(buffer, kLength, FALSE, FALSE, nullptr);
     MmBuildMdlForNonPagedPool(whole);
     EXPECT_EQ(MmGetSystemAddressForMdlSafe(whole, NormalPagePriority), buffer);

@@ -19,7 +19,9 @@ using LockOrderTest = sim::testing::VerifiedTest;
 constexpr ULONG kTag = sim::pool::Tag("Lock");
 const std::string kThisFile = "tests/sim_wdk/lock_order_test.cpp:";
 
-std::string Site(int line) { return kThisFile + std::to_string(line); }
+std::string Site(int line) {
+    return kThisFile + std::to_string(line);
+}
 
 void Take(KMUTEX& mutex, int* line = nullptr, int here = __builtin_LINE()) {
     if (line != nullptr) {
@@ -28,7 +30,9 @@ void Take(KMUTEX& mutex, int* line = nullptr, int here = __builtin_LINE()) {
     KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr, __FILE__, here);
 }
 
-void Give(KMUTEX& mutex) { KeReleaseMutex(&mutex, FALSE); }
+void Give(KMUTEX& mutex) {
+    KeReleaseMutex(&mutex, FALSE);
+}
 
 struct TwoMutexes {
     TwoMutexes() {

@@ -86,8 +86,8 @@ TEST_F(LocksTest, BlockingWaitsAboveApcLevelAreReported) {
         KeDelayExecutionThread(KernelMode, FALSE, &zero);
         EXPECT_TRUE(capture.Saw("KeDelayExecutionThread called at DISPATCH_LEVEL"));
         HANDLE handle;
-        EXPECT_FALSE(NT_SUCCESS(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr,
-                                                     nullptr, nullptr, nullptr, nullptr)));
+        EXPECT_FALSE(NT_SUCCESS(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr,
+                                                     nullptr, nullptr, nullptr)));
         EXPECT_TRUE(capture.Saw("PsCreateSystemThread called at DISPATCH_LEVEL"));
         void* block = ExAllocatePoolWithTag(PagedPool, 8, sim::pool::Tag("Tstp"));
         EXPECT_TRUE(capture.Saw("paged pool allocation"));
@@ -147,10 +147,8 @@ TEST_F(LocksTest, NotificationAndSynchronizationEventsAcrossThreads) {
 TEST_F(LocksTest, MutexIsRecursiveDisablesApcsAndChecksItsOwner) {
     KMUTEX mutex;
     KeInitializeMutex(&mutex, 0);
-    EXPECT_EQ(KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr),
-              STATUS_SUCCESS);
-    EXPECT_EQ(KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr),
-              STATUS_SUCCESS);
+    EXPECT_EQ(KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
+    EXPECT_EQ(KeWaitForSingleObject(&mutex, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
     EXPECT_TRUE(KeAreApcsDisabled());
     std::thread([&] {
         LARGE_INTEGER zero{};

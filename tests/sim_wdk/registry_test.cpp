@@ -131,8 +131,8 @@ TEST_F(RegistryTest, LeakedKeyHandleIsReportedWithItsPath) {
     KIRQL old;
     KeRaiseIrql(DISPATCH_LEVEL, &old);
     VerifierCapture capture;
-    EXPECT_FALSE(NT_SUCCESS(IoOpenDeviceRegistryKey(pdo_, PLUGPLAY_REGKEY_DRIVER, READ_CONTROL,
-                                                    &driverKey)));
+    EXPECT_FALSE(NT_SUCCESS(
+        IoOpenDeviceRegistryKey(pdo_, PLUGPLAY_REGKEY_DRIVER, READ_CONTROL, &driverKey)));
     EXPECT_TRUE(capture.Saw("IoOpenDeviceRegistryKey called at DISPATCH_LEVEL"));
     KeLowerIrql(old);
 }

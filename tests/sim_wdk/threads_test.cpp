@@ -34,16 +34,15 @@ TEST_F(ThreadsTest, SystemThreadRunsAtPassiveAndItsObjectSignalsItsEnd) {
                   &handshake),
               STATUS_SUCCESS);
     PVOID thread;
-    ASSERT_EQ(ObReferenceObjectByHandle(handle, SYNCHRONIZE, *PsThreadType, KernelMode, &thread,
-                                        nullptr),
-              STATUS_SUCCESS);
+    ASSERT_EQ(
+        ObReferenceObjectByHandle(handle, SYNCHRONIZE, *PsThreadType, KernelMode, &thread, nullptr),
+        STATUS_SUCCESS);
     ZwClose(handle);
     KeWaitForSingleObject(&handshake.started, Executive, KernelMode, FALSE, nullptr);
     LARGE_INTEGER zero{};
     EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, &zero), STATUS_TIMEOUT);
     KeSetEvent(&handshake.proceed, IO_NO_INCREMENT, FALSE);
-    EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr),
-              STATUS_SUCCESS);
+    EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr), STATUS_SUCCESS);
     ObDereferenceObject(thread);
     EXPECT_EQ(handshake.value, 1);
 }
@@ -86,8 +85,8 @@ TEST_F(ThreadsTest, ThreadEndingWithKernelStateHeldIsReported) {
 
 TEST_F(ThreadsTest, HandlesAreCheckedAndLeaksNameTheirCreator) {
     HANDLE handle;
-    ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
-                                   [](PVOID) {}, nullptr),
+    ASSERT_EQ(PsCreateSystemThread(
+                  &handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, [](PVOID) {}, nullptr),
               STATUS_SUCCESS);
     PVOID object = nullptr;
     EXPECT_EQ(ObReferenceObjectByHandle(handle, 0, *CmKeyObjectType, KernelMode, &object, nullptr),

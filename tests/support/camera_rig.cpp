@@ -80,8 +80,7 @@ void UsbAnalyzer::Clear() {
 }
 
 CameraRig::CameraRig(sim::camera::Model model)
-    : camera(model, sim::camera::CameraOptions{std::chrono::nanoseconds{0}, false}),
-      bus(camera),
+    : camera(model, sim::camera::CameraOptions{std::chrono::nanoseconds{0}, false}), bus(camera),
       analyzer(bus.DeviceObject()) {}
 
 PoolBuffer::PoolBuffer(size_t bytes)
@@ -90,6 +89,8 @@ PoolBuffer::PoolBuffer(size_t bytes)
     std::memset(data_, 0, bytes);
 }
 
-PoolBuffer::~PoolBuffer() { ExFreePoolWithTag(data_, kBufferTag); }
+PoolBuffer::~PoolBuffer() {
+    ExFreePoolWithTag(data_, kBufferTag);
+}
 
 } // namespace camera_rig

@@ -25,16 +25,16 @@ class UsbAnalyzer {
 public:
     struct Request {
         ULONG ioctl = 0;
-        USHORT function = 0;          // URB function, for URB requests
+        USHORT function = 0; // URB function, for URB requests
         USBD_PIPE_HANDLE pipe = nullptr;
-        ULONG flags = 0;              // bulk transfer flags
-        ULONG length = 0;             // bulk transfer length
-        UCHAR command = 0;            // byte 0 of an OUT transfer
+        ULONG flags = 0;   // bulk transfer flags
+        ULONG length = 0;  // bulk transfer length
+        UCHAR command = 0; // byte 0 of an OUT transfer
         PMDL mdl = nullptr;
-        PVOID mdlAddress = nullptr;   // start of the MDL's range
+        PVOID mdlAddress = nullptr; // start of the MDL's range
         ULONG mdlBytes = 0;
         bool partialMdl = false;
-        KIRQL irql = PASSIVE_LEVEL;   // of the sender
+        KIRQL irql = PASSIVE_LEVEL; // of the sender
     };
 
     explicit UsbAnalyzer(PDEVICE_OBJECT lower);

@@ -24,10 +24,7 @@ public:
 
     zyn::DriverGlobals& Globals() { return globals_; }
     zyn::CameraDevice& Device() { return *device_; }
-    template <typename T>
-    T& As() {
-        return static_cast<T&>(*device_);
-    }
+    template <typename T> T& As() { return static_cast<T&>(*device_); }
 
     // One raw frame through the device's frame read, GetRawFrameSize bytes; empty when the
     // read failed.

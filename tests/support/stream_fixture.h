@@ -45,8 +45,8 @@ protected:
     // Creates the pin and runs it.
     void Run();
     // The next picture the client receives, null after `timeout`.
-    std::unique_ptr<sim::host::Frame> Next(std::chrono::milliseconds timeout =
-                                               std::chrono::seconds(20));
+    std::unique_ptr<sim::host::Frame>
+    Next(std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
     // A frame converted and copied wholly after the settings last changed: what completed
     // before is handed back, and the frames that may have begun before are passed over.

@@ -64,7 +64,9 @@ bool VerifierCapture::Saw(const std::string& text) const {
     return false;
 }
 
-size_t VerifierCapture::Count() const { return Messages().size(); }
+size_t VerifierCapture::Count() const {
+    return Messages().size();
+}
 
 } // namespace sim::testing
 

@@ -56,9 +56,10 @@ std::vector<uint8_t> ReadBytes(const fs::path& path) {
 }
 
 TEST_F(ZynCapture, WritesEveryKthPictureUprightWithItsRawFrameAndTheCommandLog) {
-    const ToolRun run = Capture("--frames 4 --every 2 --raw --unpaced --scene gradient "
-                            "--region 8,16,1004,600 --out " + dir_.string() +
-                            " --command-log " + (dir_ / "commands.txt").string());
+    const ToolRun run =
+        Capture("--frames 4 --every 2 --raw --unpaced --scene gradient "
+                "--region 8,16,1004,600 --out " +
+                dir_.string() + " --command-log " + (dir_ / "commands.txt").string());
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(run.err.empty()) << run.err;
     EXPECT_NE(run.out.find("frames delivered        4\n"), std::string::npos) << run.out;
@@ -72,7 +73,8 @@ TEST_F(ZynCapture, WritesEveryKthPictureUprightWithItsRawFrameAndTheCommandLog) 
         SCOPED_TRACE(name);
         imaging::RgbImage picture;
         std::string error;
-        ASSERT_TRUE(imaging::ReadPng((dir_ / (std::string(name) + ".png")).string(), picture, error))
+        ASSERT_TRUE(
+            imaging::ReadPng((dir_ / (std::string(name) + ".png")).string(), picture, error))
             << error;
         EXPECT_EQ(picture.width, 1000);
         EXPECT_EQ(picture.height, 600);
@@ -117,7 +119,7 @@ TEST_F(ZynCapture, TriggeredCaptureRunsOnTheToolsPulses) {
 TEST_F(ZynCapture, SettingsPersistInTheRegistryFile) {
     const std::string registry = (dir_ / "registry.txt").string();
     ToolRun run = Capture("--frames 1 --unpaced --set brightness=300 --set flip_v=1 --registry " +
-                      registry + " --out " + dir_.string());
+                          registry + " --out " + dir_.string());
     ASSERT_EQ(run.status, 0) << run.err;
     run = Capture("--frames 1 --raw --unpaced --registry " + registry + " --out " + dir_.string());
     ASSERT_EQ(run.status, 0) << run.err;
@@ -185,9 +187,11 @@ TEST_F(ZynCapture, SeveralCamerasStreamAtOnceEachWithItsOwnSizeAndSettings) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("frames delivered        4\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("camera 1                frames 2, written 2, dropped "),
-              std::string::npos) << run.out;
+              std::string::npos)
+        << run.out;
     EXPECT_NE(run.out.find("camera 2                frames 2, written 2, dropped "),
-              std::string::npos) << run.out;
+              std::string::npos)
+        << run.out;
     // Camera 1 alone took the brightness.
     const size_t brightness = run.out.find("--brightness 300");
     ASSERT_NE(brightness, std::string::npos) << run.out;
@@ -220,15 +224,27 @@ TEST_F(ZynCapture, SeveralCamerasStreamAtOnceEachWithItsOwnSizeAndSettings) {
 
 TEST_F(ZynCapture, BadInputGetsOneLineAndAFailingStatus) {
     const std::string out = " --out " + dir_.string();
-    for (const std::string& arguments : std::vector<std::string>{
-             "--frames 0", "--every 0", "--region 1,2,3", "--region 1,2,x,4",
-          "--set no_such_setting=1", "--set exposure=abc", "--set exposure", "--set exposure=1,2",
-          "--scene " + (dir_ / "missing.png").string(), "--model kestrel",
-             "--trigger-every -5", "--frames 1 --unpaced --set region=0,0,8000,8000,9,9",
-             "--frames many", "--replug-after -1",
-             "--frame-info " + (dir_ / "missing" / "frames.csv").string(), "--cameras 0",
-             "--cameras 2 --region 3:0,0,64,64", "--region 2:0,0,64,64", "--set 0:exposure=1",
-             "--cameras 2 --scene 2:" + (dir_ / "missing.png").string()}) {
+    for (const std::string& arguments :
+         std::vector<std::string>{"--frames 0",
+                                  "--every 0",
+                                  "--region 1,2,3",
+                                  "--region 1,2,x,4",
+                                  "--set no_such_setting=1",
+                                  "--set exposure=abc",
+                                  "--set exposure",
+                                  "--set exposure=1,2",
+                                  "--scene " + (dir_ / "missing.png").string(),
+                                  "--model kestrel",
+                                  "--trigger-every -5",
+                                  "--frames 1 --unpaced --set region=0,0,8000,8000,9,9",
+                                  "--frames many",
+                                  "--replug-after -1",
+                                  "--frame-info " + (dir_ / "missing" / "frames.csv").string(),
+                                  "--cameras 0",
+                                  "--cameras 2 --region 3:0,0,64,64",
+                                  "--region 2:0,0,64,64",
+                                  "--set 0:exposure=1",
+                                  "--cameras 2 --scene 2:" + (dir_ / "missing.png").string()}) {
         SCOPED_TRACE(arguments);
         const ToolRun run = Capture(arguments + out);
         EXPECT_NE(run.status, 0);

@@ -207,7 +207,8 @@ TEST_F(ConvertToolTest, EveryIsaGivesTheSameFrame) {
         b = static_cast<uint8_t>(random());
     }
     Write(Path("frame.raw"), raw);
-    const std::string frame = "--width 77 --height 19 --phase 1 --awb --hue 30 " + Path("frame.raw");
+    const std::string frame =
+        "--width 77 --height 19 --phase 1 --awb --hue 30 " + Path("frame.raw");
     ASSERT_EQ(Convert(frame + " " + Path("auto.bgra")).exitCode, 0);
     const std::string expected = Read(Path("auto.bgra"));
     ASSERT_EQ(expected.size(), 77u * 19 * 4);

@@ -12,7 +12,9 @@ namespace {
 
 using CtlRun = zyn::testing::ToolRun;
 
-CtlRun Ctl(const std::string& arguments) { return zyn::testing::RunTool(ZYN_CTL_PATH, arguments); }
+CtlRun Ctl(const std::string& arguments) {
+    return zyn::testing::RunTool(ZYN_CTL_PATH, arguments);
+}
 
 TEST(ZynCtl, ListPrintsEveryTernPropertyWithRangesAndNothingElse) {
     const CtlRun run = Ctl("--list");
@@ -39,11 +41,10 @@ TEST(ZynCtl, ListPrintsEveryTernPropertyWithRangesAndNothingElse) {
 
 TEST(ZynCtl, RequestsRunInOrderAndAFailureDoesNotStopTheRest) {
     const CtlRun run = Ctl("--get hue --set hue=400 --get NOSUCH --get 32 --get dot "
-                        "--set red_gain=-3 --get red_gain --set timeout=abc --region 0,0,1004,0 "
-                        "--format");
+                           "--set red_gain=-3 --get red_gain --set timeout=abc --region 0,0,1004,0 "
+                           "--format");
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out.substr(0, run.out.find("width")),
-              "hue = 0\nhue = 359\nred_gain = 1\n");
+    EXPECT_EQ(run.out.substr(0, run.out.find("width")), "hue = 0\nhue = 359\nred_gain = 1\n");
     EXPECT_NE(run.out.find("width = 1000\nheight = 1024\nbiSizeImage = 4096000\n"
                            "SampleSize = 4096000\nMinFrameInterval = 333333\n"),
               std::string::npos)
@@ -57,7 +58,8 @@ TEST(ZynCtl, SettingsPersistInTheRegistryFileBetweenRuns) {
     const std::filesystem::path file =
         std::filesystem::temp_directory_path() / ("zyn-ctl-registry-" + std::to_string(getpid()));
     std::filesystem::remove(file);
-    CtlRun first = Ctl("--registry " + file.string() + " --set brightness=300 --region 8,0,640,480");
+    CtlRun first =
+        Ctl("--registry " + file.string() + " --set brightness=300 --region 8,0,640,480");
     ASSERT_EQ(first.status, 0) << first.err;
     CtlRun second = Ctl("--registry " + file.string() + " --get brightness --format");
     ASSERT_EQ(second.status, 0) << second.err;

@@ -26,8 +26,8 @@ bool ParseSummary(const std::string& out, Summary* summary) {
     return std::sscanf(text,
                        "%llu operations, %llu faults injected, %llu frames delivered, %llu "
                        "verifier reports, %llu pool blocks left, %d system threads left",
-                       &summary->operations, &summary->faults, &summary->frames,
-                       &summary->reports, &summary->blocks, &summary->threads) == 6;
+                       &summary->operations, &summary->faults, &summary->frames, &summary->reports,
+                       &summary->blocks, &summary->threads) == 6;
 }
 
 class ZynStress : public ::testing::TestWithParam<const char*> {};
@@ -39,8 +39,8 @@ TEST_P(ZynStress, ASoakOfTheModelEndsWithoutReportLeakOrHang) {
     EXPECT_NE(run.out.find("seed 7"), std::string::npos) << run.out;
     Summary summary;
     ASSERT_TRUE(ParseSummary(run.out, &summary)) << run.out;
-    std::printf("%s: %llu operations, %llu faults, %llu frames\n", GetParam(),
-                summary.operations, summary.faults, summary.frames);
+    std::printf("%s: %llu operations, %llu faults, %llu frames\n", GetParam(), summary.operations,
+                summary.faults, summary.frames);
     EXPECT_GT(summary.operations, 0u);
     EXPECT_GT(summary.faults, 0u);
     EXPECT_EQ(summary.reports, 0u);
@@ -50,8 +50,7 @@ TEST_P(ZynStress, ASoakOfTheModelEndsWithoutReportLeakOrHang) {
     EXPECT_NE(run.err.find("of 3s:"), std::string::npos) << run.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Models, ZynStress,
-                         ::testing::Values("tern", "heron", "plover", "egret"),
+INSTANTIATE_TEST_SUITE_P(Models, ZynStress, ::testing::Values("tern", "heron", "plover", "egret"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                              return std::string(info.param);
                          });

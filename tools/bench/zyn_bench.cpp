@@ -129,8 +129,8 @@ void EndToEnd(benchmark::State& state, FrameSize size) {
             }
             session->Requeue(std::move(frame));
         }
-        state.counters["frames_per_s"] =
-            benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+        state.counters["frames_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()),
+                                                            benchmark::Counter::kIsRate);
     }
     session.reset();
     sched_setaffinity(0, sizeof pinned, &pinned);
@@ -180,7 +180,8 @@ public:
                 yardsticks[Size(row.name)] = row.nsPerPixel;
             }
         }
-        std::printf("\nmedians                                        ns/pixel   x OpenCV   x floor\n");
+        std::printf(
+            "\nmedians                                        ns/pixel   x OpenCV   x floor\n");
         for (const Row& row : rows_) {
             if (row.name.rfind("end to end", 0) == 0) {
                 continue;
@@ -253,10 +254,10 @@ int main(int argc, char** argv) {
         delete probe;
     }
     constexpr int kRepetitions = 7;
-    const std::pair<Mode, const char*> families[] = {{Mode::Color, "colour"},
-                                                     {Mode::Mono, "grey"},
-                                                     {Mode::ColorWithWhiteBalance,
-                                                      "colour + white balance"}};
+    const std::pair<Mode, const char*> families[] = {
+        {Mode::Color, "colour"},
+        {Mode::Mono, "grey"},
+        {Mode::ColorWithWhiteBalance, "colour + white balance"}};
     for (const FrameSize& size : kSizes) {
         const std::string name = SizeName(size);
         benchmark::RegisterBenchmark(("memory floor/" + name).c_str(), MemoryFloor, size)
@@ -274,10 +275,9 @@ int main(int argc, char** argv) {
                 if ((paths & zyn::VectorPathBit(path)) == 0) {
                     continue;
                 }
-                benchmark::RegisterBenchmark((std::string(family) + " " +
-                                              zyn::VectorPathName(path) + "/" + name)
-                                                 .c_str(),
-                                             Convert, size, mode, path)
+                benchmark::RegisterBenchmark(
+                    (std::string(family) + " " + zyn::VectorPathName(path) + "/" + name).c_str(),
+                    Convert, size, mode, path)
                     ->Unit(benchmark::kMillisecond)
                     ->Repetitions(kRepetitions);
             }
@@ -298,8 +298,7 @@ int main(int argc, char** argv) {
     }
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
-    reporter.PrintTable(std::string("colour ") +
-                        zyn::VectorPathName(zyn::WidestVectorPath(paths)));
+    reporter.PrintTable(std::string("colour ") + zyn::VectorPathName(zyn::WidestVectorPath(paths)));
     benchmark::Shutdown();
     return 0;
 }

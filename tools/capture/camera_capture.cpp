@@ -24,11 +24,11 @@ void ApplySetting(CaptureSession& session, const Setting& setting) {
     const std::vector<LONG>& v = setting.values;
     const std::string what = std::string("set ") + setting.property->name;
     if (setting.property->id == CAMPROP_REGION) {
-        Apply(what,
-              zyn::host::SetRegion(session.filter(), v[0], v[1], v[2], v[3], v.size() > 4 ? v[4] : 0));
+        Apply(what, zyn::host::SetRegion(session.filter(), v[0], v[1], v[2], v[3],
+                                         v.size() > 4 ? v[4] : 0));
     } else {
-        Apply(what,
-              zyn::host::SetValue(session.filter(), setting.property->id, v[0], v.size() > 1 ? v[1] : 0));
+        Apply(what, zyn::host::SetValue(session.filter(), setting.property->id, v[0],
+                                        v.size() > 1 ? v[1] : 0));
     }
 }
 
@@ -52,10 +52,14 @@ std::string ConvertOptions(CaptureSession& session) {
     if (s.ColorCorrection == 0) {
         options += " --no-color-correction";
     }
-    if (s.Brightness != 255) options += " --brightness " + std::to_string(s.Brightness);
-    if (s.Contrast != 10) options += " --contrast " + std::to_string(s.Contrast);
-    if (s.Saturation != 10) options += " --saturation " + std::to_string(s.Saturation);
-    if (s.Hue != 0) options += " --hue " + std::to_string(s.Hue);
+    if (s.Brightness != 255)
+        options += " --brightness " + std::to_string(s.Brightness);
+    if (s.Contrast != 10)
+        options += " --contrast " + std::to_string(s.Contrast);
+    if (s.Saturation != 10)
+        options += " --saturation " + std::to_string(s.Saturation);
+    if (s.Hue != 0)
+        options += " --hue " + std::to_string(s.Hue);
     if (s.WhiteBalance != 0) {
         options += " --awb";
     } else if (s.RedGain != 128 || s.GreenGain != 128 || s.BlueGain != 128) {
@@ -92,21 +96,18 @@ void CameraCapture::Open(SessionOptions sessionOptions) {
     }
     if (!plan_.region.empty()) {
         const std::vector<LONG>& region = plan_.region;
-        Apply("region",
-              zyn::host::SetRegion(session_->filter(), region[0], region[1], region[2],
-                                    region[3], region.size() > 4 ? region[4] : 0));
+        Apply("region", zyn::host::SetRegion(session_->filter(), region[0], region[1], region[2],
+                                             region[3], region.size() > 4 ? region[4] : 0));
     }
     if (options_.triggerEvery > 0) {
-        Apply("external trigger",
-              zyn::host::SetValue(session_->filter(), CAMPROP_EXTRIGGER, 1));
+        Apply("external trigger", zyn::host::SetValue(session_->filter(), CAMPROP_EXTRIGGER, 1));
     }
 }
 
 void CameraCapture::RunPin() {
     NTSTATUS status = session_->CreatePin();
     if (!NT_SUCCESS(status)) {
-        throw Failure{std::string("the capture pin was not created: ") +
-                      sim::StatusName(status)};
+        throw Failure{std::string("the capture pin was not created: ") + sim::StatusName(status)};
     }
     status = session_->SetState(KSSTATE_RUN);
     if (!NT_SUCCESS(status)) {
@@ -141,9 +142,11 @@ void CameraCapture::Loop(FileWriter& writer, bool progress, const std::atomic<bo
         const Clock::time_point now = Clock::now();
         if (frame == nullptr) {
             if (now - last > patience) {
-                throw Failure{"no frame for " +
-                              std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now - last).count()) +
-                              " s (read timeouts: " + std::to_string(session.Counters().readTimeouts) + ")"};
+                throw Failure{
+                    "no frame for " +
+                    std::to_string(
+                        std::chrono::duration_cast<std::chrono::seconds>(now - last).count()) +
+                    " s (read timeouts: " + std::to_string(session.Counters().readTimeouts) + ")"};
             }
         } else {
             if (delivered % options_.every == 0) {
@@ -154,12 +157,11 @@ void CameraCapture::Loop(FileWriter& writer, bool progress, const std::atomic<bo
                 if (options_.raw) {
                     const zyn::CameraSettings& s = session.device().Settings();
                     const ULONG pitch = session.device().GetRawFramePitch();
-                    const std::string raw = base + ".w" + std::to_string(s.RoiW) + ".h" +
-                                            std::to_string(s.RoiH) + ".pitch" +
-                                            std::to_string(pitch) + ".offset" +
-                                            std::to_string(s.RoiY * pitch + s.RoiX) + ".phase" +
-                                            std::to_string(session.device().BaseBayerPhase()) +
-                                            ".raw";
+                    const std::string raw =
+                        base + ".w" + std::to_string(s.RoiW) + ".h" + std::to_string(s.RoiH) +
+                        ".pitch" + std::to_string(pitch) + ".offset" +
+                        std::to_string(s.RoiY * pitch + s.RoiX) + ".phase" +
+                        std::to_string(session.device().BaseBayerPhase()) + ".raw";
                     // The scene and the camera's registers stay as they are for the whole
                     // capture, so every frame the camera sends is this one.
                     if (rawFrame.empty()) {
@@ -175,9 +177,8 @@ void CameraCapture::Loop(FileWriter& writer, bool progress, const std::atomic<bo
                 info != nullptr && info->ExtendedHeaderSize >= sizeof(KS_FRAME_INFO)) {
                 streamDrops = info->DropCount;
                 if (frameInfo_.is_open()) {
-                    frameInfo_ << delivered << ',' << info->PictureNumber << ','
-                               << info->DropCount << ','
-                               << frame->header().PresentationTime.Time << '\n';
+                    frameInfo_ << delivered << ',' << info->PictureNumber << ',' << info->DropCount
+                               << ',' << frame->header().PresentationTime.Time << '\n';
                 }
             } else if (frameInfo_.is_open()) {
                 frameInfo_ << delivered << ",,," << frame->header().PresentationTime.Time << '\n';
@@ -190,7 +191,8 @@ void CameraCapture::Loop(FileWriter& writer, bool progress, const std::atomic<bo
             last = now;
             status = session.Requeue(std::move(frame));
             if (status != STATUS_PENDING) {
-                throw Failure{std::string("a client frame was refused: ") + sim::StatusName(status)};
+                throw Failure{std::string("a client frame was refused: ") +
+                              sim::StatusName(status)};
             }
             if (options_.replugAfter > 0 && delivered % options_.replugAfter == 0 &&
                 delivered < options_.frames) {
@@ -215,10 +217,12 @@ void CameraCapture::Loop(FileWriter& writer, bool progress, const std::atomic<bo
                 last = Clock::now();
             }
         }
-        if (progress && (now - lastProgress > std::chrono::milliseconds(100) || delivered == options_.frames)) {
+        if (progress &&
+            (now - lastProgress > std::chrono::milliseconds(100) || delivered == options_.frames)) {
             const double seconds = std::chrono::duration<double>(now - started).count();
-            std::printf("\rframes %lld/%lld  %.1f frames/s  timeouts %u   ", delivered, options_.frames,
-                        seconds > 0 ? delivered / seconds : 0.0, session.Counters().readTimeouts);
+            std::printf("\rframes %lld/%lld  %.1f frames/s  timeouts %u   ", delivered,
+                        options_.frames, seconds > 0 ? delivered / seconds : 0.0,
+                        session.Counters().readTimeouts);
             std::fflush(stdout);
             lastProgress = now;
         }

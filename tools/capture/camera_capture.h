@@ -38,7 +38,8 @@ struct CameraResult {
 // end (on a thread of its own when there are several).
 class CameraCapture {
 public:
-    CameraCapture(const Options& options, CameraPlan plan) : options_(options), plan_(std::move(plan)) {}
+    CameraCapture(const Options& options, CameraPlan plan)
+        : options_(options), plan_(std::move(plan)) {}
 
     // Plugs the camera in and applies its settings.
     void Open(SessionOptions sessionOptions);

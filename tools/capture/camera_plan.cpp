@@ -149,8 +149,8 @@ std::vector<CameraPlan> PlanCameras(const Options& options) {
     }
     const zyn::host::DriverModel* model = zyn::host::FindDriverModel(options.model);
     if (model == nullptr) {
-        throw Failure{"no driver for model '" + options.model + "' (built: " +
-                          zyn::host::DriverModelNames() + ")",
+        throw Failure{"no driver for model '" + options.model +
+                          "' (built: " + zyn::host::DriverModelNames() + ")",
                       2};
     }
     std::vector<std::pair<ForCamera, std::shared_ptr<const imaging::RgbImage>>> scenes;
@@ -159,8 +159,8 @@ std::vector<CameraPlan> PlanCameras(const Options& options) {
         const sim::camera::ModelInfo& info = sim::camera::Info(model->camera);
         auto scene = std::make_shared<imaging::RgbImage>();
         std::string error;
-        if (!sim::camera::SceneFromSource(value.value, info.sensorWidth, info.sensorHeight,
-                                          *scene, error)) {
+        if (!sim::camera::SceneFromSource(value.value, info.sensorWidth, info.sensorHeight, *scene,
+                                          error)) {
             throw Failure{"--scene " + value.value + ": " + error, 2};
         }
         scenes.emplace_back(value, scene);

@@ -11,5 +11,4 @@ struct Failure {
     int exitCode = 1;
 };
 
-
 } // namespace zyn::capture

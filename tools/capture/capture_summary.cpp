@@ -12,8 +12,11 @@ void PrintRawCommand(const char* heading, const CameraResult& result) {
                 result.firstRaw.c_str());
     if (result.cropped || result.flipped) {
         std::printf("                        (the delivered picture is%s%s)\n",
-                    result.cropped ? (" its left " + std::to_string(result.outputWidth) + " columns").c_str() : "",
-                    result.flipped ? (result.cropped ? ", flipped as set" : " flipped as set") : "");
+                    result.cropped
+                        ? (" its left " + std::to_string(result.outputWidth) + " columns").c_str()
+                        : "",
+                    result.flipped ? (result.cropped ? ", flipped as set" : " flipped as set")
+                                   : "");
     }
 }
 
@@ -29,18 +32,21 @@ void PrintSummary(const Options& options, const CameraResult& r) {
     if (options.replugAfter > 0) {
         std::printf("replugs                 %lld\n", r.replugs);
     }
-    std::printf("mean frames per second  %.1f\n", r.seconds > 0 ? (r.delivered - 1) / r.seconds : 0.0);
+    std::printf("mean frames per second  %.1f\n",
+                r.seconds > 0 ? (r.delivered - 1) / r.seconds : 0.0);
     std::printf("mean conversion time    %.2f ms\n", r.meanConversionMs);
     if (!r.written.empty()) {
         std::printf("pictures                %zu in %s (%s ... %s)\n", r.written.size(),
-                    options.out.c_str(), std::filesystem::path(r.written.front()).filename().c_str(),
+                    options.out.c_str(),
+                    std::filesystem::path(r.written.front()).filename().c_str(),
                     std::filesystem::path(r.written.back()).filename().c_str());
     }
     if (!r.firstRaw.empty()) {
         PrintRawCommand("raw frames", r);
     }
     if (!options.commandLog.empty()) {
-        std::printf("command log             %s (%zu packets)\n", options.commandLog.c_str(), r.commandPackets);
+        std::printf("command log             %s (%zu packets)\n", options.commandLog.c_str(),
+                    r.commandPackets);
     }
 }
 
@@ -51,9 +57,10 @@ void PrintSummary(const Options& options, const std::vector<CameraPlan>& plans,
     for (size_t i = 0; i < results.size(); ++i) {
         const CameraResult& r = results[i];
         const std::string heading = "camera " + std::to_string(plans[i].number);
-        std::printf("%-24sframes %lld, written %zu, dropped %lld, replugs %lld, %.1f frames/s, in %s\n",
-                    heading.c_str(), r.delivered, r.written.size(), r.drops, r.replugs,
-                    r.seconds > 0 ? (r.delivered - 1) / r.seconds : 0.0, plans[i].out.c_str());
+        std::printf(
+            "%-24sframes %lld, written %zu, dropped %lld, replugs %lld, %.1f frames/s, in %s\n",
+            heading.c_str(), r.delivered, r.written.size(), r.drops, r.replugs,
+            r.seconds > 0 ? (r.delivered - 1) / r.seconds : 0.0, plans[i].out.c_str());
         total.delivered += r.delivered;
         total.drops += r.drops;
         total.replugs += r.replugs;
@@ -70,10 +77,12 @@ void PrintSummary(const Options& options, const std::vector<CameraPlan>& plans,
     if (options.replugAfter > 0) {
         std::printf("replugs                 %lld\n", total.replugs);
     }
-    std::printf("mean conversion time    %.2f ms\n", conversionMs / static_cast<double>(results.size()));
+    std::printf("mean conversion time    %.2f ms\n",
+                conversionMs / static_cast<double>(results.size()));
     for (size_t i = 0; i < results.size(); ++i) {
         if (!results[i].firstRaw.empty()) {
-            PrintRawCommand(("raw frames, camera " + std::to_string(plans[i].number)).c_str(), results[i]);
+            PrintRawCommand(("raw frames, camera " + std::to_string(plans[i].number)).c_str(),
+                            results[i]);
         }
         if (!plans[i].commandLog.empty()) {
             std::printf("command log, camera %-4d%s (%zu packets)\n", plans[i].number,

@@ -47,7 +47,7 @@ void PrepareOutput(const Options& options) {
 // Every camera plugged in and set up. The cameras of one model share their driver image, as
 // Plug and Play loads it once.
 std::vector<std::unique_ptr<CameraCapture>> OpenCameras(const Options& options,
-                                                         const std::vector<CameraPlan>& plans) {
+                                                        const std::vector<CameraPlan>& plans) {
     zyn::capture::SessionOptions sessionOptions;
     sessionOptions.model = options.model;
     sessionOptions.frameInterval =
@@ -65,8 +65,8 @@ std::vector<std::unique_ptr<CameraCapture>> OpenCameras(const Options& options,
 // Several cameras streaming at once, each on a thread of its own; the first failure ends them
 // all and is reported with its camera.
 void StreamTogether(const Options& options,
-                    const std::vector<std::unique_ptr<CameraCapture>>& captures,
-                    FileWriter& writer, bool terminal) {
+                    const std::vector<std::unique_ptr<CameraCapture>>& captures, FileWriter& writer,
+                    bool terminal) {
     const int cameras = static_cast<int>(captures.size());
     std::atomic<bool> abort{false};
     // One slot per thread (not a vector<bool>, whose elements share bytes).
@@ -92,8 +92,8 @@ void StreamTogether(const Options& options,
         for (const auto& capture : captures) {
             delivered += capture->Delivered();
         }
-        std::printf("\rframes %lld/%lld from %d cameras   ", delivered,
-                    options.frames * cameras, cameras);
+        std::printf("\rframes %lld/%lld from %d cameras   ", delivered, options.frames * cameras,
+                    cameras);
         std::fflush(stdout);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }

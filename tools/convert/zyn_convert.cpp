@@ -165,8 +165,8 @@ void RequestPath(zyn::ColorState& state, const std::string& isa) {
             for (int j = 0; j < zyn::kVectorPaths; ++j) {
                 const auto other = static_cast<zyn::VectorPath>(j);
                 if (state.SupportedPaths() & zyn::VectorPathBit(other)) {
-                    available += std::string(available.empty() ? "" : ", ") +
-                                 zyn::VectorPathName(other);
+                    available +=
+                        std::string(available.empty() ? "" : ", ") + zyn::VectorPathName(other);
                 }
             }
             throw Failure{"--isa " + isa + ": this processor or system cannot run it (it runs " +

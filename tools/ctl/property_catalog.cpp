@@ -10,7 +10,9 @@ namespace zyn::ctl {
 
 namespace {
 
-PropertyInfo Plain(uint32_t id, const char* name) { return {id, name, {}, {}, {}}; }
+PropertyInfo Plain(uint32_t id, const char* name) {
+    return {id, name, {}, {}, {}};
+}
 PropertyInfo Ranged(uint32_t id, const char* name, uint32_t minimum, uint32_t maximum,
                     uint32_t preset) {
     return {id, name, minimum, maximum, preset};
@@ -102,7 +104,9 @@ const std::array<PropertyInfo, kPropertyIdCount>& Catalog() {
 
 } // namespace
 
-const PropertyInfo& Property(uint32_t id) { return Catalog().at(id); }
+const PropertyInfo& Property(uint32_t id) {
+    return Catalog().at(id);
+}
 
 const PropertyInfo* FindProperty(const std::string& nameOrId) {
     if (nameOrId.empty()) {

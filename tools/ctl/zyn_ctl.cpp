@@ -30,9 +30,8 @@ using zyn::host::PropertyResult;
 
 // Where the emulated camera's driver key lives, the same in every run so that the registry
 // file finds it again.
-constexpr char kDriverKey[] =
-    "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\"
-    "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000";
+constexpr char kDriverKey[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\"
+                              "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000";
 
 bool ParseLong(const std::string& text, LONG* value) {
     if (text.empty()) {
@@ -76,7 +75,9 @@ public:
     void Set(const std::string& assignment);
     void Region(const std::string& text);
     void Format();
-    void Reload() { Report("reload_settings", zyn::host::SetValue(filter_, CAMPROP_RELOAD_SETTINGS, 1)); }
+    void Reload() {
+        Report("reload_settings", zyn::host::SetValue(filter_, CAMPROP_RELOAD_SETTINGS, 1));
+    }
 
 private:
     bool Report(const std::string& what, const PropertyResult& result) {
@@ -181,7 +182,7 @@ void Controller::Set(const std::string& assignment) {
             return;
         }
         Report(what, zyn::host::SetRegion(filter_, values[0], values[1], values[2], values[3],
-                                           values.size() == 5 ? values[4] : 0));
+                                          values.size() == 5 ? values[4] : 0));
         return;
     case CAMPROP_SENSOR_REGISTER:
         if (values.size() != 2) {
@@ -211,7 +212,9 @@ void Controller::Set(const std::string& assignment) {
     }
 }
 
-void Controller::Region(const std::string& text) { Set("region=" + text); }
+void Controller::Region(const std::string& text) {
+    Set("region=" + text);
+}
 
 void Controller::Format() {
     KS_DATARANGE_VIDEO range{};
@@ -249,7 +252,8 @@ int main(int argc, char** argv) {
     CLI::Option* region =
         app.add_option("--region", regions, "set the region of interest: X,Y,W,H[,SUBSAMPLE]");
     CLI::Option* format = app.add_flag("--format")->description("print the capture format offered");
-    CLI::Option* reload = app.add_flag("--reload")->description("reload the settings from the registry");
+    CLI::Option* reload =
+        app.add_flag("--reload")->description("reload the settings from the registry");
     list->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     format->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     reload->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
@@ -271,8 +275,9 @@ int main(int argc, char** argv) {
 
     int exitStatus = 0;
     {
-        sim::host::CameraSystem system(driverModel->camera, driverModel->entry,
-                                       sim::camera::CameraOptions{std::chrono::nanoseconds{0}, false});
+        sim::host::CameraSystem system(
+            driverModel->camera, driverModel->entry,
+            sim::camera::CameraOptions{std::chrono::nanoseconds{0}, false});
         if (!NT_SUCCESS(system.loadStatus())) {
             std::fprintf(stderr, "zyn-ctl: the driver did not load: %s\n",
                          sim::StatusName(system.loadStatus()));
@@ -281,7 +286,8 @@ int main(int argc, char** argv) {
         sim::registry::BindDriverKey(system.physicalDevice(), kDriverKey);
         NTSTATUS status = system.Start();
         if (!NT_SUCCESS(status)) {
-            std::fprintf(stderr, "zyn-ctl: the camera did not start: %s\n", sim::StatusName(status));
+            std::fprintf(stderr, "zyn-ctl: the camera did not start: %s\n",
+                         sim::StatusName(status));
             sim::registry::UnbindDevice(system.physicalDevice());
             return 1;
         }

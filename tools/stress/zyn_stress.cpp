@@ -75,12 +75,25 @@ private:
 };
 
 // The settings a client changes, with values from sensible to hostile.
-constexpr ULONG kSettableItems[] = {
-    CAMPROP_EXTRIGGER,  CAMPROP_TIMEOUT,       CAMPROP_EXPOSURE,   CAMPROP_GAIN,
-    CAMPROP_FLIP_H,     CAMPROP_FLIP_V,        CAMPROP_COLOR_ENABLE, CAMPROP_WHITE_BALANCE,
-    CAMPROP_RED_GAIN,   CAMPROP_GREEN_GAIN,    CAMPROP_BLUE_GAIN,  CAMPROP_BRIGHTNESS,
-    CAMPROP_CONTRAST,   CAMPROP_SATURATION,    CAMPROP_HUE,        CAMPROP_COLOR_CORRECTION,
-    CAMPROP_CLOCK,      CAMPROP_MEMORY_BYTE,   CAMPROP_RELOAD_SETTINGS};
+constexpr ULONG kSettableItems[] = {CAMPROP_EXTRIGGER,
+                                    CAMPROP_TIMEOUT,
+                                    CAMPROP_EXPOSURE,
+                                    CAMPROP_GAIN,
+                                    CAMPROP_FLIP_H,
+                                    CAMPROP_FLIP_V,
+                                    CAMPROP_COLOR_ENABLE,
+                                    CAMPROP_WHITE_BALANCE,
+                                    CAMPROP_RED_GAIN,
+                                    CAMPROP_GREEN_GAIN,
+                                    CAMPROP_BLUE_GAIN,
+                                    CAMPROP_BRIGHTNESS,
+                                    CAMPROP_CONTRAST,
+                                    CAMPROP_SATURATION,
+                                    CAMPROP_HUE,
+                                    CAMPROP_COLOR_CORRECTION,
+                                    CAMPROP_CLOCK,
+                                    CAMPROP_MEMORY_BYTE,
+                                    CAMPROP_RELOAD_SETTINGS};
 
 class Soak {
 public:
@@ -197,11 +210,21 @@ private:
         sim::usb::Bus& bus = session_->system().bus();
         using namespace sim::camera;
         switch (random_() % 6) {
-        case 0: bus.StallEndpoint(kDataEndpoint); break;
-        case 1: bus.ShortenNextTransfer(kDataEndpoint, random_() % 4096); break;
-        case 2: bus.DropData(kDataEndpoint, 1 + random_() % 65536); break;
-        case 3: bus.StallEndpoint(kCommandEndpoint); break;
-        case 4: bus.DisablePort(); break;
+        case 0:
+            bus.StallEndpoint(kDataEndpoint);
+            break;
+        case 1:
+            bus.ShortenNextTransfer(kDataEndpoint, random_() % 4096);
+            break;
+        case 2:
+            bus.DropData(kDataEndpoint, 1 + random_() % 65536);
+            break;
+        case 3:
+            bus.StallEndpoint(kCommandEndpoint);
+            break;
+        case 4:
+            bus.DisablePort();
+            break;
         default: {
             bus.SetTransferDelay(kDataEndpoint, std::chrono::milliseconds(20));
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -214,8 +237,8 @@ private:
 
     void Properties(Activity& activity, uint32_t seed) {
         std::mt19937 random(seed);
-        const LONG values[] = {std::numeric_limits<LONG>::min(), -1, 0, 1, 2, 100, 501,
-                               1000, 65535, std::numeric_limits<LONG>::max()};
+        const LONG values[] = {std::numeric_limits<LONG>::min(), -1, 0, 1, 2, 100, 501, 1000, 65535,
+                               std::numeric_limits<LONG>::max()};
         while (!stop_) {
             if (writerWaiting_) {
                 std::this_thread::yield();
@@ -250,16 +273,17 @@ private:
         const Clock::time_point start = Clock::now();
         std::unique_lock<std::mutex> lock(watchMutex_);
         while (!watchWake_.wait_for(lock, std::chrono::seconds(1), [this] { return watchDone_; })) {
-            std::fprintf(stderr, "\r%3llds of %llds: %llu operations, %llu faults, %llu frames, "
-                                 "%llu verifier reports ",
-                         static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(
-                                                    Clock::now() - start)
-                                                    .count()),
-                         static_cast<long long>(duration.count()),
-                         static_cast<unsigned long long>(theCounts.operations.load()),
-                         static_cast<unsigned long long>(theCounts.faults.load()),
-                         static_cast<unsigned long long>(theCounts.frames.load()),
-                         static_cast<unsigned long long>(theCounts.reports.load()));
+            std::fprintf(
+                stderr,
+                "\r%3llds of %llds: %llu operations, %llu faults, %llu frames, "
+                "%llu verifier reports ",
+                static_cast<long long>(
+                    std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count()),
+                static_cast<long long>(duration.count()),
+                static_cast<unsigned long long>(theCounts.operations.load()),
+                static_cast<unsigned long long>(theCounts.faults.load()),
+                static_cast<unsigned long long>(theCounts.frames.load()),
+                static_cast<unsigned long long>(theCounts.reports.load()));
             CheckBound(lifeActivity_, "lifecycle");
             for (Activity& activity : propertyActivity_) {
                 CheckBound(activity, "property");
@@ -275,8 +299,9 @@ private:
         }
         const auto elapsed = Clock::now().time_since_epoch() - Clock::duration(since);
         if (elapsed > kOperationBound) {
-            std::fprintf(stderr, "\nzyn-stress: hang: the %s thread's %s has not returned in %llds "
-                                 "(seed %u)\n",
+            std::fprintf(stderr,
+                         "\nzyn-stress: hang: the %s thread's %s has not returned in %llds "
+                         "(seed %u)\n",
                          thread, activity.name.load(),
                          static_cast<long long>(
                              std::chrono::duration_cast<std::chrono::seconds>(elapsed).count()),
@@ -361,4 +386,3 @@ int main(int argc, char** argv) {
     }
     return Stress(model, seconds, seed);
 }
-

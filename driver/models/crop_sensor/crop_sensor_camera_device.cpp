@@ -24,7 +24,9 @@ constexpr USHORT kClearedLast[] = {0x20A, 0x2AA, 0x2AE};
 constexpr UCHAR kBoardTriggerTiming = 20;
 
 // A frame in window mode spans the window's lines rounded up to even, less one.
-constexpr ULONG WindowFrameLength(ULONG height) { return ((height + 1) & ~1u) - 1; }
+constexpr ULONG WindowFrameLength(ULONG height) {
+    return ((height + 1) & ~1u) - 1;
+}
 
 } // namespace
 
@@ -32,8 +34,7 @@ CropSensorCameraDevice::CropSensorCameraDevice(struct _KSDEVICE* device,
                                                const CameraModelTraits& traits,
                                                const CropSensorProfile& profile,
                                                DriverGlobals& globals)
-    : CameraDevice(device, traits, globals),
-      profile_(profile),
+    : CameraDevice(device, traits, globals), profile_(profile),
       lineLength_(profile.initialLineLength),
       frameLength_(WindowFrameLength(static_cast<ULONG>(traits.limits.sensorHeight))) {}
 
@@ -107,8 +108,8 @@ NTSTATUS CropSensorCameraDevice::PrepareAtDeviceStart() {
     InitSensor();
     // No capture pin exists yet to take the colour phase.
     const CameraSettings& settings = Settings();
-    const NTSTATUS status = StartCapture(nullptr, static_cast<ULONG>(settings.RoiW),
-                                         static_cast<ULONG>(settings.RoiH));
+    const NTSTATUS status =
+        StartCapture(nullptr, static_cast<ULONG>(settings.RoiW), static_cast<ULONG>(settings.RoiH));
     return NT_SUCCESS(status) && !outcome.AllSent() ? STATUS_UNSUCCESSFUL : status;
 }
 
@@ -236,8 +237,7 @@ BOOLEAN CropSensorCameraDevice::setExternalTrigger(LONG flag) {
 }
 
 BOOLEAN CropSensorCameraDevice::WriteDirection(LONG flipH, LONG flipV) {
-    return writeSensorRegister(reg::kDirection,
-                               static_cast<ULONG>((1 - flipH) * 2 + (1 - flipV)));
+    return writeSensorRegister(reg::kDirection, static_cast<ULONG>((1 - flipH) * 2 + (1 - flipV)));
 }
 
 BOOLEAN CropSensorCameraDevice::SetDirectionFlag(volatile LONG* flag, LONG value) {

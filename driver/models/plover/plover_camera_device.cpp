@@ -14,7 +14,7 @@ constexpr ULONG kLastAddress = 0xFF;
 constexpr UCHAR kReadoutMode = 1;
 constexpr UCHAR kShutterLow = 0x08; // 0x08, 0x09: lines before the read-out
 constexpr UCHAR kShutterHigh = 0x09;
-constexpr UCHAR kWindowX = 22;      // 22 to 27: origin and size, 11 bits each (below)
+constexpr UCHAR kWindowX = 22; // 22 to 27: origin and size, 11 bits each (below)
 constexpr UCHAR kWindowXY = 23;
 constexpr UCHAR kWindowY = 24;
 constexpr UCHAR kWindowW = 25;
@@ -38,7 +38,7 @@ constexpr ULONG kFrameBlanking = 92;
 constexpr UCHAR kBoardVersionHigh = 29;
 constexpr UCHAR kBoardBufferCommit = 32;
 constexpr UCHAR kBoardBufferTiming = 33;
-constexpr UCHAR kBoardBufferWidth = 37; // 37, 38 low byte first
+constexpr UCHAR kBoardBufferWidth = 37;  // 37, 38 low byte first
 constexpr UCHAR kBoardBufferHeight = 39; // 39, 40
 // Firmware from this version on needs the shorter line-buffer timing.
 constexpr ULONG kShortBufferTimingVersion = 787742;
@@ -56,11 +56,13 @@ struct SensorWrite {
     UCHAR value;
 };
 constexpr SensorWrite kSensorAtPowerOn[] = {
-    {0, 12}, {1, 2}, {3, 2}, {4, 19}, {124, 58}, {125, 4}, {126, 128}, {127, 103},
-    {38, 0}, {8, 1}, {9, 0},
+    {0, 12},    {1, 2},     {3, 2},  {4, 19}, {124, 58}, {125, 4},
+    {126, 128}, {127, 103}, {38, 0}, {8, 1},  {9, 0},
 };
 
-constexpr ULONG RoundUpTo2KiB(ULONG bytes) { return ((bytes - 1) & ~0x7FFu) + 0x800; }
+constexpr ULONG RoundUpTo2KiB(ULONG bytes) {
+    return ((bytes - 1) & ~0x7FFu) + 0x800;
+}
 
 } // namespace
 
@@ -84,8 +86,8 @@ VOID PloverCameraDevice::InitSensor() {
         readBoardRegister(kBoardVersionHigh + 1, &version[1]);
         readBoardRegister(kBoardVersionHigh + 2, &version[2]);
     }
-    firmwareVersion_ = static_cast<ULONG>(version[0]) << 16 |
-                       static_cast<ULONG>(version[1]) << 8 | version[2];
+    firmwareVersion_ =
+        static_cast<ULONG>(version[0]) << 16 | static_cast<ULONG>(version[1]) << 8 | version[2];
     for (const SensorWrite& write : kSensorAtPowerOn) {
         writeSensorRegister(write.address, write.value);
     }
@@ -103,7 +105,9 @@ NTSTATUS PloverCameraDevice::PrepareAtDeviceStart() {
     return outcome.AllSent() ? STATUS_SUCCESS : STATUS_UNSUCCESSFUL;
 }
 
-VOID PloverCameraDevice::PrepareForReload() { (VOID) PrepareAtDeviceStart(); }
+VOID PloverCameraDevice::PrepareForReload() {
+    (VOID) PrepareAtDeviceStart();
+}
 
 NTSTATUS PloverCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) {
     CameraSettings& settings = Settings();
@@ -132,8 +136,7 @@ NTSTATUS PloverCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) 
     BOOLEAN started = writeFrameByteCount(frameBytes);
 
     writeBoardRegister(kBoardBufferCommit, 0);
-    writeBoardRegister(kBoardBufferTiming,
-                       firmwareVersion_ < kShortBufferTimingVersion ? 148 : 46);
+    writeBoardRegister(kBoardBufferTiming, firmwareVersion_ < kShortBufferTimingVersion ? 148 : 46);
     writeBoardRegister(34, 0);
     writeBoardRegister(35, 22);
     writeBoardRegister(36, 0);

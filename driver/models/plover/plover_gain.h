@@ -32,8 +32,7 @@ constexpr GainCode PloverGainCode(ULONG gain) {
 }
 
 static_assert(PloverGainCode(0).fine == 4096 && PloverGainCode(1).fine == 3956 &&
-                  PloverGainCode(30).fine == 2899 &&
-                  PloverGainCode(119).fine == 533,
+                  PloverGainCode(30).fine == 2899 && PloverGainCode(119).fine == 533,
               "the fine gain values");
 
 } // namespace zyn::plover

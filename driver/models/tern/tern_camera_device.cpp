@@ -15,11 +15,11 @@ constexpr UCHAR kSensorResetPulse = 17;
 constexpr ULONG kResetSettleMs = 40;
 
 // Sensor registers.
-constexpr ULONG kGainLow = 6;           // bits 0 to 5 of the gain code
-constexpr ULONG kGainHigh = 7;          // bits 6 to 9
+constexpr ULONG kGainLow = 6;  // bits 0 to 5 of the gain code
+constexpr ULONG kGainHigh = 7; // bits 6 to 9
 constexpr ULONG kClockDivider = 25;
 constexpr ULONG kClockEnable = 26;
-constexpr ULONG kReadoutControl = 32;   // bit 4: free-running read-out
+constexpr ULONG kReadoutControl = 32; // bit 4: free-running read-out
 constexpr ULONG kReadoutStart = 33;
 constexpr ULONG kExposureMode = 154;
 constexpr ULONG kLongExposure = 155;    // long-mode exposure steps, 2 to 7
@@ -46,9 +46,9 @@ struct RegisterValue {
     ULONG value;
 };
 constexpr RegisterValue kControlValues[] = {
-    {1, 8},    {7, 3},    {16, 3},   {17, 30},  {18, 6},   {19, 2},   {20, 1},
-    {34, 5},   {47, 9},   {49, 6},   {140, 56}, {141, 3},  {143, 56}, {144, 5},
-    {145, 2},  {152, 1},  {155, 7},  {157, 1},  {158, 36}, {159, 1},
+    {1, 8},   {7, 3},   {16, 3},  {17, 30},  {18, 6},   {19, 2},   {20, 1},
+    {34, 5},  {47, 9},  {49, 6},  {140, 56}, {141, 3},  {143, 56}, {144, 5},
+    {145, 2}, {152, 1}, {155, 7}, {157, 1},  {158, 36}, {159, 1},
 };
 constexpr RegisterRange kBlankedRows = {76, 123};
 
@@ -61,8 +61,7 @@ constexpr ULONG ControlValue(ULONG index) {
     return 0;
 }
 
-template <typename T, ULONG N>
-constexpr ULONG CountOf(const T (&)[N]) {
+template <typename T, ULONG N> constexpr ULONG CountOf(const T (&)[N]) {
     return N;
 }
 
@@ -76,7 +75,8 @@ BOOLEAN TernCameraDevice::writeSensorRegister(ULONG index, ULONG value) {
         return FALSE;
     }
     Settings().RegisterShadow[index] = static_cast<LONG>(value);
-    return Commands().Send(packets::SensorWriteSerial(SensorShiftBits(index), SensorWord(index, value)));
+    return Commands().Send(
+        packets::SensorWriteSerial(SensorShiftBits(index), SensorWord(index, value)));
 }
 
 VOID TernCameraDevice::WriteRegisters(ULONG first, const ULONG* values, ULONG count) {

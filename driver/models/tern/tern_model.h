@@ -33,14 +33,14 @@ constexpr CameraModelTraits kTraits = {
             .colorGainMinimum = 1,
             .colorGainMaximum = 512,
             .colorGainReportedMaximum = 512,
-            .subSampleSteps = 0, // no sub-sampling
+            .subSampleSteps = 0,      // no sub-sampling
             .clockSelectable = FALSE, // the clock is fixed by the camera
-            .clockFromCamera = TRUE, // and read from it
-            .dotFilter = FALSE, // no dot filter
+            .clockFromCamera = TRUE,  // and read from it
+            .dotFilter = FALSE,       // no dot filter
         },
-    .baseBayerPhase = 2,        // RGGB
+    .baseBayerPhase = 2, // RGGB
     .triggerOnValue = 1,
-    .keepChunkRecords = FALSE,  // a record array per frame
+    .keepChunkRecords = FALSE, // a record array per frame
 };
 
 } // namespace zyn::tern

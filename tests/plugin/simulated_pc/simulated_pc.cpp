@@ -17,9 +17,8 @@
 namespace {
 
 // The registry key the camera's settings live under.
-constexpr char kDriverKey[] =
-    "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\"
-    "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000";
+constexpr char kDriverKey[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\"
+                              "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000";
 
 std::mutex g_failuresMutex;
 std::vector<std::string> g_failures;
@@ -92,7 +91,9 @@ int32_t ZynSimOpen(void) {
     return status;
 }
 
-void ZynSimClose(void) { Close(); }
+void ZynSimClose(void) {
+    Close();
+}
 
 int32_t ZynSimProperty(const void* property, uint32_t propertyLength, void* data,
                        uint32_t dataLength, uint32_t* returned) {
@@ -123,7 +124,9 @@ int32_t ZynSimOpenPin(void) {
     return status;
 }
 
-void ZynSimClosePin(void) { g_pc.pin.reset(); }
+void ZynSimClosePin(void) {
+    g_pc.pin.reset();
+}
 
 int32_t ZynSimCaptureSize(int32_t* width, int32_t* height) {
     if (g_pc.filter == nullptr) {
@@ -144,12 +147,12 @@ int32_t ZynSimSettingsNow(ZynSimSettings* out) {
         return 0;
     }
     const zyn::CameraSettings& s = camera->Settings();
-    *out = ZynSimSettings{s.ExTrigger,    s.Timeout,    s.Exposure,   s.GlobalGain,
-                          s.FlipH,        s.FlipV,      s.ColorEnable, s.WhiteBalance,
-                          s.RedGain,      s.GreenGain,  s.BlueGain,   s.ColorCorrection,
-                          s.Brightness,   s.Contrast,   s.Saturation, s.Hue,
-                          s.SubSample,    s.RoiX,       s.RoiY,       s.RoiW,
-                          s.RoiH,         s.OutputWidth, s.OutputHeight, s.PinOpen};
+    *out =
+        ZynSimSettings{s.ExTrigger, s.Timeout,         s.Exposure,     s.GlobalGain, s.FlipH,
+                       s.FlipV,     s.ColorEnable,     s.WhiteBalance, s.RedGain,    s.GreenGain,
+                       s.BlueGain,  s.ColorCorrection, s.Brightness,   s.Contrast,   s.Saturation,
+                       s.Hue,       s.SubSample,       s.RoiX,         s.RoiY,       s.RoiW,
+                       s.RoiH,      s.OutputWidth,     s.OutputHeight, s.PinOpen};
     return 1;
 }
 

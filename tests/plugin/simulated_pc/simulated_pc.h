@@ -66,8 +66,7 @@ ZYN_SIMULATED_PC_API void ZynSimClose(void);
  * KSPROPERTY header with any instance data behind it, `data` the property buffer. The byte
  * count the driver reported goes to `returned`. */
 ZYN_SIMULATED_PC_API int32_t ZynSimProperty(const void* property, uint32_t propertyLength,
-                                            void* data, uint32_t dataLength,
-                                            uint32_t* returned);
+                                            void* data, uint32_t dataLength, uint32_t* returned);
 
 /* Creates the capture pin in the format the filter offers first, and closes it. */
 ZYN_SIMULATED_PC_API int32_t ZynSimOpenPin(void);

@@ -101,15 +101,18 @@ static_assert(sizeof(kCameraPropertyItems) / sizeof(kCameraPropertyItems[0]) ==
 
 template <class Model>
 const KSAUTOMATION_TABLE KsDescriptors<Model>::kFilterAutomation = {
-    1,                        // PropertySetsCount
-    sizeof(KSPROPERTY_ITEM),  // PropertyItemSize
-    kPropertySets,            // PropertySets
-    0,                        // MethodSetsCount
-    sizeof(KSMETHOD_ITEM),    // MethodItemSize
-    nullptr,                  // MethodSets
-    0,                        // EventSetsCount
-    sizeof(KSEVENT_ITEM),     // EventItemSize
-    nullptr,                  // EventSets
+    .PropertySetsCount = 1,
+    .PropertyItemSize = sizeof(KSPROPERTY_ITEM),
+    .PropertySets = kPropertySets,
+    .MethodSetsCount = 0,
+    .MethodItemSize = sizeof(KSMETHOD_ITEM),
+    .MethodSets = nullptr,
+    .EventSetsCount = 0,
+    .EventItemSize = sizeof(KSEVENT_ITEM),
+    .EventSets = nullptr,
+#if !defined(ZYN_SIMULATED) && !defined(_WIN64)
+    .Alignment = nullptr, // the x86 platform header pads the table to eight bytes
+#endif
 };
 
 template <class Model>

@@ -183,36 +183,25 @@ FrameGeometry Camera::Geometry() const {
     return GeometryLocked();
 }
 
+Camera::RenderInput Camera::CurrentRenderInput() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return {scene_, GeometryLocked(), sensor_->Timing().brightness};
+}
+
 std::vector<uint8_t> Camera::ExpectedFrame() const {
-    std::shared_ptr<const imaging::RgbImage> scene;
-    FrameGeometry geometry;
-    double brightness = 1;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        scene = scene_;
-        geometry = GeometryLocked();
-        brightness = sensor_->Timing().brightness;
-    }
-    std::vector<uint8_t> frame = RenderRawFrame(*scene, geometry);
-    if (brightness != 1) {
-        ScaleLevels(frame.data(), frame.size(), brightness, 0, nullptr);
+    const RenderInput input = CurrentRenderInput();
+    std::vector<uint8_t> frame = RenderRawFrame(*input.scene, input.geometry);
+    if (input.brightness != 1) {
+        ScaleLevels(frame.data(), frame.size(), input.brightness, 0, nullptr);
     }
     return frame;
 }
 
 imaging::RgbImage Camera::ExpectedView() const {
-    std::shared_ptr<const imaging::RgbImage> scene;
-    FrameGeometry geometry;
-    double brightness = 1;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        scene = scene_;
-        geometry = GeometryLocked();
-        brightness = sensor_->Timing().brightness;
-    }
-    imaging::RgbImage view = RenderView(*scene, geometry);
-    if (brightness != 1) {
-        ScaleLevels(view.pixels.data(), view.pixels.size(), brightness, 0, nullptr);
+    const RenderInput input = CurrentRenderInput();
+    imaging::RgbImage view = RenderView(*input.scene, input.geometry);
+    if (input.brightness != 1) {
+        ScaleLevels(view.pixels.data(), view.pixels.size(), input.brightness, 0, nullptr);
     }
     return view;
 }

@@ -153,6 +153,14 @@ public:
 private:
     static constexpr size_t kMaxAnswerPackets = 64;
 
+    // What a picture rendered now starts from, taken together under the lock.
+    struct RenderInput {
+        std::shared_ptr<const imaging::RgbImage> scene;
+        FrameGeometry geometry;
+        double brightness = 1;
+    };
+    RenderInput CurrentRenderInput() const;
+
     std::chrono::nanoseconds NowLocked() const;
     bool TriggerModeLocked() const { return board_[board::kTrigger] == info_.triggerOn; }
     uint32_t FrameBytesLocked() const;

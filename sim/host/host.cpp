@@ -130,16 +130,18 @@ Filter::~Filter() { device_.ksDevice().CloseFilter(filter_); }
 PKSFILTER Filter::ks() { return filter_->ks(); }
 PVOID Filter::context() { return filter_->ks()->Context; }
 
-PropertyResult Filter::RawProperty(const void* property, ULONG propertyLength, void* data,
-                                   ULONG dataLength) {
+namespace {
+
+// A property request as the proxy hands it to the class driver's filter or pin.
+template <typename KsObject>
+PropertyResult SendProperty(KsObject& object, const void* property, ULONG propertyLength,
+                            void* data, ULONG dataLength) {
     ULONG_PTR bytes = 0;
     PropertyResult result;
-    result.status = filter_->Property(property, propertyLength, data, dataLength, &bytes);
+    result.status = object.Property(property, propertyLength, data, dataLength, &bytes);
     result.bytes = static_cast<ULONG>(bytes);
     return result;
 }
-
-namespace {
 
 std::vector<uint64_t> BuildProperty(const GUID& set, ULONG id, ULONG flags, const void* instance,
                                     ULONG instanceLength, ULONG* length) {
@@ -158,6 +160,11 @@ std::vector<uint64_t> BuildProperty(const GUID& set, ULONG id, ULONG flags, cons
 }
 
 } // namespace
+
+PropertyResult Filter::RawProperty(const void* property, ULONG propertyLength, void* data,
+                                   ULONG dataLength) {
+    return SendProperty(*filter_, property, propertyLength, data, dataLength);
+}
 
 PropertyResult Filter::Property(const GUID& set, ULONG id, ULONG flags, void* data,
                                 ULONG dataLength, const void* instance, ULONG instanceLength) {
@@ -355,11 +362,7 @@ NTSTATUS Pin::SetFormat(const std::vector<uint8_t>& format) {
 
 PropertyResult Pin::RawProperty(const void* property, ULONG propertyLength, void* data,
                                 ULONG dataLength) {
-    ULONG_PTR bytes = 0;
-    PropertyResult result;
-    result.status = pin_->Property(property, propertyLength, data, dataLength, &bytes);
-    result.bytes = static_cast<ULONG>(bytes);
-    return result;
+    return SendProperty(*pin_, property, propertyLength, data, dataLength);
 }
 
 PropertyResult Pin::Property(const GUID& set, ULONG id, ULONG flags, void* data,

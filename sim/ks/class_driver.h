@@ -201,6 +201,13 @@ private:
     NTSTATUS Add();
     void FreeFactories(bool onlyFreeOnStop);
     void RequireNoOpenFilters(const char* what);
+    const KSDEVICE_DISPATCH* Dispatch() const {
+        return ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
+    }
+    // Sends a PnP IRP of the minor code to the dispatch `handler`, where the minidriver has
+    // one; STATUS_SUCCESS where it has none or the handler returns nothing.
+    template <typename Handler>
+    NTSTATUS CallPnpDispatch(Handler KSDEVICE_DISPATCH::*handler, UCHAR minor, const char* what);
 
     DriverImage& image_;
     KSDEVICE ks_{};

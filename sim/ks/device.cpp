@@ -2,7 +2,26 @@
 // factories.
 #include "sim/ks/class_driver.h"
 
+#include <type_traits>
+
 namespace sim::ks {
+
+template <typename Handler>
+NTSTATUS Device::CallPnpDispatch(Handler KSDEVICE_DISPATCH::*handler, UCHAR minor,
+                                 const char* what) {
+    const KSDEVICE_DISPATCH* dispatch = Dispatch();
+    if (dispatch == nullptr || dispatch->*handler == nullptr) {
+        return STATUS_SUCCESS;
+    }
+    RequestIrp irp(fdo_, IRP_MJ_PNP, minor, nullptr);
+    DriverCall call(what);
+    if constexpr (std::is_same_v<Handler, PFNKSDEVICEIRPVOID>) {
+        (dispatch->*handler)(&ks_, irp.get());
+        return STATUS_SUCCESS;
+    } else {
+        return (dispatch->*handler)(&ks_, irp.get());
+    }
+}
 
 Device::Device(DriverImage& image, PDEVICE_OBJECT physicalDevice)
     : Node(Kind::Device, this, nullptr), image_(image), bag_("device of " + image.name()),
@@ -69,7 +88,7 @@ NTSTATUS Device::Add() {
     ks_.DevicePowerState = PowerDeviceD0;
     Publish(&ks_);
 
-    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
+    const KSDEVICE_DISPATCH* dispatch = Dispatch();
     if (dispatch != nullptr && dispatch->Add != nullptr) {
         DriverCall call("the device's Add dispatch");
         status = dispatch->Add(&ks_);
@@ -93,7 +112,7 @@ NTSTATUS Device::Start() {
         VerifierFail("start of a device of %s that is started already", image_.name().c_str());
         return STATUS_INVALID_DEVICE_STATE;
     }
-    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
+    const KSDEVICE_DISPATCH* dispatch = Dispatch();
     NTSTATUS status = STATUS_SUCCESS;
     {
         RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_START_DEVICE, nullptr);
@@ -112,11 +131,7 @@ NTSTATUS Device::Start() {
         return status;
     }
     // A start that failed is undone through the Stop dispatch, and the factories made for it go.
-    if (dispatch != nullptr && dispatch->Stop != nullptr) {
-        RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_STOP_DEVICE, nullptr);
-        DriverCall call("the device's Stop dispatch");
-        dispatch->Stop(&ks_, irp.get());
-    }
+    CallPnpDispatch(&KSDEVICE_DISPATCH::Stop, IRP_MN_STOP_DEVICE, "the device's Stop dispatch");
     FreeFactories(true);
     pnpState_ = PnpState::Stopped;
     return status;
@@ -139,12 +154,7 @@ void Device::Stop(bool handlesMayBeOpen) {
         RequireNoOpenFilters("Stop");
     }
     query_ = Query::None;
-    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
-    if (dispatch != nullptr && dispatch->Stop != nullptr) {
-        RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_STOP_DEVICE, nullptr);
-        DriverCall call("the device's Stop dispatch");
-        dispatch->Stop(&ks_, irp.get());
-    }
+    CallPnpDispatch(&KSDEVICE_DISPATCH::Stop, IRP_MN_STOP_DEVICE, "the device's Stop dispatch");
     ks_.Started = FALSE;
     pnpState_ = PnpState::Stopped;
     FreeFactories(true);
@@ -155,13 +165,8 @@ NTSTATUS Device::QueryStop() {
         VerifierFail("query-stop of a device of %s that is not started", image_.name().c_str());
         return STATUS_INVALID_DEVICE_STATE;
     }
-    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
-    NTSTATUS status = STATUS_SUCCESS;
-    if (dispatch != nullptr && dispatch->QueryStop != nullptr) {
-        RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_QUERY_STOP_DEVICE, nullptr);
-        DriverCall call("the device's QueryStop dispatch");
-        status = dispatch->QueryStop(&ks_, irp.get());
-    }
+    const NTSTATUS status = CallPnpDispatch(&KSDEVICE_DISPATCH::QueryStop, IRP_MN_QUERY_STOP_DEVICE,
+                                            "the device's QueryStop dispatch");
     if (NT_SUCCESS(status)) {
         query_ = Query::Stop;
     }
@@ -175,25 +180,17 @@ void Device::CancelStop() {
         return;
     }
     query_ = Query::None;
-    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
-    if (dispatch != nullptr && dispatch->CancelStop != nullptr) {
-        RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_CANCEL_STOP_DEVICE, nullptr);
-        DriverCall call("the device's CancelStop dispatch");
-        dispatch->CancelStop(&ks_, irp.get());
-    }
+    CallPnpDispatch(&KSDEVICE_DISPATCH::CancelStop, IRP_MN_CANCEL_STOP_DEVICE,
+                    "the device's CancelStop dispatch");
 }
 
 NTSTATUS Device::QueryRemove() {
     if (pnpState_ == PnpState::Removed) {
         return STATUS_NO_SUCH_DEVICE;
     }
-    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
-    NTSTATUS status = STATUS_SUCCESS;
-    if (dispatch != nullptr && dispatch->QueryRemove != nullptr) {
-        RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_QUERY_REMOVE_DEVICE, nullptr);
-        DriverCall call("the device's QueryRemove dispatch");
-        status = dispatch->QueryRemove(&ks_, irp.get());
-    }
+    const NTSTATUS status =
+        CallPnpDispatch(&KSDEVICE_DISPATCH::QueryRemove, IRP_MN_QUERY_REMOVE_DEVICE,
+                        "the device's QueryRemove dispatch");
     if (NT_SUCCESS(status)) {
         query_ = Query::Remove;
     }
@@ -207,24 +204,16 @@ void Device::CancelRemove() {
         return;
     }
     query_ = Query::None;
-    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
-    if (dispatch != nullptr && dispatch->CancelRemove != nullptr) {
-        RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_CANCEL_REMOVE_DEVICE, nullptr);
-        DriverCall call("the device's CancelRemove dispatch");
-        dispatch->CancelRemove(&ks_, irp.get());
-    }
+    CallPnpDispatch(&KSDEVICE_DISPATCH::CancelRemove, IRP_MN_CANCEL_REMOVE_DEVICE,
+                    "the device's CancelRemove dispatch");
 }
 
 void Device::SurpriseRemoval() {
     if (pnpState_ == PnpState::Removed) {
         return;
     }
-    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
-    if (dispatch != nullptr && dispatch->SurpriseRemoval != nullptr) {
-        RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_SURPRISE_REMOVAL, nullptr);
-        DriverCall call("the device's SurpriseRemoval dispatch");
-        dispatch->SurpriseRemoval(&ks_, irp.get());
-    }
+    CallPnpDispatch(&KSDEVICE_DISPATCH::SurpriseRemoval, IRP_MN_SURPRISE_REMOVAL,
+                    "the device's SurpriseRemoval dispatch");
 }
 
 void Device::Remove() {
@@ -232,7 +221,7 @@ void Device::Remove() {
         return;
     }
     RequireNoOpenFilters("Removal");
-    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
+    const KSDEVICE_DISPATCH* dispatch = Dispatch();
     RequestIrp irp(fdo_, IRP_MJ_PNP, IRP_MN_REMOVE_DEVICE, nullptr);
     if (pnpState_ == PnpState::Started) {
         if (dispatch != nullptr && dispatch->Stop != nullptr) {
@@ -273,7 +262,7 @@ NTSTATUS Device::QueryCapabilities(DEVICE_CAPABILITIES* capabilities) {
     capabilities->DeviceState[PowerSystemUnspecified] = PowerDeviceUnspecified;
     capabilities->D3Latency = 100;
 
-    const KSDEVICE_DISPATCH* dispatch = ks_.Descriptor ? ks_.Descriptor->Dispatch : nullptr;
+    const KSDEVICE_DISPATCH* dispatch = Dispatch();
     if (dispatch == nullptr || dispatch->QueryCapabilities == nullptr) {
         return STATUS_SUCCESS;
     }
@@ -374,8 +363,8 @@ Filter* Device::OpenFilter(FilterFactory* factory, NTSTATUS* status) {
     return factory->filters().back().get();
 }
 
-FilterFactory::FilterFactory(Device& device, const KSFILTER_DESCRIPTOR* descriptor,
-                             PWSTR refString, ULONG createItemFlags, PVOID cost)
+FilterFactory::FilterFactory(Device& device, const KSFILTER_DESCRIPTOR* descriptor, PWSTR refString,
+                             ULONG createItemFlags, PVOID cost)
     : Node(Kind::FilterFactory, &device, &device), bag_("filter factory"),
       refString_(refString != nullptr ? refString : L""), flags_(createItemFlags), cost_(cost) {
     ks_.FilterDescriptor = descriptor;

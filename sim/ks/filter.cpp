@@ -12,9 +12,6 @@ Filter* FilterFromIrp(PIRP irp) {
                                                                  : nullptr;
 }
 
-ULONG OutputLength(PIRP irp) {
-    return IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
-}
 ULONG InputLength(PIRP irp) {
     return IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.InputBufferLength;
 }
@@ -100,13 +97,8 @@ NTSTATUS PinDataRanges(PIRP irp, PKSIDENTIFIER request, PVOID data) {
     for (ULONG i = 0; i < descriptor.DataRangesCount; ++i) {
         total = Align8(total) + descriptor.DataRanges[i]->FormatSize;
     }
-    const ULONG length = OutputLength(irp);
-    if (length == 0) {
-        irp->IoStatus.Information = total;
-        return STATUS_BUFFER_OVERFLOW;
-    }
-    if (length < total) {
-        return STATUS_BUFFER_TOO_SMALL;
+    if (const NTSTATUS room = CheckAnswerRoom(irp, total); room != STATUS_SUCCESS) {
+        return room;
     }
     auto* out = static_cast<uint8_t*>(data);
     KSMULTIPLE_ITEM header{total, descriptor.DataRangesCount};

@@ -22,10 +22,6 @@ Pin* PinFromIrp(PIRP irp) {
     return node != nullptr && node->kind() == Node::Kind::Pin ? static_cast<Pin*>(node) : nullptr;
 }
 
-ULONG OutputLength(PIRP irp) {
-    return IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
-}
-
 NTSTATUS GetState(PIRP irp, PKSIDENTIFIER, PVOID data) {
     Pin* pin = PinFromIrp(irp);
     if (pin == nullptr) {
@@ -53,13 +49,8 @@ NTSTATUS GetDataFormat(PIRP irp, PKSIDENTIFIER, PVOID data) {
         return STATUS_INVALID_PARAMETER;
     }
     const KSDATAFORMAT* format = pin->ks()->ConnectionFormat;
-    const ULONG length = OutputLength(irp);
-    if (length == 0) {
-        irp->IoStatus.Information = format->FormatSize;
-        return STATUS_BUFFER_OVERFLOW;
-    }
-    if (length < format->FormatSize) {
-        return STATUS_BUFFER_TOO_SMALL;
+    if (const NTSTATUS room = CheckAnswerRoom(irp, format->FormatSize); room != STATUS_SUCCESS) {
+        return room;
     }
     std::memcpy(data, format, format->FormatSize);
     irp->IoStatus.Information = format->FormatSize;
@@ -85,13 +76,8 @@ NTSTATUS GetFramingEx(PIRP irp, PKSIDENTIFIER, PVOID data) {
     }
     const ULONG size = static_cast<ULONG>(offsetof(KSALLOCATOR_FRAMING_EX, FramingItem) +
                                           framing->CountItems * sizeof(KS_FRAMING_ITEM));
-    const ULONG length = OutputLength(irp);
-    if (length == 0) {
-        irp->IoStatus.Information = size;
-        return STATUS_BUFFER_OVERFLOW;
-    }
-    if (length < size) {
-        return STATUS_BUFFER_TOO_SMALL;
+    if (const NTSTATUS room = CheckAnswerRoom(irp, size); room != STATUS_SUCCESS) {
+        return room;
     }
     std::memcpy(data, framing, size);
     irp->IoStatus.Information = size;

@@ -240,4 +240,17 @@ NTSTATUS RouteProperty(const KSAUTOMATION_TABLE* driverTable,
     return status;
 }
 
+ULONG OutputLength(PIRP irp) {
+    return IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
+}
+
+NTSTATUS CheckAnswerRoom(PIRP irp, ULONG size) {
+    const ULONG length = OutputLength(irp);
+    if (length == 0) {
+        irp->IoStatus.Information = size;
+        return STATUS_BUFFER_OVERFLOW;
+    }
+    return length < size ? STATUS_BUFFER_TOO_SMALL : STATUS_SUCCESS;
+}
+
 } // namespace sim::ks

@@ -42,4 +42,11 @@ NTSTATUS RouteProperty(const KSAUTOMATION_TABLE* driverTable,
                        ULONG propertyLength, void* data, ULONG dataLength,
                        ULONG_PTR* information);
 
+// For the class driver's own handlers of a routed request.
+ULONG OutputLength(PIRP irp);
+// A variable-size answer of `size` bytes: a zero-length buffer asks the size (set as the
+// information, STATUS_BUFFER_OVERFLOW), a shorter one is STATUS_BUFFER_TOO_SMALL;
+// STATUS_SUCCESS when the answer fits.
+NTSTATUS CheckAnswerRoom(PIRP irp, ULONG size);
+
 } // namespace sim::ks

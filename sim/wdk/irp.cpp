@@ -55,14 +55,16 @@ RecordPtr Find(PIRP irp, const char* call) {
 
 std::mutex& RecordLock() { return TheRegistry().mutex; }
 
-const char* BaseName(const char* path) {
-    const char* name = path;
-    for (const char* p = path; *p; ++p) {
-        if (*p == '/' || *p == '\\') {
-            name = p + 1;
-        }
-    }
-    return name;
+// An IRP as allocated: zeroed, its stack locations below it, none of them current yet.
+void Initialize(PIRP irp, USHORT size, CCHAR stackSize, PKTHREAD thread) {
+    std::memset(irp, 0, size);
+    irp->Type = IO_TYPE_IRP;
+    irp->Size = size;
+    irp->StackCount = stackSize;
+    irp->CurrentLocation = static_cast<CHAR>(stackSize + 1);
+    irp->Tail.Overlay.CurrentStackLocation =
+        reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + stackSize;
+    irp->Tail.Overlay.Thread = thread;
 }
 
 PIRP Allocate(CCHAR stackSize, const char* file, int line, const RecordPtr& record) {
@@ -76,14 +78,7 @@ PIRP Allocate(CCHAR stackSize, const char* file, int line, const RecordPtr& reco
     if (irp == nullptr) {
         return nullptr;
     }
-    std::memset(irp, 0, size);
-    irp->Type = IO_TYPE_IRP;
-    irp->Size = size;
-    irp->StackCount = stackSize;
-    irp->CurrentLocation = static_cast<CHAR>(stackSize + 1);
-    irp->Tail.Overlay.CurrentStackLocation =
-        reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + stackSize;
-    irp->Tail.Overlay.Thread = KeGetCurrentThread();
+    Initialize(irp, size, stackSize, KeGetCurrentThread());
     record->file = file;
     record->line = line;
     std::lock_guard<std::mutex> lock(RecordLock());
@@ -177,13 +172,13 @@ VOID IoFreeIrp(PIRP irp) {
         if (!record->held.empty()) {
             sim::VerifierFail("IoFreeIrp of IRP %p (allocated at %s:%d) while a lower driver "
                               "still holds it: it was sent with IoCallDriver and not completed",
-                              static_cast<void*>(irp), BaseName(record->file), record->line);
+                              static_cast<void*>(irp), sim::BaseName(record->file), record->line);
             return;
         }
         if (record->threaded) {
             sim::VerifierFail("IoFreeIrp of IRP %p built by IoBuildDeviceIoControlRequest at "
                               "%s:%d; the I/O manager frees such IRPs when they complete",
-                              static_cast<void*>(irp), BaseName(record->file), record->line);
+                              static_cast<void*>(irp), sim::BaseName(record->file), record->line);
             return;
         }
     }
@@ -211,14 +206,7 @@ VOID IoReuseIrp(PIRP irp, NTSTATUS status) {
     const CCHAR stackSize = irp->StackCount;
     const USHORT size = irp->Size;
     PKTHREAD thread = irp->Tail.Overlay.Thread;
-    std::memset(irp, 0, size);
-    irp->Type = IO_TYPE_IRP;
-    irp->Size = size;
-    irp->StackCount = stackSize;
-    irp->CurrentLocation = static_cast<CHAR>(stackSize + 1);
-    irp->Tail.Overlay.CurrentStackLocation =
-        reinterpret_cast<PIO_STACK_LOCATION>(irp + 1) + stackSize;
-    irp->Tail.Overlay.Thread = thread;
+    Initialize(irp, size, stackSize, thread);
     irp->IoStatus.Status = status;
 }
 
@@ -291,7 +279,7 @@ NTSTATUS IoCallDriver(PDEVICE_OBJECT deviceObject, PIRP irp) {
     if (irp->CurrentLocation <= 1) {
         sim::VerifierFail("IoCallDriver: IRP %p (allocated at %s:%d with %d stack locations) has "
                           "no stack location left for device %p",
-                          static_cast<void*>(irp), BaseName(record->file), record->line,
+                          static_cast<void*>(irp), sim::BaseName(record->file), record->line,
                           irp->StackCount, static_cast<void*>(deviceObject));
         return STATUS_INVALID_PARAMETER;
     }
@@ -415,7 +403,7 @@ VOID IoCompleteRequest(PIRP irp, CCHAR) {
     sim::VerifierFail("IRP %p allocated with IoAllocateIrp at %s:%d was completed past its "
                       "originator: its completion routine must return "
                       "STATUS_MORE_PROCESSING_REQUIRED",
-                      static_cast<void*>(irp), BaseName(record->file), record->line);
+                      static_cast<void*>(irp), sim::BaseName(record->file), record->line);
     // Leave it with its originator so that it can still be freed.
     irp->CurrentLocation = static_cast<CHAR>(irp->StackCount + 1);
     irp->Tail.Overlay.CurrentStackLocation =

@@ -46,16 +46,6 @@ Table& TheTable() {
     return *table;
 }
 
-const char* BaseName(const char* path) {
-    const char* name = path;
-    for (const char* p = path; *p; ++p) {
-        if (*p == '/' || *p == '\\') {
-            name = p + 1;
-        }
-    }
-    return name;
-}
-
 } // namespace
 
 void Register(Object* object, Kind kind, std::string description, void (*destroy)(Object*),

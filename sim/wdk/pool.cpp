@@ -65,16 +65,6 @@ Pool& ThePool() {
     return *pool;
 }
 
-const char* BaseName(const char* path) {
-    const char* name = path;
-    for (const char* p = path; *p; ++p) {
-        if (*p == '/' || *p == '\\') {
-            name = p + 1;
-        }
-    }
-    return name;
-}
-
 PVOID Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, const char* file, int line) {
     if (KeGetCurrentIrql() > ((type & 1) ? APC_LEVEL : DISPATCH_LEVEL)) {
         VerifierFail("%s pool allocation of %zu bytes with tag '%s' at %s:%d at %s",

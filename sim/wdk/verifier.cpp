@@ -30,4 +30,14 @@ void VerifierFail(const char* format, ...) {
     g_handler.load()(message);
 }
 
+const char* BaseName(const char* path) {
+    const char* name = path;
+    for (const char* p = path; *p; ++p) {
+        if (*p == '/' || *p == '\\') {
+            name = p + 1;
+        }
+    }
+    return name;
+}
+
 } // namespace sim

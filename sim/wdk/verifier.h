@@ -13,4 +13,7 @@ VerifierHandler SetVerifierHandler(VerifierHandler handler);
 // Reports a verifier failure: a driver broke a rule of the platform.
 void VerifierFail(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
+// The file name of a source path (either separator), for naming call sites in reports.
+const char* BaseName(const char* path);
+
 } // namespace sim

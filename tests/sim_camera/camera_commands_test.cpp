@@ -12,18 +12,9 @@ namespace {
 
 using namespace sim::camera;
 
-CameraOptions Unpaced() {
-    CameraOptions options;
-    options.frameInterval = std::chrono::nanoseconds(0);
-    options.manualTime = true;
-    return options;
-}
-
 class EveryModel : public ::testing::TestWithParam<Model> {};
 
-INSTANTIATE_TEST_SUITE_P(Camera, EveryModel,
-                         ::testing::Values(Model::Tern, Model::Heron, Model::Plover, Model::Egret),
-                         [](const auto& info) { return std::string(Info(info.param).name); });
+INSTANTIATE_TEST_SUITE_P(Camera, EveryModel, AllModels(), ModelName);
 
 TEST_P(EveryModel, DescriptorsShowOneInterfaceWithThreeBulkPipesInOrder) {
     Camera camera(GetParam(), Unpaced());

@@ -186,9 +186,7 @@ TEST_P(Exposure, ALongerExposureOnlySlowsTheFrameRateOnceItOutlastsTheFrame) {
     EXPECT_LT(rig.camera.FramePeriod(), rig.camera.ExposureTime() * 101 / 100);
 }
 
-INSTANTIATE_TEST_SUITE_P(Camera, Exposure,
-                         ::testing::Values(Model::Tern, Model::Heron, Model::Plover, Model::Egret),
-                         [](const auto& info) { return std::string(Info(info.param).name); });
+INSTANTIATE_TEST_SUITE_P(Camera, Exposure, AllModels(), ModelName);
 
 TEST(Gain, CodesBrightenAsTheirFormulasSay) {
     struct Case {

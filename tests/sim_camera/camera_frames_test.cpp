@@ -16,13 +16,6 @@ using namespace sim::camera;
 using std::chrono::milliseconds;
 using std::chrono::nanoseconds;
 
-CameraOptions Unpaced() {
-    CameraOptions options;
-    options.frameInterval = nanoseconds(0);
-    options.manualTime = true;
-    return options;
-}
-
 CameraOptions ManualPaced() {
     CameraOptions options;
     options.manualTime = true;
@@ -197,9 +190,7 @@ TEST(FrameSequence, EndpointResetsDropPendingState) {
 
 class TriggerModels : public ::testing::TestWithParam<Model> {};
 
-INSTANTIATE_TEST_SUITE_P(Camera, TriggerModels,
-                         ::testing::Values(Model::Tern, Model::Heron, Model::Plover, Model::Egret),
-                         [](const auto& info) { return std::string(Info(info.param).name); });
+INSTANTIATE_TEST_SUITE_P(Camera, TriggerModels, AllModels(), ModelName);
 
 TEST_P(TriggerModels, FramesComeOnlyWithATrigger) {
     Camera camera(GetParam(), Unpaced());

@@ -14,11 +14,12 @@ namespace {
 
 using namespace sim::camera;
 
-CameraOptions Unpaced() {
-    CameraOptions options;
-    options.frameInterval = std::chrono::nanoseconds(0);
-    options.manualTime = true;
-    return options;
+// The camera reads `window` of the scene out unbinned, a sample per pixel.
+void ExpectReadout(const FrameGeometry& g, Window window) {
+    EXPECT_EQ(g.windowX, window.x);
+    EXPECT_EQ(g.windowY, window.y);
+    EXPECT_EQ(g.width, window.width);
+    EXPECT_EQ(g.lines, window.height);
 }
 
 // The window of the scene, mirrored and flipped as asked: built here pixel by pixel, apart
@@ -97,10 +98,7 @@ TEST_P(CropWindow, DeliversTheWindowTheRightWayRoundInTheDriversPhase) {
     camera.SetScene(imaging::Gradient(Info(c.model).sensorWidth, Info(c.model).sensorHeight));
 
     const FrameGeometry g = camera.Geometry();
-    EXPECT_EQ(g.windowX, 96);
-    EXPECT_EQ(g.windowY, 64);
-    EXPECT_EQ(g.width, 400);
-    EXPECT_EQ(g.lines, 300);
+    ExpectReadout(g, window);
     EXPECT_EQ(g.pitch, 400);
     EXPECT_EQ(g.mirrored, c.flipH);
     EXPECT_EQ(g.flipped, c.flipV);
@@ -230,10 +228,7 @@ TEST(PloverWindow, DeliversTheProgrammedWindowRggbFromItsFirstPixel) {
     const Window window{101, 33, 640, 480};
     const uint32_t bytes = StartPlover(camera, window);
     const FrameGeometry g = camera.Geometry();
-    EXPECT_EQ(g.windowX, 101);
-    EXPECT_EQ(g.windowY, 33);
-    EXPECT_EQ(g.width, 640);
-    EXPECT_EQ(g.lines, 480);
+    ExpectReadout(g, window);
     EXPECT_EQ(g.phase, 2);
     const FrameRead frame = ReadFrame(camera, bytes);
     EXPECT_EQ(Picture(frame.bytes, 640, 480, 640), imaging::Mosaic(Crop(*camera.Scene(), window), 2));
@@ -251,10 +246,7 @@ TEST(PloverWindow, WindowRegistersRoundTripEveryField) {
     Camera camera(Model::Plover, Unpaced());
     StartPlover(camera, {1295, 1015, 1328, 1048});
     FrameGeometry g = camera.Geometry();
-    EXPECT_EQ(g.windowX, 1295);
-    EXPECT_EQ(g.windowY, 1015);
-    EXPECT_EQ(g.width, 1328);
-    EXPECT_EQ(g.lines, 1048);
+    ExpectReadout(g, {1295, 1015, 1328, 1048});
     EXPECT_EQ(g.windowWidth, 1328);
     StartPlover(camera, {0, 0, 166, 131});
     g = camera.Geometry();

@@ -10,6 +10,17 @@ namespace camera_test {
 
 using namespace sim::camera;
 
+CameraOptions Unpaced() {
+    CameraOptions options;
+    options.frameInterval = std::chrono::nanoseconds(0);
+    options.manualTime = true;
+    return options;
+}
+
+std::string ModelName(const ::testing::TestParamInfo<Model>& info) {
+    return Info(info.param).name;
+}
+
 void Send(Camera& camera, std::initializer_list<uint8_t> bytes) {
     Packet packet{};
     std::copy(bytes.begin(), bytes.end(), packet.begin());

@@ -3,9 +3,12 @@
 // shapes the frame.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "sim/camera/camera.h"
@@ -14,6 +17,17 @@ namespace camera_test {
 
 using sim::camera::Camera;
 using Packet = std::array<uint8_t, 64>;
+
+// A camera that sends each frame as soon as it is requested, its time moved only by the test.
+sim::camera::CameraOptions Unpaced();
+
+// Every model, and the model's name as the suffix of a parameterised test's name:
+// INSTANTIATE_TEST_SUITE_P(Camera, Suite, AllModels(), ModelName).
+inline auto AllModels() {
+    using sim::camera::Model;
+    return ::testing::Values(Model::Tern, Model::Heron, Model::Plover, Model::Egret);
+}
+std::string ModelName(const ::testing::TestParamInfo<sim::camera::Model>& info);
 
 void Send(Camera& camera, std::initializer_list<uint8_t> bytes);
 // Sends a command that answers and returns byte 0 of the second answer packet.

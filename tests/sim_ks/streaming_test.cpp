@@ -13,6 +13,11 @@ using sim::host::Frame;
 using sim::host::PinSettings;
 using Strings = std::vector<std::string>;
 
+// Process runs in RUN only, and only when asked, frames queued or not.
+constexpr ULONG kProcessWhenAsked = KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY |
+                                    KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING |
+                                    KSPIN_FLAG_FRAMES_NOT_REQUIRED_FOR_PROCESSING;
+
 class PinTest : public KsTest {
 public:
     void Open() {
@@ -238,9 +243,7 @@ TEST_F(PinTest, PinFlagsDecideWhenProcessRuns) {
     driver_.reset();
 
     // FRAMES_NOT_REQUIRED: an attempt runs Process with no frame queued.
-    config().pinFlags = KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY |
-                        KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING |
-                        KSPIN_FLAG_FRAMES_NOT_REQUIRED_FOR_PROCESSING;
+    config().pinFlags = kProcessWhenAsked;
     Open();
     auto pin = CreatePin();
     ASSERT_EQ(pin->SetState(KSSTATE_PAUSE), STATUS_SUCCESS);
@@ -255,9 +258,7 @@ TEST_F(PinTest, PinFlagsDecideWhenProcessRuns) {
 }
 
 TEST_F(PinTest, ARequestDroppedByAPauseLeavesThePinIdle) {
-    config().pinFlags = KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY |
-                        KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING |
-                        KSPIN_FLAG_FRAMES_NOT_REQUIRED_FOR_PROCESSING;
+    config().pinFlags = kProcessWhenAsked;
     Open();
     auto pin = CreatePin();
     ASSERT_EQ(pin->SetState(KSSTATE_PAUSE), STATUS_SUCCESS);
@@ -284,9 +285,7 @@ TEST_F(PinTest, ARequestDroppedByAPauseLeavesThePinIdle) {
 }
 
 TEST_F(PinTest, ProcessNeverRunsTwiceAtOnceForAPin) {
-    config().pinFlags = KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY |
-                        KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING |
-                        KSPIN_FLAG_FRAMES_NOT_REQUIRED_FOR_PROCESSING;
+    config().pinFlags = kProcessWhenAsked;
     std::atomic<int> inside{0};
     std::atomic<int> overlaps{0};
     std::atomic<int> raised{0};

@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "sim/wdk/sim_wdk.h"
+#include "tests/sim_wdk/system_thread.h"
 #include "tests/support/verified_test.h"
 
 namespace {
@@ -85,22 +86,12 @@ TEST_F(ExtendedStateTest, CallsAboveDispatchLevelAndInjectedFailures) {
 
 TEST_F(ExtendedStateTest, ASystemThreadMayNotEndHoldingASave) {
     VerifierCapture capture;
-    HANDLE handle;
-    ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
-                                   [](PVOID) {
-                                       static XSTATE_SAVE save;
-                                       KeSaveExtendedProcessorState(XSTATE_MASK_AVX, &save);
-                                   },
-                                   nullptr),
-              STATUS_SUCCESS);
-    PVOID thread;
-    ASSERT_EQ(ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode,
-                                        &thread, nullptr),
-              STATUS_SUCCESS);
-    EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
-    EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr),
-              STATUS_SUCCESS);
-    ObDereferenceObject(thread);
+    sim::testing::RunSystemThread(
+        [](PVOID) {
+            static XSTATE_SAVE save;
+            KeSaveExtendedProcessorState(XSTATE_MASK_AVX, &save);
+        },
+        nullptr);
     EXPECT_TRUE(capture.Saw("extended processor state(s) saved and not restored"));
 }
 

@@ -1,28 +1,14 @@
 #include <gtest/gtest.h>
 
 #include "sim/wdk/sim_wdk.h"
+#include "tests/sim_wdk/system_thread.h"
 #include "tests/support/verified_test.h"
 
 namespace {
 
+using sim::testing::RunSystemThread;
 using sim::testing::VerifierCapture;
 using ThreadsTest = sim::testing::VerifiedTest;
-
-// Starts a system thread and waits for it to end through its object, as a driver does.
-void RunSystemThread(PKSTART_ROUTINE routine, PVOID context) {
-    HANDLE handle;
-    ASSERT_EQ(PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr, routine,
-                                   context),
-              STATUS_SUCCESS);
-    PVOID thread;
-    ASSERT_EQ(ObReferenceObjectByHandle(handle, THREAD_ALL_ACCESS, *PsThreadType, KernelMode,
-                                        &thread, nullptr),
-              STATUS_SUCCESS);
-    EXPECT_EQ(ZwClose(handle), STATUS_SUCCESS);
-    EXPECT_EQ(KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr),
-              STATUS_SUCCESS);
-    ObDereferenceObject(thread);
-}
 
 struct Handshake {
     KEVENT started;

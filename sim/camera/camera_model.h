@@ -15,7 +15,7 @@ struct ModelInfo {
     const char* name; // lower case, as tools spell it
     uint16_t vendorId;
     uint16_t productId;
-    uint16_t deviceRelease; // bcdDevice
+    uint16_t deviceRelease = 0x0100; // bcdDevice
 
     // Active area: the part of the pixel array that sees the scene.
     int sensorWidth;
@@ -25,8 +25,8 @@ struct ModelInfo {
     // coordinate system.
     int arrayWidth;
     int arrayHeight;
-    int marginX; // columns of margin left and right of the active area
-    int marginY; // rows of margin above and below it
+    int marginX = 0; // columns of margin left and right of the active area
+    int marginY = 0; // rows of margin above and below it
 
     uint32_t sensorRegisterCount; // addresses the sensor decodes
     uint8_t triggerOn;            // board register 11 value that arms the trigger input
@@ -34,13 +34,13 @@ struct ModelInfo {
 
     // The firmware answers CMD_SENSOR_READ and passes CMD_SENSOR_CONTROL to the sensor; other
     // boards ignore both.
-    bool hasSensorRead;
+    bool hasSensorRead = false;
     // The host may choose the pixel clock (board register 15); elsewhere it is fixed.
-    bool clockSelectable;
+    bool clockSelectable = false;
     // Board registers 29 (high) to 31 hold this 24-bit firmware version from power-on and the
     // host cannot write them; without one they are plain registers starting at 0.
-    bool hasFirmwareVersion;
-    uint32_t firmwareVersion;
+    bool hasFirmwareVersion = false;
+    uint32_t firmwareVersion = 0;
 };
 
 const ModelInfo& Info(Model model);

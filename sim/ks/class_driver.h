@@ -208,6 +208,14 @@ private:
     // one; STATUS_SUCCESS where it has none or the handler returns nothing.
     template <typename Handler>
     NTSTATUS CallPnpDispatch(Handler KSDEVICE_DISPATCH::*handler, UCHAR minor, const char* what);
+    // A query granted by its dispatch stands until it is cancelled; a cancel needs its query.
+    enum class Query { None, Stop, Remove };
+    template <typename Handler>
+    NTSTATUS AskQuery(Query query, Handler KSDEVICE_DISPATCH::*handler, UCHAR minor,
+                      const char* what);
+    template <typename Handler>
+    void CancelQuery(Query query, Handler KSDEVICE_DISPATCH::*handler, UCHAR minor,
+                     const char* what);
 
     DriverImage& image_;
     KSDEVICE ks_{};
@@ -216,7 +224,6 @@ private:
     PDEVICE_OBJECT pdo_;
     PDEVICE_OBJECT fdo_ = nullptr;
     PnpState pnpState_ = PnpState::Added;
-    enum class Query { None, Stop, Remove };
     Query query_ = Query::None;
     std::mutex objectsMutex_;
     std::vector<std::unique_ptr<FilterFactory>> factories_;

@@ -165,47 +165,49 @@ NTSTATUS Device::QueryStop() {
         VerifierFail("query-stop of a device of %s that is not started", image_.name().c_str());
         return STATUS_INVALID_DEVICE_STATE;
     }
-    const NTSTATUS status = CallPnpDispatch(&KSDEVICE_DISPATCH::QueryStop, IRP_MN_QUERY_STOP_DEVICE,
-                                            "the device's QueryStop dispatch");
-    if (NT_SUCCESS(status)) {
-        query_ = Query::Stop;
-    }
-    return status;
+    return AskQuery(Query::Stop, &KSDEVICE_DISPATCH::QueryStop, IRP_MN_QUERY_STOP_DEVICE,
+                    "the device's QueryStop dispatch");
 }
 
 void Device::CancelStop() {
-    if (query_ != Query::Stop) {
-        VerifierFail("cancel-stop of a device of %s without a query-stop granted",
-                     image_.name().c_str());
-        return;
-    }
-    query_ = Query::None;
-    CallPnpDispatch(&KSDEVICE_DISPATCH::CancelStop, IRP_MN_CANCEL_STOP_DEVICE,
-                    "the device's CancelStop dispatch");
+    CancelQuery(Query::Stop, &KSDEVICE_DISPATCH::CancelStop, IRP_MN_CANCEL_STOP_DEVICE,
+                "the device's CancelStop dispatch");
 }
 
 NTSTATUS Device::QueryRemove() {
     if (pnpState_ == PnpState::Removed) {
         return STATUS_NO_SUCH_DEVICE;
     }
-    const NTSTATUS status =
-        CallPnpDispatch(&KSDEVICE_DISPATCH::QueryRemove, IRP_MN_QUERY_REMOVE_DEVICE,
-                        "the device's QueryRemove dispatch");
+    return AskQuery(Query::Remove, &KSDEVICE_DISPATCH::QueryRemove, IRP_MN_QUERY_REMOVE_DEVICE,
+                    "the device's QueryRemove dispatch");
+}
+
+void Device::CancelRemove() {
+    CancelQuery(Query::Remove, &KSDEVICE_DISPATCH::CancelRemove, IRP_MN_CANCEL_REMOVE_DEVICE,
+                "the device's CancelRemove dispatch");
+}
+
+template <typename Handler>
+NTSTATUS Device::AskQuery(Query query, Handler KSDEVICE_DISPATCH::*handler, UCHAR minor,
+                          const char* what) {
+    const NTSTATUS status = CallPnpDispatch(handler, minor, what);
     if (NT_SUCCESS(status)) {
-        query_ = Query::Remove;
+        query_ = query;
     }
     return status;
 }
 
-void Device::CancelRemove() {
-    if (query_ != Query::Remove) {
-        VerifierFail("cancel-remove of a device of %s without a query-remove granted",
-                     image_.name().c_str());
+template <typename Handler>
+void Device::CancelQuery(Query query, Handler KSDEVICE_DISPATCH::*handler, UCHAR minor,
+                         const char* what) {
+    if (query_ != query) {
+        const char* const change = query == Query::Stop ? "stop" : "remove";
+        VerifierFail("cancel-%s of a device of %s without a query-%s granted", change,
+                     image_.name().c_str(), change);
         return;
     }
     query_ = Query::None;
-    CallPnpDispatch(&KSDEVICE_DISPATCH::CancelRemove, IRP_MN_CANCEL_REMOVE_DEVICE,
-                    "the device's CancelRemove dispatch");
+    CallPnpDispatch(handler, minor, what);
 }
 
 void Device::SurpriseRemoval() {

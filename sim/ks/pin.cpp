@@ -4,21 +4,15 @@
 #include "sim/ks/class_driver.h"
 #include "sim/ks/property_routing.h"
 
+#include <iterator>
+
 namespace sim::ks {
 namespace {
 
 const char* StateName(KSSTATE state) {
-    switch (state) {
-    case KSSTATE_STOP:
-        return "STOP";
-    case KSSTATE_ACQUIRE:
-        return "ACQUIRE";
-    case KSSTATE_PAUSE:
-        return "PAUSE";
-    case KSSTATE_RUN:
-        return "RUN";
-    }
-    return "?";
+    constexpr const char* kNames[] = {"STOP", "ACQUIRE", "PAUSE", "RUN"};
+    const auto index = static_cast<size_t>(state);
+    return index < std::size(kNames) ? kNames[index] : "?";
 }
 
 Pin* PinFromIrp(PIRP irp) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "sim/wdk/irql.h"
+#include "sim/wdk/locked.h"
 #include "sim/wdk/verifier.h"
 
 struct _OBJECT_TYPE {
@@ -50,34 +51,31 @@ Table& TheTable() {
 
 void Register(Object* object, Kind kind, std::string description, void (*destroy)(Object*),
               const char* file, int line) {
-    Table& table = TheTable();
-    std::lock_guard<std::mutex> lock(table.mutex);
+    Locked table(TheTable());
     object->kind = kind;
     object->references.store(1);
     object->file = file;
     object->line = line;
-    object->serial = table.nextSerial++;
+    object->serial = table->nextSerial++;
     object->description = std::move(description);
     object->destroy = destroy;
-    table.live.insert(object);
+    table->live.insert(object);
 }
 
 HANDLE CreateHandle(Object* object, const char* file, int line) {
-    Table& table = TheTable();
-    std::lock_guard<std::mutex> lock(table.mutex);
+    Locked table(TheTable());
     object->references.fetch_add(1);
     // Kernel handles: multiples of four with the top bit set, as the platform's look.
-    const auto handle = reinterpret_cast<HANDLE>(~(~uintptr_t{0} >> 1) | table.nextHandle);
-    table.nextHandle += 4;
-    table.handles[handle] = HandleEntry{object, file, line, table.nextSerial++};
+    const auto handle = reinterpret_cast<HANDLE>(~(~uintptr_t{0} >> 1) | table->nextHandle);
+    table->nextHandle += 4;
+    table->handles[handle] = HandleEntry{object, file, line, table->nextSerial++};
     return handle;
 }
 
 Object* ReferenceHandle(HANDLE handle, const Kind* expected, NTSTATUS* status, const char* call) {
-    Table& table = TheTable();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    auto it = table.handles.find(handle);
-    if (it == table.handles.end()) {
+    Locked table(TheTable());
+    auto it = table->handles.find(handle);
+    if (it == table->handles.end()) {
         *status = STATUS_INVALID_HANDLE;
         VerifierFail("%s with handle %p, which is not an open kernel handle", call, handle);
         return nullptr;
@@ -93,9 +91,8 @@ Object* ReferenceHandle(HANDLE handle, const Kind* expected, NTSTATUS* status, c
 }
 
 void Reference(Object* object) {
-    Table& table = TheTable();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    if (table.live.count(object) == 0) {
+    Locked table(TheTable());
+    if (table->live.count(object) == 0) {
         VerifierFail("ObReferenceObject of %p, which is no live object",
                      static_cast<void*>(object));
         return;
@@ -104,8 +101,7 @@ void Reference(Object* object) {
 }
 
 void ReferenceInternal(Object* object) {
-    Table& table = TheTable();
-    std::lock_guard<std::mutex> lock(table.mutex);
+    Locked table(TheTable());
     ++object->internalReferences;
     object->references.fetch_add(1);
 }
@@ -146,15 +142,11 @@ void SignalAndDereferenceInternal(Object* object) {
 }
 
 uint64_t Mark() {
-    Table& table = TheTable();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    return table.nextSerial;
+    return Locked(TheTable())->nextSerial;
 }
 
 size_t OpenHandles() {
-    Table& table = TheTable();
-    std::lock_guard<std::mutex> lock(table.mutex);
-    return table.handles.size();
+    return Locked(TheTable())->handles.size();
 }
 
 size_t ReportLeaksSince(uint64_t mark, const char* context) {

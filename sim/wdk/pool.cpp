@@ -9,6 +9,7 @@
 
 #include "sim/wdk/irql.h"
 #include "sim/wdk/lock_order.h"
+#include "sim/wdk/locked.h"
 #include "sim/wdk/verifier.h"
 
 namespace sim::pool {
@@ -166,23 +167,19 @@ std::string TagText(ULONG tag) {
 }
 
 TagCounters Counters(ULONG tag) {
-    Pool& pool = ThePool();
-    std::lock_guard<std::mutex> lock(pool.mutex);
-    auto it = pool.counters.find(tag);
-    return it == pool.counters.end() ? TagCounters{} : it->second;
+    Locked pool(ThePool());
+    auto it = pool->counters.find(tag);
+    return it == pool->counters.end() ? TagCounters{} : it->second;
 }
 
 uint64_t LiveBlocks() {
-    Pool& pool = ThePool();
-    std::lock_guard<std::mutex> lock(pool.mutex);
-    return pool.live.size();
+    return Locked(ThePool())->live.size();
 }
 
 bool ContainsRange(const void* address, size_t bytes) {
-    Pool& pool = ThePool();
-    std::lock_guard<std::mutex> lock(pool.mutex);
-    auto it = pool.live.upper_bound(const_cast<void*>(address));
-    if (it == pool.live.begin()) {
+    Locked pool(ThePool());
+    auto it = pool->live.upper_bound(const_cast<void*>(address));
+    if (it == pool->live.begin()) {
         return false;
     }
     --it;
@@ -192,9 +189,7 @@ bool ContainsRange(const void* address, size_t bytes) {
 }
 
 uint64_t Mark() {
-    Pool& pool = ThePool();
-    std::lock_guard<std::mutex> lock(pool.mutex);
-    return pool.nextSerial;
+    return Locked(ThePool())->nextSerial;
 }
 
 size_t ReportLeaksSince(uint64_t mark, const char* context) {
@@ -218,47 +213,38 @@ size_t ReportLeaksSince(uint64_t mark, const char* context) {
 }
 
 void FailNthAllocation(uint64_t n) {
-    Pool& pool = ThePool();
-    std::lock_guard<std::mutex> lock(pool.mutex);
-    pool.failAtSerial = n == 0 ? 0 : pool.nextSerial + n - 1;
+    Locked pool(ThePool());
+    pool->failAtSerial = n == 0 ? 0 : pool->nextSerial + n - 1;
 }
 
 void FailAllocationsWithTag(ULONG tag) {
-    Pool& pool = ThePool();
-    std::lock_guard<std::mutex> lock(pool.mutex);
-    pool.failingTags.insert(tag);
+    Locked(ThePool())->failingTags.insert(tag);
 }
 
 void FailNthAllocationWhere(AllocationFilter filter, uint64_t n) {
-    Pool& pool = ThePool();
-    std::lock_guard<std::mutex> lock(pool.mutex);
-    pool.filter = filter;
-    pool.filterMatches = 0;
-    pool.filterFailAt = n;
-    pool.lastFailure = AllocationRequest{};
+    Locked pool(ThePool());
+    pool->filter = filter;
+    pool->filterMatches = 0;
+    pool->filterFailAt = n;
+    pool->lastFailure = AllocationRequest{};
 }
 
 AllocationRequest LastInjectedFailure() {
-    Pool& pool = ThePool();
-    std::lock_guard<std::mutex> lock(pool.mutex);
-    return pool.lastFailure;
+    return Locked(ThePool())->lastFailure;
 }
 
 uint64_t AllocationsWhere() {
-    Pool& pool = ThePool();
-    std::lock_guard<std::mutex> lock(pool.mutex);
-    return pool.filterMatches;
+    return Locked(ThePool())->filterMatches;
 }
 
 void ClearInjectedFailures() {
-    Pool& pool = ThePool();
-    std::lock_guard<std::mutex> lock(pool.mutex);
-    pool.failAtSerial = 0;
-    pool.failingTags.clear();
-    pool.filter = nullptr;
-    pool.filterMatches = 0;
-    pool.filterFailAt = 0;
-    pool.lastFailure = AllocationRequest{};
+    Locked pool(ThePool());
+    pool->failAtSerial = 0;
+    pool->failingTags.clear();
+    pool->filter = nullptr;
+    pool->filterMatches = 0;
+    pool->filterFailAt = 0;
+    pool->lastFailure = AllocationRequest{};
 }
 
 } // namespace sim::pool

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "sim/wdk/irql.h"
+#include "sim/wdk/locked.h"
 #include "sim/wdk/object_manager.h"
 #include "sim/wdk/registry_tree.h"
 #include "sim/wdk/verifier.h"
@@ -63,6 +64,17 @@ NTSTATUS KeyPath(HANDLE handle, const char* call, std::string* path) {
     *path = reinterpret_cast<KeyObject*>(object)->path;
     sim::objects::Dereference(object);
     return STATUS_SUCCESS;
+}
+
+// Runs `use` on the key at `path` with the store locked; STATUS_KEY_DELETED where the key is
+// gone (deleted while a handle to it stays open).
+template <typename Use> NTSTATUS WithKey(const std::string& path, Use&& use) {
+    Locked store(TheStore());
+    Node* key = FindPath(*store, path);
+    if (key == nullptr) {
+        return STATUS_KEY_DELETED;
+    }
+    return use(*store, *key);
 }
 
 // Checks the IRQL and resolves object attributes to path components; the last one may not
@@ -193,18 +205,16 @@ NTSTATUS ZwQueryValueKey(HANDLE keyHandle, PUNICODE_STRING valueName,
         return STATUS_INVALID_PARAMETER;
     }
     Value value;
-    {
-        Store& store = TheStore();
-        std::lock_guard<std::mutex> lock(store.mutex);
-        Node* key = FindPath(store, path);
-        if (key == nullptr) {
-            return STATUS_KEY_DELETED;
-        }
-        auto it = key->values.find(Lower(Narrow(valueName)));
-        if (it == key->values.end()) {
+    status = WithKey(path, [&](Store&, Node& key) {
+        auto it = key.values.find(Lower(Narrow(valueName)));
+        if (it == key.values.end()) {
             return STATUS_OBJECT_NAME_NOT_FOUND;
         }
         value = it->second.value;
+        return STATUS_SUCCESS;
+    });
+    if (!NT_SUCCESS(status)) {
+        return status;
     }
     constexpr ULONG kFixed = offsetof(KEY_VALUE_PARTIAL_INFORMATION, Data);
     *resultLength = kFixed + static_cast<ULONG>(value.data.size());
@@ -235,16 +245,12 @@ NTSTATUS ZwSetValueKey(HANDLE keyHandle, PUNICODE_STRING valueName, ULONG, ULONG
     if (data == nullptr && dataSize > 0) {
         return STATUS_INVALID_PARAMETER;
     }
-    Store& store = TheStore();
-    std::lock_guard<std::mutex> lock(store.mutex);
-    Node* key = FindPath(store, path);
-    if (key == nullptr) {
-        return STATUS_KEY_DELETED;
-    }
-    const std::string name = Narrow(valueName);
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    key->values[Lower(name)] =
-        StoredValue{name, Value{type, std::vector<uint8_t>(bytes, bytes + dataSize)}};
-    store.dirty = true;
-    return STATUS_SUCCESS;
+    return WithKey(path, [&](Store& store, Node& key) {
+        const std::string name = Narrow(valueName);
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        key.values[Lower(name)] =
+            StoredValue{name, Value{type, std::vector<uint8_t>(bytes, bytes + dataSize)}};
+        store.dirty = true;
+        return STATUS_SUCCESS;
+    });
 }

@@ -29,6 +29,18 @@ protected:
     void Prepare();
     // Creates the pin and runs it.
     void RunPin() { Run(); }
+    // Opens the camera, runs the pin and takes a first picture; false when none comes.
+    bool Streaming() {
+        OpenCamera();
+        RunPin();
+        return TakePicture();
+    }
+    // The application stops its pin and closes its handles, each within the bound.
+    void StopAndClose() {
+        EXPECT_LT(Timed([&] { EXPECT_EQ(Session().SetState(KSSTATE_STOP), STATUS_SUCCESS); }),
+                  kStopBound);
+        EXPECT_LT(Timed([&] { Session().Close(); }), kStopBound);
+    }
     // Frames in one raw frame read (one bulk request per 64 KiB).
     size_t ChunksPerFrame();
 

@@ -11,9 +11,7 @@ namespace zyn::pnp {
 namespace {
 
 TEST_P(PnpTest, PulledCableEndsTheStreamAndHandsBackTheQueuedFrames) {
-    OpenCamera();
-    RunPin();
-    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(Streaming());
     // A triggered camera with no trigger coming: the client frames stay queued.
     ASSERT_EQ(Set(CAMPROP_EXTRIGGER, 1), STATUS_SUCCESS);
     RequeueCompleted();
@@ -37,15 +35,11 @@ TEST_P(PnpTest, PulledCableEndsTheStreamAndHandsBackTheQueuedFrames) {
                 GetParam(), back, empty);
 
     // The application closes its handles afterwards, then the device goes.
-    EXPECT_LT(Timed([&] { EXPECT_EQ(Session().SetState(KSSTATE_STOP), STATUS_SUCCESS); }),
-              kStopBound);
-    EXPECT_LT(Timed([&] { Session().Close(); }), kStopBound);
+    StopAndClose();
 }
 
 TEST_P(PnpTest, StopWithThePinOpenEndsTheStreamBeforeTheCameraIsUnconfigured) {
-    OpenCamera();
-    RunPin();
-    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(Streaming());
     ASSERT_EQ(Session().system().device()->QueryStop(), STATUS_SUCCESS);
     const milliseconds stop = Timed([&] { Session().system().device()->StopWithHandlesOpen(); });
     EXPECT_LT(stop, kStopBound);
@@ -63,9 +57,7 @@ TEST_P(PnpTest, StopWithThePinOpenEndsTheStreamBeforeTheCameraIsUnconfigured) {
 }
 
 TEST_P(PnpTest, PausedPinUnderAStoppedDeviceRefusesToRun) {
-    OpenCamera();
-    RunPin();
-    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(Streaming());
     ASSERT_EQ(Session().SetState(KSSTATE_PAUSE), STATUS_SUCCESS);
     ASSERT_EQ(Session().system().device()->QueryStop(), STATUS_SUCCESS);
     Session().system().device()->StopWithHandlesOpen();
@@ -75,9 +67,7 @@ TEST_P(PnpTest, PausedPinUnderAStoppedDeviceRefusesToRun) {
 }
 
 TEST_P(PnpTest, CancelledQueriesLeaveTheStreamRunning) {
-    OpenCamera();
-    RunPin();
-    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(Streaming());
     sim::host::Device& device = *Session().system().device();
     ASSERT_EQ(device.QueryStop(), STATUS_SUCCESS);
     device.CancelStop();
@@ -89,9 +79,7 @@ TEST_P(PnpTest, CancelledQueriesLeaveTheStreamRunning) {
 }
 
 TEST_P(PnpTest, CameraPluggedInAgainIsANewDeviceThatStreams) {
-    OpenCamera();
-    RunPin();
-    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(Streaming());
     ASSERT_EQ(Set(CAMPROP_GAIN, 20), STATUS_SUCCESS);
     LONG gain = 0;
     ASSERT_TRUE(host::GetValue(Session().filter(), CAMPROP_GAIN, &gain).ok());
@@ -112,9 +100,7 @@ TEST_P(PnpTest, CameraPluggedInAgainIsANewDeviceThatStreams) {
 // A triggered camera whose read waits for ever (the longest Timeout a client can set): a
 // stop ends it at once, and answers to property requests are not held up by it.
 TEST_P(PnpTest, StopAndQueriesDoNotWaitForAFrameRead) {
-    OpenCamera();
-    RunPin();
-    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(Streaming());
     ASSERT_EQ(Set(CAMPROP_TIMEOUT, INT32_MAX), STATUS_SUCCESS);
     ASSERT_EQ(Set(CAMPROP_EXTRIGGER, 1), STATUS_SUCCESS);
     int answered = 0;
@@ -132,17 +118,13 @@ TEST_P(PnpTest, StopAndQueriesDoNotWaitForAFrameRead) {
               kStopBound);
     EXPECT_EQ(Session().SetState(KSSTATE_RUN), STATUS_SUCCESS);
     ASSERT_TRUE(ReadPending());
-    EXPECT_LT(Timed([&] { EXPECT_EQ(Session().SetState(KSSTATE_STOP), STATUS_SUCCESS); }),
-              kStopBound);
-    EXPECT_LT(Timed([&] { Session().Close(); }), kStopBound);
+    StopAndClose();
 }
 
 // A camera that stops answering on the response pipe: the request ends after its bound with
 // an error, and the command lock is free again for the next one.
 TEST_P(PnpTest, UnansweredQueryEndsWithAnError) {
-    OpenCamera();
-    RunPin();
-    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(Streaming());
     Bus().SetTransferDelay(sim::camera::kResponseEndpoint, std::chrono::seconds(30));
     uint8_t byte = 0x5A;
     sim::host::PropertyResult result;
@@ -158,9 +140,7 @@ TEST_P(PnpTest, UnansweredQueryEndsWithAnError) {
 
 // A stalled command pipe is reset like a stalled data pipe, and frames come again.
 TEST_P(PnpTest, StalledCommandPipeRecovers) {
-    OpenCamera();
-    RunPin();
-    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(Streaming());
     const uint64_t resets = Bus().Counters().pipeResets;
     Bus().StallEndpoint(sim::camera::kCommandEndpoint);
     RequeueCompleted();

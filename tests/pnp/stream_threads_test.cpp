@@ -27,9 +27,7 @@ TEST_P(PnpTest, PauseRunCyclesWithFramesBetween) {
 }
 
 TEST_P(PnpTest, SettingsFromAnotherThreadWhileStreaming) {
-    OpenCamera();
-    RunPin();
-    ASSERT_TRUE(TakePicture());
+    ASSERT_TRUE(Streaming());
     std::atomic<bool> stop{false};
     std::atomic<int> sent{0};
     std::thread settings([&] {

@@ -148,9 +148,7 @@ TEST_P(UsbFaultTest, EveryFaultAtTheFirstAMiddleAndTheLastRequestOfAFrame) {
     std::printf("[ %s ] bus fault cases clean: %d/%d (%zu requests a frame)\n", GetParam(), clean,
                 total, chunks);
     EXPECT_EQ(clean, total);
-    EXPECT_LT(Timed([&] { EXPECT_EQ(Session().SetState(KSSTATE_STOP), STATUS_SUCCESS); }),
-              kStopBound);
-    EXPECT_LT(Timed([&] { Session().Close(); }), kStopBound);
+    StopAndClose();
 }
 
 INSTANTIATE_TEST_SUITE_P(Models, UsbFaultTest, ZYN_PNP_MODELS);

@@ -89,6 +89,12 @@ TEST_F(RegistryTest, DriverKeySubkeysAndValuesAsTheDriverUsesThem) {
     ZwClose(deep);
     EXPECT_EQ(CreateSubkey(driverKey, L"\\Absolute", &deep, nullptr),
               STATUS_OBJECT_PATH_SYNTAX_BAD);
+
+    // The key goes while a handle to it stays open.
+    sim::registry::Clear();
+    EXPECT_EQ(Query(settings, L"Timeout", buffer, sizeof buffer, &needed), STATUS_KEY_DELETED);
+    EXPECT_EQ(ZwSetValueKey(settings, &name, 0, REG_DWORD, &timeout, sizeof timeout),
+              STATUS_KEY_DELETED);
     ZwClose(settings);
     ZwClose(driverKey);
 }

@@ -4,6 +4,7 @@
 #include "driver/control/region_rule.h"
 #include "driver/core/camera_device.h"
 #include "driver/kernel/interlocked.h"
+#include "driver/kernel/table_order.h"
 
 namespace zyn {
 
@@ -11,93 +12,229 @@ namespace {
 
 constexpr LONG kColorGainReportedMinimum = 1;
 
-// Values every model reports the same; they need no camera.
-BOOLEAN FixedValue(ULONG id, LONG* value) {
-    switch (id) {
-    case CAMPROP_RGB_GAIN_MIN:
-        *value = kColorGainReportedMinimum;
-        return TRUE;
-    case CAMPROP_RGB_GAIN_DEFAULT:
-        *value = kDefaultColorGain;
-        return TRUE;
-    case CAMPROP_BRIGHTNESS_MIN:
-        *value = 0;
-        return TRUE;
-    case CAMPROP_BRIGHTNESS_MAX:
-        *value = kBrightnessMaximum;
-        return TRUE;
-    case CAMPROP_BRIGHTNESS_DEFAULT:
-        *value = kDefaultBrightness;
-        return TRUE;
-    case CAMPROP_CONTRAST_MIN:
-        *value = 0;
-        return TRUE;
-    case CAMPROP_CONTRAST_MAX:
-        *value = kContrastMaximum;
-        return TRUE;
-    case CAMPROP_CONTRAST_DEFAULT:
-        *value = kDefaultContrast;
-        return TRUE;
-    case CAMPROP_SATURATION_MIN:
-        *value = 0;
-        return TRUE;
-    case CAMPROP_SATURATION_MAX:
-        *value = kSaturationMaximum;
-        return TRUE;
-    case CAMPROP_SATURATION_DEFAULT:
-        *value = kDefaultSaturation;
-        return TRUE;
-    case CAMPROP_HUE_MIN:
-        *value = 0;
-        return TRUE;
-    case CAMPROP_HUE_MAX:
-        *value = kHueMaximum;
-        return TRUE;
-    case CAMPROP_HUE_DEFAULT:
-        *value = 0;
-        return TRUE;
-    default:
-        return FALSE;
-    }
+// How a GET answers a scalar item.
+struct Answer {
+    enum Kind : UCHAR {
+        kNone,    // no value: a set-only item
+        kFixed,   // `value`, the same on every model; needs no camera
+        kValue,   // `value`
+        kSetting, // the settings field
+        kLimit,   // the model's limit
+        kColor,   // the colour setting
+        kAsk,     // computed by `ask`, which may ask the camera first
+    };
+    Kind kind = kNone;
+    LONG value = 0;
+    LONG CameraSettings::*setting = nullptr;
+    LONG SettingsLimits::*limit = nullptr;
+    ColorSetting color = ColorSetting::Enable;
+    LONG (*ask)(CameraDevice&) = nullptr;
+};
+
+// What a SET of a scalar item does.
+struct Action {
+    enum Kind : UCHAR {
+        kNone,  // accepted without effect
+        kColor, // the colour setting
+        kApply, // `apply`, whose status is the reply
+    };
+    Kind kind = kNone;
+    ColorSetting color = ColorSetting::Enable;
+    NTSTATUS (*apply)(CameraDevice&, const CameraPropertyValue&) = nullptr;
+};
+
+constexpr Answer Fixed(LONG value) {
+    return {.kind = Answer::kFixed, .value = value};
+}
+constexpr Answer Value(LONG value) {
+    return {.kind = Answer::kValue, .value = value};
+}
+constexpr Answer Setting(LONG CameraSettings::*field) {
+    return {.kind = Answer::kSetting, .setting = field};
+}
+constexpr Answer Limit(LONG SettingsLimits::*field) {
+    return {.kind = Answer::kLimit, .limit = field};
+}
+constexpr Answer Ask(LONG (*ask)(CameraDevice&)) {
+    return {.kind = Answer::kAsk, .ask = ask};
+}
+constexpr Action Apply(NTSTATUS (*apply)(CameraDevice&, const CameraPropertyValue&)) {
+    return {.kind = Action::kApply, .apply = apply};
+}
+constexpr Answer kNoAnswer = {};
+constexpr Action kNoEffect = {};
+
+// A colour setting reads and writes through the colour controls.
+struct ColorRow {
+    Answer get;
+    Action set;
+};
+constexpr ColorRow Color(ColorSetting setting) {
+    return {{.kind = Answer::kColor, .color = setting}, {.kind = Action::kColor, .color = setting}};
 }
 
-// The colour setting behind an item, if any.
-BOOLEAN ColorItem(ULONG id, ColorSetting* setting) {
-    switch (id) {
-    case CAMPROP_COLOR_ENABLE:
-        *setting = ColorSetting::Enable;
-        return TRUE;
-    case CAMPROP_WHITE_BALANCE:
-        *setting = ColorSetting::WhiteBalance;
-        return TRUE;
-    case CAMPROP_RED_GAIN:
-        *setting = ColorSetting::RedGain;
-        return TRUE;
-    case CAMPROP_GREEN_GAIN:
-        *setting = ColorSetting::GreenGain;
-        return TRUE;
-    case CAMPROP_BLUE_GAIN:
-        *setting = ColorSetting::BlueGain;
-        return TRUE;
-    case CAMPROP_COLOR_CORRECTION:
-        *setting = ColorSetting::Correction;
-        return TRUE;
-    case CAMPROP_BRIGHTNESS:
-        *setting = ColorSetting::Brightness;
-        return TRUE;
-    case CAMPROP_CONTRAST:
-        *setting = ColorSetting::Contrast;
-        return TRUE;
-    case CAMPROP_SATURATION:
-        *setting = ColorSetting::Saturation;
-        return TRUE;
-    case CAMPROP_HUE:
-        *setting = ColorSetting::Hue;
-        return TRUE;
-    default:
-        return FALSE;
-    }
+LONG AskExTrigger(CameraDevice& device) {
+    LONG flag;
+    (VOID) device.readExternalTrigger(&flag); // a camera that keeps it refreshes the record
+    return device.Settings().ExTrigger != 0 ? 1 : 0;
 }
+LONG AskGain(CameraDevice& device) {
+    LONG gain;
+    (VOID) device.readGain(&gain); // a sensor that answers reads refreshes the record
+    return device.Settings().GlobalGain;
+}
+LONG AskFlipH(CameraDevice& device) {
+    return GetFlipH(device);
+}
+LONG AskFlipV(CameraDevice& device) {
+    return GetFlipV(device);
+}
+LONG AskRegionLocked(CameraDevice& device) {
+    return ReadInterlocked(&device.Settings().PinOpen);
+}
+LONG AskClock(CameraDevice& device) {
+    if (device.Traits().limits.clockFromCamera) {
+        LONG clock;
+        (VOID) device.readClock(&clock); // a failed read reports the stored clock
+    }
+    return device.Settings().Clock;
+}
+LONG AskClockSelectable(CameraDevice& device) {
+    return device.Traits().limits.clockSelectable ? 1 : 0;
+}
+LONG AskRegister(CameraDevice& device) {
+    // A sensor that answers reads is asked; otherwise the shadow tells. Compared unsigned: a
+    // negative address is as far out of the shadow as a large one.
+    const CameraSettings& settings = device.Settings();
+    const ULONG address = static_cast<ULONG>(settings.SelectedAddress);
+    ULONG registerValue = 0;
+    if (!device.readSensorRegister(address, &registerValue)) {
+        registerValue = address < kRegisterShadowSize
+                            ? static_cast<ULONG>(settings.RegisterShadow[address])
+                            : 0;
+    }
+    return static_cast<LONG>(registerValue);
+}
+
+// A setter of the camera keeps what the camera has when it did not take a command; the reply
+// succeeds.
+template <BOOLEAN (CameraDevice::*Setter)(LONG)>
+NTSTATUS ApplyToCamera(CameraDevice& device, const CameraPropertyValue& record) {
+    (VOID)(device.*Setter)(record.Value);
+    return STATUS_SUCCESS;
+}
+template <VOID (*Control)(CameraDevice&, LONG)>
+NTSTATUS ApplyControl(CameraDevice& device, const CameraPropertyValue& record) {
+    Control(device, record.Value);
+    return STATUS_SUCCESS;
+}
+NTSTATUS ApplySensorRegister(CameraDevice& device, const CameraPropertyValue& record) {
+    // The register index travels in Value and the register value in the word behind it. The
+    // model refuses an index beyond its sensor's registers.
+    return device.writeSensorRegister(static_cast<ULONG>(record.Value),
+                                      static_cast<ULONG>(record.Reserved))
+               ? STATUS_SUCCESS
+               : STATUS_UNSUCCESSFUL;
+}
+NTSTATUS ApplySelectAddress(CameraDevice& device, const CameraPropertyValue& record) {
+    device.Settings().SelectedAddress = record.Value;
+    return STATUS_SUCCESS;
+}
+NTSTATUS ApplyReload(CameraDevice& device, const CameraPropertyValue&) {
+    device.PrepareForReload();
+    (VOID) device.loadSettings();
+    return STATUS_SUCCESS;
+}
+
+struct ScalarRow {
+    ULONG id;
+    Answer get;
+    Action set;
+
+    constexpr ScalarRow(ULONG rowId, Answer answer, Action action)
+        : id(rowId), get(answer), set(action) {}
+    constexpr ScalarRow(ULONG rowId, ColorRow color) : id(rowId), get(color.get), set(color.set) {}
+};
+
+// Every item in id order. The region, raw command and memory byte items carry records of their
+// own and are handled apart; their rows only hold their place.
+constexpr ScalarRow kScalarRows[kCameraPropertyIdCount] = {
+    {CAMPROP_EXTRIGGER, Ask(AskExTrigger), Apply(ApplyToCamera<&CameraDevice::setExternalTrigger>)},
+    {CAMPROP_TIMEOUT, Setting(&CameraSettings::Timeout), Apply(ApplyControl<SetTimeout>)},
+    {CAMPROP_EXPOSURE, Setting(&CameraSettings::Exposure),
+     Apply(ApplyToCamera<&CameraDevice::setExposure>)},
+    {CAMPROP_EXPOSURE_MIN, Limit(&SettingsLimits::exposureMinimum), kNoEffect},
+    {CAMPROP_EXPOSURE_MAX, Limit(&SettingsLimits::exposureMaximum), kNoEffect},
+    {CAMPROP_EXPOSURE_DEFAULT, Limit(&SettingsLimits::exposureDefault), kNoEffect},
+    {CAMPROP_GAIN, Ask(AskGain), Apply(ApplyToCamera<&CameraDevice::setGain>)},
+    {CAMPROP_GAIN_MIN, Value(0), kNoEffect},
+    {CAMPROP_GAIN_MAX, Limit(&SettingsLimits::gainMaximum), kNoEffect},
+    {CAMPROP_GAIN_DEFAULT, Limit(&SettingsLimits::gainDefault), kNoEffect},
+    {CAMPROP_FLIP_H, Ask(AskFlipH), Apply(ApplyControl<SetFlipH>)},
+    {CAMPROP_FLIP_V, Ask(AskFlipV), Apply(ApplyControl<SetFlipV>)},
+    {CAMPROP_COLOR_ENABLE, Color(ColorSetting::Enable)},
+    {CAMPROP_WHITE_BALANCE, Color(ColorSetting::WhiteBalance)},
+    {CAMPROP_RED_GAIN, Color(ColorSetting::RedGain)},
+    {CAMPROP_GREEN_GAIN, Color(ColorSetting::GreenGain)},
+    {CAMPROP_BLUE_GAIN, Color(ColorSetting::BlueGain)},
+    {CAMPROP_RGB_GAIN_MIN, Fixed(kColorGainReportedMinimum), kNoEffect},
+    {CAMPROP_RGB_GAIN_MAX, Limit(&SettingsLimits::colorGainReportedMaximum), kNoEffect},
+    {CAMPROP_RGB_GAIN_DEFAULT, Fixed(kDefaultColorGain), kNoEffect},
+    {CAMPROP_BRIGHTNESS, Color(ColorSetting::Brightness)},
+    {CAMPROP_BRIGHTNESS_MIN, Fixed(0), kNoEffect},
+    {CAMPROP_BRIGHTNESS_MAX, Fixed(kBrightnessMaximum), kNoEffect},
+    {CAMPROP_BRIGHTNESS_DEFAULT, Fixed(kDefaultBrightness), kNoEffect},
+    {CAMPROP_CONTRAST, Color(ColorSetting::Contrast)},
+    {CAMPROP_CONTRAST_MIN, Fixed(0), kNoEffect},
+    {CAMPROP_CONTRAST_MAX, Fixed(kContrastMaximum), kNoEffect},
+    {CAMPROP_CONTRAST_DEFAULT, Fixed(kDefaultContrast), kNoEffect},
+    {CAMPROP_SATURATION, Color(ColorSetting::Saturation)},
+    {CAMPROP_SATURATION_MIN, Fixed(0), kNoEffect},
+    {CAMPROP_SATURATION_MAX, Fixed(kSaturationMaximum), kNoEffect},
+    {CAMPROP_SATURATION_DEFAULT, Fixed(kDefaultSaturation), kNoEffect},
+    {CAMPROP_HUE, Color(ColorSetting::Hue)},
+    {CAMPROP_HUE_MIN, Fixed(0), kNoEffect},
+    {CAMPROP_HUE_MAX, Fixed(kHueMaximum), kNoEffect},
+    {CAMPROP_HUE_DEFAULT, Fixed(0), kNoEffect},
+    {CAMPROP_SUBSAMPLE_STEPS, Limit(&SettingsLimits::subSampleSteps), kNoEffect},
+    {CAMPROP_SUBSAMPLE, Setting(&CameraSettings::SubSample), kNoEffect},
+    {CAMPROP_SENSOR_WIDTH, Limit(&SettingsLimits::sensorWidth), kNoEffect},
+    {CAMPROP_SENSOR_HEIGHT, Limit(&SettingsLimits::sensorHeight), kNoEffect},
+    {CAMPROP_ROI_X, Setting(&CameraSettings::ReportX), kNoEffect},
+    {CAMPROP_ROI_Y, Setting(&CameraSettings::ReportY), kNoEffect},
+    {CAMPROP_ROI_WIDTH, Setting(&CameraSettings::ReportW), kNoEffect},
+    {CAMPROP_ROI_HEIGHT, Setting(&CameraSettings::ReportH), kNoEffect},
+    {CAMPROP_REGION, kNoAnswer, kNoEffect},
+    {CAMPROP_REGION_LOCKED, Ask(AskRegionLocked), kNoEffect},
+    {CAMPROP_EXTRIGGER_AVAILABLE, Value(1), kNoEffect},
+    {CAMPROP_RESERVED_47, kNoAnswer, kNoEffect},
+    {CAMPROP_COLOR_CORRECTION, Color(ColorSetting::Correction)},
+    {CAMPROP_CLOCK, Ask(AskClock), Apply(ApplyToCamera<&CameraDevice::selectClock>)},
+    {CAMPROP_CLOCK_SELECTABLE, Ask(AskClockSelectable), kNoEffect},
+    {CAMPROP_FLIP_H_AVAILABLE, Value(1), kNoEffect},
+    {CAMPROP_FLIP_V_AVAILABLE, Value(1), kNoEffect},
+    {CAMPROP_AGC_AVAILABLE, Value(0), kNoEffect},
+    {CAMPROP_AEC_AVAILABLE, Value(0), kNoEffect},
+    {CAMPROP_AGC, Setting(&CameraSettings::AGC), kNoEffect},
+    {CAMPROP_AEC, Setting(&CameraSettings::AEC), kNoEffect},
+    {CAMPROP_SENSOR_REGISTER, kNoAnswer, Apply(ApplySensorRegister)},
+    {CAMPROP_REGISTER_SHADOW, Ask(AskRegister), Apply(ApplySelectAddress)},
+    {CAMPROP_RAW_COMMAND, kNoAnswer, kNoEffect},
+    {CAMPROP_MEMORY_BYTE, kNoAnswer, kNoEffect},
+    {CAMPROP_COLOR_GAIN_MIN, Value(0), kNoEffect},
+    {CAMPROP_COLOR_GAIN_MAX, Value(0), kNoEffect},
+    {CAMPROP_COLOR_GAIN_RED, Value(0), kNoEffect},
+    {CAMPROP_COLOR_GAIN_GREEN1, Value(0), kNoEffect},
+    {CAMPROP_COLOR_GAIN_GREEN2, Value(0), kNoEffect},
+    {CAMPROP_COLOR_GAIN_BLUE, Value(0), kNoEffect},
+    {CAMPROP_RELOAD_SETTINGS, kNoAnswer, Apply(ApplyReload)},
+    {CAMPROP_COLOR_GAIN_DIALOG, Value(0), kNoEffect},
+    {CAMPROP_DOT, Setting(&CameraSettings::Dot), Apply(ApplyControl<SetDot>)},
+    {CAMPROP_DOT_THRESHOLD, Setting(&CameraSettings::DotThreshold),
+     Apply(ApplyControl<SetDotThreshold>)},
+};
+
+static_assert(RowsInIdOrder(kScalarRows, &ScalarRow::id), "rows in id order without gaps");
 
 CameraDevice* DeviceOfRequest(PIRP irp) {
     PKSFILTER filter = KsGetFilterFromIrp(irp);
@@ -109,152 +246,30 @@ CameraDevice* DeviceOfRequest(PIRP irp) {
 }
 
 // GET of a scalar item: the value for the record, or a failure status.
-NTSTATUS GetScalar(CameraDevice& device, ULONG id, LONG* value) {
-    CameraSettings& settings = device.Settings();
-    const SettingsLimits& limits = device.Traits().limits;
-    ColorSetting color;
-    if (ColorItem(id, &color)) {
-        *value = GetColorSetting(device, color);
+NTSTATUS GetScalar(CameraDevice& device, const Answer& answer, LONG* value) {
+    switch (answer.kind) {
+    case Answer::kFixed:
+    case Answer::kValue:
+        *value = answer.value;
         return STATUS_SUCCESS;
-    }
-    switch (id) {
-    case CAMPROP_EXTRIGGER: {
-        LONG flag;
-        (VOID) device.readExternalTrigger(&flag); // a camera that keeps it refreshes the record
-        *value = settings.ExTrigger != 0 ? 1 : 0;
+    case Answer::kSetting:
+        *value = device.Settings().*answer.setting;
+        return STATUS_SUCCESS;
+    case Answer::kLimit:
+        *value = device.Traits().limits.*answer.limit;
+        return STATUS_SUCCESS;
+    case Answer::kColor:
+        *value = GetColorSetting(device, answer.color);
+        return STATUS_SUCCESS;
+    case Answer::kAsk:
+        *value = answer.ask(device);
+        return STATUS_SUCCESS;
+    case Answer::kNone:
         break;
     }
-    case CAMPROP_TIMEOUT:
-        *value = settings.Timeout;
-        break;
-    case CAMPROP_EXPOSURE:
-        *value = settings.Exposure;
-        break;
-    case CAMPROP_EXPOSURE_MIN:
-        *value = limits.exposureMinimum;
-        break;
-    case CAMPROP_EXPOSURE_MAX:
-        *value = limits.exposureMaximum;
-        break;
-    case CAMPROP_EXPOSURE_DEFAULT:
-        *value = limits.exposureDefault;
-        break;
-    case CAMPROP_GAIN: {
-        LONG gain;
-        (VOID) device.readGain(&gain); // a sensor that answers reads refreshes the record
-        *value = settings.GlobalGain;
-        break;
-    }
-    case CAMPROP_GAIN_MIN:
-        *value = 0;
-        break;
-    case CAMPROP_GAIN_MAX:
-        *value = limits.gainMaximum;
-        break;
-    case CAMPROP_GAIN_DEFAULT:
-        *value = limits.gainDefault;
-        break;
-    case CAMPROP_FLIP_H:
-        *value = GetFlipH(device);
-        break;
-    case CAMPROP_FLIP_V:
-        *value = GetFlipV(device);
-        break;
-    case CAMPROP_RGB_GAIN_MAX:
-        *value = limits.colorGainReportedMaximum;
-        break;
-    case CAMPROP_SUBSAMPLE_STEPS:
-        *value = limits.subSampleSteps;
-        break;
-    case CAMPROP_SUBSAMPLE:
-        *value = settings.SubSample;
-        break;
-    case CAMPROP_SENSOR_WIDTH:
-        *value = limits.sensorWidth;
-        break;
-    case CAMPROP_SENSOR_HEIGHT:
-        *value = limits.sensorHeight;
-        break;
-    case CAMPROP_ROI_X:
-        *value = settings.ReportX;
-        break;
-    case CAMPROP_ROI_Y:
-        *value = settings.ReportY;
-        break;
-    case CAMPROP_ROI_WIDTH:
-        *value = settings.ReportW;
-        break;
-    case CAMPROP_ROI_HEIGHT:
-        *value = settings.ReportH;
-        break;
-    case CAMPROP_REGION_LOCKED:
-        *value = ReadInterlocked(&settings.PinOpen);
-        break;
-    case CAMPROP_EXTRIGGER_AVAILABLE:
-        *value = 1;
-        break;
-    case CAMPROP_CLOCK:
-        if (limits.clockFromCamera) {
-            LONG clock;
-            (VOID) device.readClock(&clock); // a failed read reports the stored clock
-        }
-        *value = settings.Clock;
-        break;
-    case CAMPROP_CLOCK_SELECTABLE:
-        *value = limits.clockSelectable ? 1 : 0;
-        break;
-    case CAMPROP_FLIP_H_AVAILABLE:
-        *value = 1;
-        break;
-    case CAMPROP_FLIP_V_AVAILABLE:
-        *value = 1;
-        break;
-    case CAMPROP_AGC_AVAILABLE:
-        *value = 0;
-        break;
-    case CAMPROP_AEC_AVAILABLE:
-        *value = 0;
-        break;
-    case CAMPROP_AGC:
-        *value = settings.AGC;
-        break;
-    case CAMPROP_AEC:
-        *value = settings.AEC;
-        break;
-    case CAMPROP_REGISTER_SHADOW: {
-        // A sensor that answers reads is asked; otherwise the shadow tells. Compared unsigned:
-        // a negative address is as far out of the shadow as a large one.
-        const ULONG address = static_cast<ULONG>(settings.SelectedAddress);
-        ULONG registerValue = 0;
-        if (!device.readSensorRegister(address, &registerValue)) {
-            registerValue = address < kRegisterShadowSize
-                                ? static_cast<ULONG>(settings.RegisterShadow[address])
-                                : 0;
-        }
-        *value = static_cast<LONG>(registerValue);
-        break;
-    }
-    case CAMPROP_COLOR_GAIN_MIN:
-    case CAMPROP_COLOR_GAIN_MAX:
-    case CAMPROP_COLOR_GAIN_RED:
-    case CAMPROP_COLOR_GAIN_GREEN1:
-    case CAMPROP_COLOR_GAIN_GREEN2:
-    case CAMPROP_COLOR_GAIN_BLUE:
-    case CAMPROP_COLOR_GAIN_DIALOG:
-        *value = 0;
-        break;
-    case CAMPROP_DOT:
-        *value = settings.Dot;
-        break;
-    case CAMPROP_DOT_THRESHOLD:
-        *value = settings.DotThreshold;
-        break;
-    default:
-        // The set-only items (57, 59) never get here: kernel streaming answers their get with
-        // STATUS_NOT_FOUND, as their items declare no get handler.
-        return STATUS_UNSUCCESSFUL;
-    }
-    return STATUS_SUCCESS;
+    // The set-only items (57, 59) never get here: kernel streaming answers their get with
+    // STATUS_NOT_FOUND, as their items declare no get handler.
+    return STATUS_UNSUCCESSFUL;
 }
 
 NTSTATUS Get(CameraDevice& device, ULONG id, PVOID data) {
@@ -272,7 +287,7 @@ NTSTATUS Get(CameraDevice& device, ULONG id, PVOID data) {
         return read == STATUS_IO_TIMEOUT ? read : STATUS_SUCCESS;
     }
     LONG value = 0;
-    const NTSTATUS status = GetScalar(device, id, &value);
+    const NTSTATUS status = GetScalar(device, kScalarRows[id].get, &value);
     if (NT_SUCCESS(status)) {
         static_cast<CameraPropertyValue*>(data)->Value = value;
     }
@@ -280,7 +295,6 @@ NTSTATUS Get(CameraDevice& device, ULONG id, PVOID data) {
 }
 
 NTSTATUS Set(CameraDevice& device, ULONG id, PVOID data) {
-    CameraSettings& settings = device.Settings();
     if (id == CAMPROP_REGION) {
         const auto* record = static_cast<const CameraRegionValue*>(data);
         (VOID) ApplyRegion(device, RegionRequest{record->SubSample, record->X, record->Y,
@@ -293,65 +307,20 @@ NTSTATUS Set(CameraDevice& device, ULONG id, PVOID data) {
         return STATUS_SUCCESS;
     }
     if (id == CAMPROP_MEMORY_BYTE) {
-        settings.SelectedAddress = static_cast<const CameraRawCommand*>(data)->Value;
+        device.Settings().SelectedAddress = static_cast<const CameraRawCommand*>(data)->Value;
         return STATUS_SUCCESS;
     }
 
-    const auto* record = static_cast<const CameraPropertyValue*>(data);
-    const LONG value = record->Value;
-    ColorSetting color;
-    if (ColorItem(id, &color)) {
-        SetColorSetting(device, color, value);
-        return STATUS_SUCCESS;
-    }
-    switch (id) {
-    case CAMPROP_EXTRIGGER:
-        (VOID) device.setExternalTrigger(value);
+    const auto& record = *static_cast<const CameraPropertyValue*>(data);
+    const Action& action = kScalarRows[id].set;
+    switch (action.kind) {
+    case Action::kColor:
+        SetColorSetting(device, action.color, record.Value);
         break;
-    case CAMPROP_TIMEOUT:
-        SetTimeout(device, value);
-        break;
-    case CAMPROP_EXPOSURE:
-        (VOID) device.setExposure(value);
-        break;
-    case CAMPROP_GAIN:
-        (VOID) device.setGain(value);
-        break;
-    case CAMPROP_FLIP_H:
-        SetFlipH(device, value);
-        break;
-    case CAMPROP_FLIP_V:
-        SetFlipV(device, value);
-        break;
-    case CAMPROP_SENSOR_REGISTER: {
-        // The register index travels in Value and the register value in the word behind it.
-        // The model refuses an index beyond its sensor's registers.
-        const ULONG index = static_cast<ULONG>(value);
-        const ULONG registerValue = static_cast<ULONG>(record->Reserved);
-        if (!device.writeSensorRegister(index, registerValue)) {
-            return STATUS_UNSUCCESSFUL;
-        }
-        break;
-    }
-    case CAMPROP_REGISTER_SHADOW:
-        settings.SelectedAddress = value;
-        break;
-    case CAMPROP_CLOCK:
-        (VOID) device.selectClock(value);
-        break;
-    case CAMPROP_RELOAD_SETTINGS:
-        device.PrepareForReload();
-        (VOID) device.loadSettings();
-        break;
-    case CAMPROP_DOT:
-        SetDot(device, value);
-        break;
-    case CAMPROP_DOT_THRESHOLD:
-        SetDotThreshold(device, value);
-        break;
-    default:
-        // Read-only values, AGC, AEC and the colour
-        // gain items: accepted without effect.
+    case Action::kApply:
+        return action.apply(device, record);
+    case Action::kNone:
+        // Read-only values, AGC, AEC and the colour gain items: accepted without effect.
         break;
     }
     return STATUS_SUCCESS;
@@ -372,10 +341,10 @@ NTSTATUS CameraPropertyHandler(PIRP irp, PKSIDENTIFIER request, PVOID data) {
     }
     const BOOLEAN set = request->Flags == KSPROPERTY_TYPE_SET;
 
-    LONG fixed;
-    if (FixedValue(id, &fixed)) {
+    const Answer& answer = kScalarRows[id].get;
+    if (answer.kind == Answer::kFixed) {
         if (!set) {
-            static_cast<CameraPropertyValue*>(data)->Value = fixed;
+            static_cast<CameraPropertyValue*>(data)->Value = answer.value;
             irp->IoStatus.Information = recordSize;
         }
         return STATUS_SUCCESS;
@@ -494,17 +463,8 @@ constexpr KSPROPERTY_ITEM kCameraPropertyItems[kCameraPropertyIdCount] = {
     Item(CAMPROP_DOT_THRESHOLD, kGetSet),
 };
 
-namespace {
-constexpr bool IdsInOrder() {
-    for (ULONG i = 0; i < kCameraPropertyIdCount; ++i) {
-        if (kCameraPropertyItems[i].PropertyId != i) {
-            return false;
-        }
-    }
-    return true;
-}
 // A model's table is a prefix of this one, so item i must have id i.
-static_assert(IdsInOrder(), "items in id order without gaps");
-} // namespace
+static_assert(RowsInIdOrder(kCameraPropertyItems, &KSPROPERTY_ITEM::PropertyId),
+              "items in id order without gaps");
 
 } // namespace zyn

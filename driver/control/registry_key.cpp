@@ -23,6 +23,15 @@ ULONG WideLength(PCWSTR text) {
     return length;
 }
 
+// The first `length` characters of `path` (at most 0x7FFF), not terminated.
+UNICODE_STRING Leading(PCWSTR path, ULONG length) {
+    UNICODE_STRING leading;
+    leading.Buffer = const_cast<PWSTR>(path);
+    leading.Length = static_cast<USHORT>(length * sizeof(WCHAR));
+    leading.MaximumLength = leading.Length;
+    return leading;
+}
+
 } // namespace
 
 NTSTATUS RegistryKey::OpenDriverKey(PDEVICE_OBJECT physicalDevice) {
@@ -53,10 +62,7 @@ NTSTATUS RegistryKey::CreateSubkey(const RegistryKey& parent, PCWSTR path) {
         if (path[end] != L'\\' || end == 0) {
             continue;
         }
-        UNICODE_STRING leading;
-        leading.Buffer = const_cast<PWSTR>(path);
-        leading.Length = static_cast<USHORT>(end * sizeof(WCHAR));
-        leading.MaximumLength = leading.Length;
+        UNICODE_STRING leading = Leading(path, end);
         HANDLE key = nullptr;
         const NTSTATUS status = CreateKey(parent.handle_, &leading, &key);
         if (!NT_SUCCESS(status)) {
@@ -64,10 +70,7 @@ NTSTATUS RegistryKey::CreateSubkey(const RegistryKey& parent, PCWSTR path) {
         }
         ZwClose(key);
     }
-    UNICODE_STRING full;
-    full.Buffer = const_cast<PWSTR>(path);
-    full.Length = static_cast<USHORT>(length * sizeof(WCHAR));
-    full.MaximumLength = full.Length;
+    UNICODE_STRING full = Leading(path, length);
     HANDLE key = nullptr;
     const NTSTATUS status = CreateKey(parent.handle_, &full, &key);
     if (NT_SUCCESS(status)) {

@@ -8,6 +8,7 @@
 #include "driver/control/registry_key.h"
 #include "driver/core/camera_device.h"
 #include "driver/kernel/interlocked.h"
+#include "driver/kernel/table_order.h"
 
 namespace zyn {
 
@@ -103,15 +104,8 @@ constexpr StoredSetting kStoredSettings[kStoredValueCount] = {
      kDefaultDotThreshold},
 };
 
-constexpr bool RowsInIdOrder() {
-    for (ULONG i = 0; i < kStoredValueCount; ++i) {
-        if (kStoredSettings[i].id != i) {
-            return false;
-        }
-    }
-    return true;
-}
-static_assert(RowsInIdOrder(), "each stored value's row sits at its id");
+static_assert(RowsInIdOrder(kStoredSettings, &StoredSetting::id),
+              "each stored value's row sits at its id");
 
 using StoredValues = LONG[kStoredValueCount];
 

@@ -53,22 +53,6 @@ VOID CameraDevice::InitSensor() {
     InitializationDone();
 }
 
-BOOLEAN CameraDevice::writeSensorRegister(ULONG, ULONG) {
-    return FALSE;
-}
-BOOLEAN CameraDevice::setExposure(LONG) {
-    return FALSE;
-}
-BOOLEAN CameraDevice::setGain(LONG) {
-    return FALSE;
-}
-BOOLEAN CameraDevice::setExternalTrigger(LONG) {
-    return FALSE;
-}
-BOOLEAN CameraDevice::readSensorRegister(ULONG, PULONG) {
-    return FALSE;
-}
-
 BOOLEAN CameraDevice::setFlipH(LONG flag) {
     InterlockedExchange(&settings_.FlipH, flag);
     return TRUE;
@@ -79,16 +63,6 @@ BOOLEAN CameraDevice::setFlipV(LONG flag) {
     return TRUE;
 }
 
-BOOLEAN CameraDevice::readExternalTrigger(PLONG) {
-    return FALSE;
-}
-BOOLEAN CameraDevice::readGain(PLONG) {
-    return FALSE;
-}
-
-BOOLEAN CameraDevice::selectClock(LONG) {
-    return FALSE;
-}
 NTSTATUS CameraDevice::PrepareAtDeviceStart() {
     return STATUS_SUCCESS;
 }

@@ -66,24 +66,25 @@ public:
     virtual VOID InitSensor();
 
     // The model's sensor programming. Each reports whether the camera took the command(s)
-    // that decide it, and updates the settings record as the model does.
-    virtual BOOLEAN writeSensorRegister(ULONG index, ULONG value);
-    virtual BOOLEAN setExposure(LONG value);
-    virtual BOOLEAN setGain(LONG value);
-    virtual BOOLEAN setExternalTrigger(LONG flag);
+    // that decide it, and updates the settings record as the model does. A model without it
+    // answers false and changes nothing.
+    virtual BOOLEAN writeSensorRegister(ULONG /*index*/, ULONG /*value*/) { return FALSE; }
+    virtual BOOLEAN setExposure(LONG /*value*/) { return FALSE; }
+    virtual BOOLEAN setGain(LONG /*value*/) { return FALSE; }
+    virtual BOOLEAN setExternalTrigger(LONG /*flag*/) { return FALSE; }
     // The register's value as the sensor reports it, on models whose sensor answers reads
     // (CMD_SENSOR_READ); the others keep only the register shadow and report failure.
-    virtual BOOLEAN readSensorRegister(ULONG address, PULONG value);
+    virtual BOOLEAN readSensorRegister(ULONG /*address*/, PULONG /*value*/) { return FALSE; }
     // Mirror and flip. Where the sensor does them the flag is stored only when the sensor took
     // it; elsewhere the capture pin applies the stored flag.
     virtual BOOLEAN setFlipH(LONG flag);
     virtual BOOLEAN setFlipV(LONG flag);
     // Where the camera holds a value itself, these refresh the record from it before a client
     // is told the value; false when nothing was read and the record stays as it is.
-    virtual BOOLEAN readExternalTrigger(PLONG flag);
-    virtual BOOLEAN readGain(PLONG gain);
+    virtual BOOLEAN readExternalTrigger(PLONG /*flag*/) { return FALSE; }
+    virtual BOOLEAN readGain(PLONG /*gain*/) { return FALSE; }
     // Selects the pixel clock where the camera lets it be chosen; elsewhere false, no effect.
-    virtual BOOLEAN selectClock(LONG index);
+    virtual BOOLEAN selectClock(LONG /*index*/) { return FALSE; }
     // The camera's preparation when the device starts (once the camera is configured, before
     // its settings are loaded), and before a client's reload of the settings. A failure fails
     // the device start: a camera left unprepared would never send a frame.

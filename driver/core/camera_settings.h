@@ -38,6 +38,24 @@ struct SettingsLimits {
     BOOLEAN dotFilter;       // the conversion has the dot filter (Dot, DotThreshold)
 };
 
+// A requested exposure or gain as the sensor takes it. Compared unsigned: a negative request is
+// as far out of range as a large one.
+constexpr ULONG ExposureWithinLimits(LONG value, const SettingsLimits& limits) {
+    const ULONG requested = static_cast<ULONG>(value);
+    if (requested < static_cast<ULONG>(limits.exposureMinimum)) {
+        return static_cast<ULONG>(limits.exposureMinimum);
+    }
+    return requested > static_cast<ULONG>(limits.exposureMaximum)
+               ? static_cast<ULONG>(limits.exposureMaximum)
+               : requested;
+}
+constexpr ULONG GainWithinLimits(LONG value, const SettingsLimits& limits) {
+    const ULONG requested = static_cast<ULONG>(value);
+    return requested > static_cast<ULONG>(limits.gainMaximum)
+               ? static_cast<ULONG>(limits.gainMaximum)
+               : requested;
+}
+
 struct CameraSettings {
     LONG ExTrigger;
     LONG Timeout;

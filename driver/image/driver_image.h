@@ -5,6 +5,8 @@
 //
 // Besides what KsDescriptors<Model> reads, a model names its device context:
 //   using Device = ...;  // a CameraDevice made from (PKSDEVICE, DriverGlobals&)
+// and, where that class serves a family of models, the model's row it is made with:
+//   static constexpr const auto& kFamilyRow = ...;  // (PKSDEVICE, row, DriverGlobals&)
 #pragma once
 
 #include "driver/control/settings_persistence.h"
@@ -23,7 +25,11 @@ public:
 
     // new (NonPagedPool) <the model's device>; null when the pool is exhausted.
     static CameraDevice* NewDevice(PKSDEVICE device) {
-        return new (NonPagedPool) typename Model::Device(device, module);
+        if constexpr (requires { Model::kFamilyRow; }) {
+            return new (NonPagedPool) typename Model::Device(device, Model::kFamilyRow, module);
+        } else {
+            return new (NonPagedPool) typename Model::Device(device, module);
+        }
     }
 
     static NTSTATUS DriverEntry(PDRIVER_OBJECT driverObject, PUNICODE_STRING registryPath) {

@@ -21,6 +21,12 @@
 
 namespace zyn {
 
+// The capture pin flags of the models whose processing starts only when the acquisition has a
+// frame, with or without client frames.
+inline constexpr ULONG kProcessOnAcquiredFrames = KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY |
+                                                  KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING |
+                                                  KSPIN_FLAG_FRAMES_NOT_REQUIRED_FOR_PROCESSING;
+
 // Identifiers the descriptors point at, defined here so that the image links no GUID library.
 inline constexpr GUID kCameraSettingsSet = {STATIC_KSPROPSETID_CameraSettings};
 inline constexpr GUID kFilterReferenceGuid = {STATICGUIDOF(KSNAME_Filter)};

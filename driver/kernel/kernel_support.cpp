@@ -4,21 +4,23 @@
 
 // URBs go to the USB stack as they are laid out here, and the frame read sizes its records by
 // pointer words, so these layouts must be the platform's.
+namespace {
 #if defined(_WIN64) || defined(__x86_64__)
-static_assert(sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER) == 128, "bulk transfer URB");
-static_assert(sizeof(_URB_SELECT_CONFIGURATION) == 88, "select configuration URB");
-static_assert(sizeof(_URB_PIPE_REQUEST) == 40, "pipe request URB");
-static_assert(sizeof(USBD_INTERFACE_INFORMATION) == 48, "USBD_INTERFACE_INFORMATION");
-static_assert(sizeof(USBD_PIPE_INFORMATION) == 24, "USBD_PIPE_INFORMATION");
-static_assert(sizeof(IO_STACK_LOCATION) == 72, "IO_STACK_LOCATION");
+constexpr bool k64 = true;
 #else
-static_assert(sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER) == 72, "bulk transfer URB");
-static_assert(sizeof(_URB_SELECT_CONFIGURATION) == 60, "select configuration URB");
-static_assert(sizeof(_URB_PIPE_REQUEST) == 24, "pipe request URB");
-static_assert(sizeof(USBD_INTERFACE_INFORMATION) == 36, "USBD_INTERFACE_INFORMATION");
-static_assert(sizeof(USBD_PIPE_INFORMATION) == 20, "USBD_PIPE_INFORMATION");
-static_assert(sizeof(IO_STACK_LOCATION) == 36, "IO_STACK_LOCATION");
+constexpr bool k64 = false;
 #endif
+// The size on the 64-bit platform, or on the 32-bit one.
+constexpr size_t Bytes(size_t on64, size_t on32) {
+    return k64 ? on64 : on32;
+}
+} // namespace
+static_assert(sizeof(_URB_BULK_OR_INTERRUPT_TRANSFER) == Bytes(128, 72), "bulk transfer URB");
+static_assert(sizeof(_URB_SELECT_CONFIGURATION) == Bytes(88, 60), "select configuration URB");
+static_assert(sizeof(_URB_PIPE_REQUEST) == Bytes(40, 24), "pipe request URB");
+static_assert(sizeof(USBD_INTERFACE_INFORMATION) == Bytes(48, 36), "USBD_INTERFACE_INFORMATION");
+static_assert(sizeof(USBD_PIPE_INFORMATION) == Bytes(24, 20), "USBD_PIPE_INFORMATION");
+static_assert(sizeof(IO_STACK_LOCATION) == Bytes(72, 36), "IO_STACK_LOCATION");
 static_assert(sizeof(USB_CONFIGURATION_DESCRIPTOR) == 9, "configuration descriptor");
 static_assert(sizeof(USB_INTERFACE_DESCRIPTOR) == 9, "interface descriptor");
 static_assert(sizeof(USB_ENDPOINT_DESCRIPTOR) == 7, "endpoint descriptor");

@@ -6,7 +6,7 @@
 
 #include "driver/protocol/command_codes.h"
 #include "driver/control/window_region_rule.h"
-#include "driver/models/egret/egret_camera_device.h"
+#include "driver/models/crop_sensor/crop_sensor_camera_device.h"
 #include "tests/models/ideal_readout.h"
 
 namespace model_test {

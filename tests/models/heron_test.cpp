@@ -30,6 +30,12 @@ protected:
         return rig.As<CropSensorCameraDevice>();
     }
     DeviceRig& Rig() { return *rig_; }
+    // The detailed scene, in front of the camera.
+    const imaging::RgbImage& ShowDetailedScene() {
+        const imaging::RgbImage& scene = DetailedScene(Model::Heron);
+        rig_->camera.SetScene(scene);
+        return scene;
+    }
 
     void SetRegion(LONG subSample, LONG x, LONG y, LONG width, LONG height) {
         zyn::CameraDevice& device = rig_->Device();
@@ -40,6 +46,14 @@ protected:
     NTSTATUS Start() {
         const zyn::CameraSettings& s = rig_->Device().Settings();
         return rig_->Device().StartCapture(nullptr, s.RoiW, s.RoiH);
+    }
+    // Starts the camera on the region; the raw frame has lines of `pitch` bytes, `lines` of them.
+    void StartOn(LONG subSample, LONG x, LONG y, LONG width, LONG height, ULONG pitch,
+                 ULONG lines) {
+        SetRegion(subSample, x, y, width, height);
+        ASSERT_EQ(Start(), STATUS_SUCCESS);
+        EXPECT_EQ(rig_->Device().GetRawFramePitch(), pitch);
+        EXPECT_EQ(rig_->Device().GetRawFrameSize(), pitch * lines);
     }
 
     ULONG SensorValue(ULONG first, int bytes) const {
@@ -109,12 +123,8 @@ TEST_F(HeronTest, DeviceStartPowersTheSensorLoadsTheMakersTableAndStreamsTheFull
 
 TEST_F(HeronTest, AWindowIsReadTheWayTheFlipsAskWithItsColours) {
     CropSensorCameraDevice& heron = StreamingHeron();
-    const imaging::RgbImage& scene = DetailedScene(Model::Heron);
-    Rig().camera.SetScene(scene);
-    SetRegion(0, 200, 120, 640, 480);
-    ASSERT_EQ(Start(), STATUS_SUCCESS);
-    EXPECT_EQ(heron.GetRawFramePitch(), 640u);
-    EXPECT_EQ(heron.GetRawFrameSize(), 640u * 480);
+    const imaging::RgbImage& scene = ShowDetailedScene();
+    ASSERT_NO_FATAL_FAILURE(StartOn(0, 200, 120, 640, 480, 640, 480));
 
     const LONG phases[2][2] = {{1, 0}, {3, 2}}; // [FlipH][FlipV]
     for (LONG flipH : {0, 1}) {
@@ -131,8 +141,7 @@ TEST_F(HeronTest, AWindowIsReadTheWayTheFlipsAskWithItsColours) {
 
 TEST_F(HeronTest, ARegionOffTheCropStepsArrivesWholeAndInItsColours) {
     CropSensorCameraDevice& heron = StreamingHeron();
-    const imaging::RgbImage& scene = DetailedScene(Model::Heron);
-    Rig().camera.SetScene(scene);
+    const imaging::RgbImage& scene = ShowDetailedScene();
 
     // The region rule moves the region onto the steps the crop registers count in.
     SetRegion(0, 10, 7, 333, 201);
@@ -156,12 +165,8 @@ TEST_F(HeronTest, ARegionOffTheCropStepsArrivesWholeAndInItsColours) {
 
 TEST_F(HeronTest, BinningReadsTheWholeSensorAtHalfSize) {
     CropSensorCameraDevice& heron = StreamingHeron();
-    const imaging::RgbImage& scene = DetailedScene(Model::Heron);
-    Rig().camera.SetScene(scene);
-    SetRegion(1, 0, 0, 0, 0);
-    ASSERT_EQ(Start(), STATUS_SUCCESS);
-    EXPECT_EQ(heron.GetRawFramePitch(), 1232u);
-    EXPECT_EQ(heron.GetRawFrameSize(), 1232u * 1024);
+    const imaging::RgbImage& scene = ShowDetailedScene();
+    ASSERT_NO_FATAL_FAILURE(StartOn(1, 0, 0, 0, 0, 1232, 1024));
 
     for (LONG flip : {0, 1}) {
         ASSERT_TRUE(heron.setFlipH(flip));

@@ -153,19 +153,21 @@ TEST_F(PloverTest, TriggerIsTheBoardsAndReadsBackFromIt) {
     EXPECT_EQ(rig.camera.BoardRegister(zyn::board::kTrigger), 37);
     EXPECT_EQ(plover.Settings().ExTrigger, 1);
 
+    // A board with a trigger bit set raises ExTrigger; one without leaves the chosen value.
+    struct Read {
+        LONG stored;
+        UCHAR board;
+        LONG expected;
+    };
     LONG flag = -1;
-    rig.camera.SetBoardRegister(zyn::board::kTrigger, 0x04);
-    ASSERT_TRUE(plover.readExternalTrigger(&flag));
-    EXPECT_EQ(flag, 1);
-    rig.camera.SetBoardRegister(zyn::board::kTrigger, 0x02);
-    ASSERT_TRUE(plover.readExternalTrigger(&flag));
-    EXPECT_EQ(flag, 1) << "a board without the trigger leaves the chosen one";
-    plover.Settings().ExTrigger = 0;
-    ASSERT_TRUE(plover.readExternalTrigger(&flag));
-    EXPECT_EQ(flag, 0);
-    rig.camera.SetBoardRegister(zyn::board::kTrigger, 0x04);
-    ASSERT_TRUE(plover.readExternalTrigger(&flag));
-    EXPECT_EQ(flag, 1) << "a board with the trigger raises it";
+    for (const Read& read :
+         {Read{1, 0x04, 1}, Read{1, 0x02, 1}, Read{0, 0x02, 0}, Read{0, 0x04, 1}}) {
+        plover.Settings().ExTrigger = read.stored;
+        rig.camera.SetBoardRegister(zyn::board::kTrigger, read.board);
+        ASSERT_TRUE(plover.readExternalTrigger(&flag));
+        EXPECT_EQ(flag, read.expected) << "ExTrigger " << read.stored << ", board " << +read.board;
+        EXPECT_EQ(plover.Settings().ExTrigger, read.expected);
+    }
     plover.Settings().ExTrigger = 0;
 
     rig.bus.Unplug();

@@ -31,25 +31,21 @@ std::ostream& operator<<(std::ostream& out, const Window& w) {
     return out << "(" << w.x << ", " << w.y << ", " << w.width << " x " << w.height << ")";
 }
 
+// A new camera's settings after the request, under the model's window rule.
+CameraSettings Applied(const zyn::CameraModelTraits& traits, const RegionRequest& request) {
+    CameraSettings settings;
+    settings.SetCreationValues(traits.limits);
+    ApplyWindowRegion(settings, traits.limits, traits.windowRegion, request);
+    return settings;
+}
 CameraSettings Heron(const RegionRequest& request) {
-    CameraSettings settings;
-    settings.SetCreationValues(zyn::heron::kTraits.limits);
-    ApplyWindowRegion(settings, zyn::heron::kTraits.limits, zyn::heron::kRegionRule, request);
-    return settings;
+    return Applied(zyn::heron::kTraits, request);
 }
-
 CameraSettings Egret(const RegionRequest& request) {
-    CameraSettings settings;
-    settings.SetCreationValues(zyn::egret::kTraits.limits);
-    ApplyWindowRegion(settings, zyn::egret::kTraits.limits, zyn::egret::kRegionRule, request);
-    return settings;
+    return Applied(zyn::egret::kTraits, request);
 }
-
 CameraSettings Plover(const RegionRequest& request) {
-    CameraSettings settings;
-    settings.SetCreationValues(zyn::plover::kTraits.limits);
-    ApplyWindowRegion(settings, zyn::plover::kTraits.limits, zyn::plover::kRegionRule, request);
-    return settings;
+    return Applied(zyn::plover::kTraits, request);
 }
 
 TEST(WindowRegionRule, WindowsNearTheFarEdgeAreCutOrMovedToTheOrigin) {

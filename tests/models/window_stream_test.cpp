@@ -54,6 +54,11 @@ protected:
         return pictures;
     }
 
+    // Streams one picture: the same as `expected`, or like the smooth `scene`'s region.
+    ::testing::AssertionResult CapturesSame(const imaging::RgbImage& expected);
+    ::testing::AssertionResult CapturesLike(const imaging::RgbImage& scene,
+                                            model_test::Region region, bool mirror, bool flip);
+
     std::vector<KS_FRAME_INFO> frameInfo_;
 };
 
@@ -101,6 +106,10 @@ imaging::RgbImage Delivered(const IdealReadout& ideal, int width, bool mirror = 
 ::testing::AssertionResult LooksLike(const imaging::RgbImage& actual,
                                      const imaging::RgbImage& scene, Region region, bool mirror,
                                      bool flip) {
+    if (actual.width != region.width || actual.height != region.height) {
+        return ::testing::AssertionFailure() << actual.width << " x " << actual.height << ", not "
+                                             << region.width << " x " << region.height;
+    }
     double total = 0;
     for (int y = 0; y < actual.height; ++y) {
         for (int x = 0; x < actual.width; ++x) {
@@ -118,6 +127,24 @@ imaging::RgbImage Delivered(const IdealReadout& ideal, int width, bool mirror = 
     return ::testing::AssertionSuccess();
 }
 
+::testing::AssertionResult WindowStreamTest::CapturesSame(const imaging::RgbImage& expected) {
+    const std::vector<imaging::RgbImage> pictures = Capture();
+    if (pictures.size() != 1) {
+        return ::testing::AssertionFailure() << pictures.size() << " pictures";
+    }
+    return Same(pictures[0], expected);
+}
+
+::testing::AssertionResult WindowStreamTest::CapturesLike(const imaging::RgbImage& scene,
+                                                          model_test::Region region, bool mirror,
+                                                          bool flip) {
+    const std::vector<imaging::RgbImage> pictures = Capture();
+    if (pictures.size() != 1) {
+        return ::testing::AssertionFailure() << pictures.size() << " pictures";
+    }
+    return LooksLike(pictures[0], scene, region, mirror, flip);
+}
+
 constexpr Filter kCropFilter = {1, true};
 constexpr Filter kPloverFilter = {2, false};
 
@@ -130,31 +157,22 @@ TEST_F(WindowStreamTest, HeronDeliversItsWindowAndBinnedFramesAsTheSensorFlipsTh
         for (LONG flipV : {0, 1}) {
             ASSERT_EQ(Set(CAMPROP_FLIP_H, flipH), STATUS_SUCCESS);
             ASSERT_EQ(Set(CAMPROP_FLIP_V, flipV), STATUS_SUCCESS);
-            const std::vector<imaging::RgbImage> pictures = Capture();
-            ASSERT_EQ(pictures.size(), 1u);
-            EXPECT_TRUE(
-                Same(pictures[0],
-                     Delivered(IdealRead(scene, kCropFilter, {200, 120, 640, 480}, 1, flipH, flipV),
-                               640)))
+            EXPECT_TRUE(CapturesSame(Delivered(
+                IdealRead(scene, kCropFilter, {200, 120, 640, 480}, 1, flipH, flipV), 640)))
                 << "FlipH " << flipH << " FlipV " << flipV;
         }
     }
 
     ASSERT_EQ(Region(0, 0, 0, 0, 1), STATUS_SUCCESS);
-    std::vector<imaging::RgbImage> pictures = Capture();
-    ASSERT_EQ(pictures.size(), 1u);
-    EXPECT_TRUE(
-        Same(pictures[0],
-             Delivered(IdealRead(scene, kCropFilter, {0, 0, 2448, 2048}, 2, true, true), 1224)));
+    EXPECT_TRUE(CapturesSame(
+        Delivered(IdealRead(scene, kCropFilter, {0, 0, 2448, 2048}, 2, true, true), 1224)));
 
     const imaging::RgbImage smooth = imaging::Gradient(2448, 2048);
     session_->camera().SetScene(smooth);
     ASSERT_EQ(Set(CAMPROP_COLOR_CORRECTION, 0), STATUS_SUCCESS);
     ASSERT_EQ(Set(CAMPROP_FLIP_V, 0), STATUS_SUCCESS);
     ASSERT_EQ(Region(1000, 600, 400, 300), STATUS_SUCCESS);
-    pictures = Capture();
-    ASSERT_EQ(pictures.size(), 1u);
-    EXPECT_TRUE(LooksLike(pictures[0], smooth, {1000, 600, 400, 300}, true, false));
+    EXPECT_TRUE(CapturesLike(smooth, {1000, 600, 400, 300}, true, false));
 }
 
 TEST_F(WindowStreamTest, EgretDeliversItsWindowAndBinnedFramesAsTheSensorFlipsThem) {
@@ -163,19 +181,13 @@ TEST_F(WindowStreamTest, EgretDeliversItsWindowAndBinnedFramesAsTheSensorFlipsTh
     ASSERT_EQ(Set(CAMPROP_FLIP_H, 1), STATUS_SUCCESS);
     ASSERT_EQ(Set(CAMPROP_FLIP_V, 1), STATUS_SUCCESS);
     ASSERT_EQ(Region(1700, 1300, 500, 400), STATUS_SUCCESS); // cut to 348 x 236
-    std::vector<imaging::RgbImage> pictures = Capture();
-    ASSERT_EQ(pictures.size(), 1u);
-    EXPECT_TRUE(
-        Same(pictures[0],
-             Delivered(IdealRead(scene, kCropFilter, {1700, 1300, 348, 236}, 1, true, true), 344)));
+    EXPECT_TRUE(CapturesSame(
+        Delivered(IdealRead(scene, kCropFilter, {1700, 1300, 348, 236}, 1, true, true), 344)));
 
     ASSERT_EQ(Set(CAMPROP_FLIP_V, 0), STATUS_SUCCESS);
     ASSERT_EQ(Region(0, 0, 0, 0, 1), STATUS_SUCCESS);
-    pictures = Capture();
-    ASSERT_EQ(pictures.size(), 1u);
-    EXPECT_TRUE(
-        Same(pictures[0],
-             Delivered(IdealRead(scene, kCropFilter, {0, 0, 2048, 1536}, 2, true, false), 1024)));
+    EXPECT_TRUE(CapturesSame(
+        Delivered(IdealRead(scene, kCropFilter, {0, 0, 2048, 1536}, 2, true, false), 1024)));
 
     const imaging::RgbImage smooth = imaging::Gradient(2048, 1536);
     session_->camera().SetScene(smooth);
@@ -183,9 +195,7 @@ TEST_F(WindowStreamTest, EgretDeliversItsWindowAndBinnedFramesAsTheSensorFlipsTh
     ASSERT_EQ(Set(CAMPROP_FLIP_H, 0), STATUS_SUCCESS);
     ASSERT_EQ(Set(CAMPROP_FLIP_V, 1), STATUS_SUCCESS);
     ASSERT_EQ(Region(64, 32, 512, 384), STATUS_SUCCESS);
-    pictures = Capture();
-    ASSERT_EQ(pictures.size(), 1u);
-    EXPECT_TRUE(LooksLike(pictures[0], smooth, {64, 32, 512, 384}, false, true));
+    EXPECT_TRUE(CapturesLike(smooth, {64, 32, 512, 384}, false, true));
 }
 
 TEST_F(WindowStreamTest, PloverDeliversItsWindowFlippedByThePinAndNumbersItsFrames) {
@@ -221,9 +231,7 @@ TEST_F(WindowStreamTest, PloverDeliversItsWindowFlippedByThePinAndNumbersItsFram
     ASSERT_EQ(Set(CAMPROP_COLOR_CORRECTION, 0), STATUS_SUCCESS);
     ASSERT_EQ(Set(CAMPROP_FLIP_V, 0), STATUS_SUCCESS);
     ASSERT_EQ(Region(300, 200, 640, 480), STATUS_SUCCESS);
-    const std::vector<imaging::RgbImage> pictures = Capture();
-    ASSERT_EQ(pictures.size(), 1u);
-    EXPECT_TRUE(LooksLike(pictures[0], smooth, {300, 200, 640, 480}, true, false));
+    EXPECT_TRUE(CapturesLike(smooth, {300, 200, 640, 480}, true, false));
 }
 
 } // namespace

@@ -2,8 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "driver/models/egret/egret_camera_device.h"
-#include "driver/models/heron/heron_camera_device.h"
+#include "driver/models/crop_sensor/crop_sensor_camera_device.h"
+#include "driver/models/egret/egret_model.h"
+#include "driver/models/heron/heron_model.h"
 #include "driver/models/plover/plover_camera_device.h"
 #include "driver/models/tern/tern_camera_device.h"
 #include "driver/pool_tags.h"
@@ -18,11 +19,13 @@ zyn::CameraDevice* MakeDevice(sim::camera::Model model, zyn::DriverGlobals& glob
     case Model::Tern:
         return new (NonPagedPool) zyn::tern::TernCameraDevice(nullptr, globals);
     case Model::Heron:
-        return new (NonPagedPool) zyn::heron::HeronCameraDevice(nullptr, globals);
+        return new (NonPagedPool)
+            zyn::crop::CropSensorCameraDevice(nullptr, zyn::heron::kModel, globals);
     case Model::Plover:
         return new (NonPagedPool) zyn::plover::PloverCameraDevice(nullptr, globals);
     case Model::Egret:
-        return new (NonPagedPool) zyn::egret::EgretCameraDevice(nullptr, globals);
+        return new (NonPagedPool)
+            zyn::crop::CropSensorCameraDevice(nullptr, zyn::egret::kModel, globals);
     }
     return nullptr;
 }

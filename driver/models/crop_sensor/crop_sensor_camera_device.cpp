@@ -31,12 +31,10 @@ constexpr ULONG WindowFrameLength(ULONG height) {
 } // namespace
 
 CropSensorCameraDevice::CropSensorCameraDevice(struct _KSDEVICE* device,
-                                               const CameraModelTraits& traits,
-                                               const CropSensorProfile& profile,
-                                               DriverGlobals& globals)
-    : CameraDevice(device, traits, globals), profile_(profile),
-      lineLength_(profile.initialLineLength),
-      frameLength_(WindowFrameLength(static_cast<ULONG>(traits.limits.sensorHeight))) {}
+                                               const CropSensorModel& model, DriverGlobals& globals)
+    : CameraDevice(device, model.traits, globals), profile_(model.profile),
+      lineLength_(model.profile.initialLineLength),
+      frameLength_(WindowFrameLength(static_cast<ULONG>(model.traits.limits.sensorHeight))) {}
 
 BOOLEAN CropSensorCameraDevice::writeSensorRegister(ULONG index, ULONG value) {
     // These sensors answer reads, so no shadow is kept.
@@ -173,12 +171,7 @@ VOID CropSensorCameraDevice::UpdateBayerPhase(ColorState* colorState) {
 }
 
 BOOLEAN CropSensorCameraDevice::setExposure(LONG value) {
-    ULONG lines = static_cast<ULONG>(value);
-    if (lines < kExposureMinimum) {
-        lines = kExposureMinimum;
-    } else if (lines > kExposureMaximum) {
-        lines = kExposureMaximum;
-    }
+    const ULONG lines = ExposureWithinLimits(value, Traits().limits);
     Settings().Exposure = static_cast<LONG>(lines);
 
     MutexGuard sequence(Commands().Mutex());
@@ -194,11 +187,7 @@ BOOLEAN CropSensorCameraDevice::setExposure(LONG value) {
 }
 
 BOOLEAN CropSensorCameraDevice::setGain(LONG value) {
-    ULONG gain = static_cast<ULONG>(value);
-    const ULONG maximum = static_cast<ULONG>(Traits().limits.gainMaximum);
-    if (gain > maximum) {
-        gain = maximum;
-    }
+    const ULONG gain = GainWithinLimits(value, Traits().limits);
     MutexGuard sequence(Commands().Mutex());
     const BOOLEAN low = writeSensorRegister(reg::kGain, gain & 0xFF);
     const BOOLEAN high = writeSensorRegister(reg::kGain + 1, (gain >> 8) & profile_.gainHighMask);

@@ -1,4 +1,5 @@
-// The device context of the cameras with the cropping sensor family (Heron, Egret). The sensor
+// The device context of the cameras with the cropping sensor family (Heron, Egret), made with
+// the model's row (crop_sensor_model.h). The sensor
 // reads out the region of interest itself, either as a window or binned 2 × 2 over the whole
 // array, and mirrors and flips in its read-out; the colour of the first sample follows.
 //
@@ -7,6 +8,7 @@
 #pragma once
 
 #include "driver/core/camera_device.h"
+#include "driver/models/crop_sensor/crop_sensor_model.h"
 #include "driver/models/crop_sensor/crop_sensor_profile.h"
 #include "driver/models/crop_sensor/crop_window.h"
 
@@ -14,8 +16,8 @@ namespace zyn::crop {
 
 class CropSensorCameraDevice : public CameraDevice {
 public:
-    CropSensorCameraDevice(struct _KSDEVICE* device, const CameraModelTraits& traits,
-                           const CropSensorProfile& profile, DriverGlobals& globals);
+    CropSensorCameraDevice(struct _KSDEVICE* device, const CropSensorModel& model,
+                           DriverGlobals& globals);
 
     // Programs the read-out for the region and sub-sampling in the settings, sets the raw
     // frame geometry and starts the board, then hands the colour phase of the read-out to the

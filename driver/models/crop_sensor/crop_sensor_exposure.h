@@ -7,9 +7,6 @@
 
 namespace zyn::crop {
 
-constexpr ULONG kExposureMinimum = 1;
-constexpr ULONG kExposureMaximum = 32767;
-
 // The board's trigger timing for an exposure of `lines` lines of `lineLength` pixel clocks
 // (74.25 MHz): the exposure's duration in 100-ns units less the read-out latency, in board
 // clocks of 20 ns, never below the board's minimum.

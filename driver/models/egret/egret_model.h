@@ -2,54 +2,27 @@
 // or the whole of it binned 2 × 2.
 #pragma once
 
-#include "driver/core/camera_model_traits.h"
-#include "driver/models/crop_sensor/crop_window.h"
+#include "driver/models/crop_sensor/crop_sensor_model.h"
 #include "driver/wdk.h"
 
 namespace zyn::egret {
 
-constexpr LONG kSensorWidth = 2048;
-constexpr LONG kSensorHeight = 1536;
-
-constexpr LONG kExposureMinimum = 1;
-constexpr LONG kExposureMaximum = 32767;
-constexpr LONG kExposureDefault = 1561;
-constexpr LONG kGainMaximum = 480;
-constexpr LONG kGainDefault = 0;
-
-constexpr WindowRegionRule kRegionRule = {32, crop::kCropStep};
-static_assert((kSensorWidth - kRegionRule.minimumSize) % crop::kCropStep == 0 &&
-                  (kSensorHeight - kRegionRule.minimumSize) % crop::kCropStep == 0,
-              "the sensor's edges lie on crop steps");
-
-constexpr CameraModelTraits kTraits = {
-    .limits =
-        {
-            .sensorWidth = kSensorWidth,
-            .sensorHeight = kSensorHeight,
-            .exposureMinimum = kExposureMinimum,
-            .exposureMaximum = kExposureMaximum,
-            .exposureDefault = kExposureDefault,
-            .gainMaximum = kGainMaximum,
-            .gainDefault = kGainDefault,
-            // colour gains: clamp range and the maximum reported
-            .colorGainMinimum = 0,
-            .colorGainMaximum = 300,
-            .colorGainReportedMaximum = 255,
-            .subSampleSteps = 1,      // 2 × 2 binning
-            .clockSelectable = FALSE, // the clock is fixed by the camera
-            .clockFromCamera = FALSE, // and not read from it
-            .dotFilter = FALSE,       // no dot filter
-        },
-    .baseBayerPhase = 1, // BGGR at the active area's corner
-    .triggerOnValue = 17,
-    .keepChunkRecords = TRUE, // the record array is kept between frames
-    .windowRegion = kRegionRule,
-    .triggerAfterRegion = FALSE,
-    .rawFrameIsRegion = TRUE,
-    .sensorFlips = TRUE,
+inline constexpr CameraModelTraits kTraits = crop::FamilyTraits({
+    .sensorWidth = 2048,
+    .sensorHeight = 1536,
+    .exposureMinimum = 1, // lines
+    .exposureMaximum = 32767,
+    .exposureDefault = 1561,
+    .gainMaximum = 480,
+    .gainDefault = 0,
     // The 32-bit driver saves the floating-point state around the colour arithmetic.
     .colorState = {.saveFloatingPoint = true},
-};
+});
+static_assert(crop::EdgesOnCropSteps(kTraits.limits), "the sensor's edges lie on crop steps");
+
+// The array, timings and the maker's configuration loaded at initialisation.
+extern const crop::CropSensorProfile kSensorProfile;
+
+inline constexpr crop::CropSensorModel kModel = {.traits = kTraits, .profile = kSensorProfile};
 
 } // namespace zyn::egret

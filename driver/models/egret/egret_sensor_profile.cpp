@@ -1,4 +1,4 @@
-#include "driver/models/egret/egret_sensor_profile.h"
+#include "driver/models/egret/egret_model.h"
 
 namespace zyn::egret {
 

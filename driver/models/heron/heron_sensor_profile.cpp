@@ -1,4 +1,4 @@
-#include "driver/models/heron/heron_sensor_profile.h"
+#include "driver/models/heron/heron_model.h"
 
 namespace zyn::heron {
 

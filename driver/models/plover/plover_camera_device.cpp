@@ -151,12 +151,7 @@ NTSTATUS PloverCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) 
 }
 
 BOOLEAN PloverCameraDevice::setExposure(LONG value) {
-    ULONG lines = static_cast<ULONG>(value);
-    if (lines < static_cast<ULONG>(kExposureMinimum)) {
-        lines = kExposureMinimum;
-    } else if (lines > static_cast<ULONG>(kExposureMaximum)) {
-        lines = kExposureMaximum;
-    }
+    const ULONG lines = ExposureWithinLimits(value, Traits().limits);
     Settings().Exposure = static_cast<LONG>(lines);
 
     MutexGuard sequence(Commands().Mutex());
@@ -177,10 +172,7 @@ BOOLEAN PloverCameraDevice::setExposure(LONG value) {
 }
 
 BOOLEAN PloverCameraDevice::setGain(LONG value) {
-    ULONG gain = static_cast<ULONG>(value);
-    if (gain > static_cast<ULONG>(kGainMaximum)) {
-        gain = kGainMaximum;
-    }
+    const ULONG gain = GainWithinLimits(value, Traits().limits);
     Settings().GlobalGain = static_cast<LONG>(gain);
     const GainCode code = PloverGainCode(gain);
     MutexGuard sequence(Commands().Mutex());

@@ -13,10 +13,7 @@ namespace zyn::plover {
 struct PloverDriver {
     using Device = PloverCameraDevice;
     static constexpr ULONG kPropertyCount = CAMPROP_DOT_THRESHOLD + 1; // ids 0 to 70
-    // Processing starts only when the acquisition has a frame, with or without client frames.
-    static constexpr ULONG kPinFlags = KSPIN_FLAG_PROCESS_IN_RUN_STATE_ONLY |
-                                       KSPIN_FLAG_DO_NOT_INITIATE_PROCESSING |
-                                       KSPIN_FLAG_FRAMES_NOT_REQUIRED_FOR_PROCESSING;
+    static constexpr ULONG kPinFlags = kProcessOnAcquiredFrames;
     static constexpr BOOLEAN kReportsNotRemovable = TRUE;
 
     // The range as the image stores it; each camera offers a copy sized by its region.

@@ -146,12 +146,7 @@ NTSTATUS TernCameraDevice::StartCapture(ColorState* colorState, ULONG, ULONG) {
 }
 
 BOOLEAN TernCameraDevice::setExposure(LONG value) {
-    ULONG exposure = static_cast<ULONG>(value);
-    if (exposure < static_cast<ULONG>(kExposureMinimum)) {
-        exposure = kExposureMinimum;
-    } else if (exposure > static_cast<ULONG>(kExposureMaximum)) {
-        exposure = kExposureMaximum;
-    }
+    const ULONG exposure = ExposureWithinLimits(value, Traits().limits);
     const ULONG low = exposure & 0x3F;
     const ULONG high = (exposure >> 6) & 0x3F;
 
@@ -187,10 +182,7 @@ BOOLEAN TernCameraDevice::setExposure(LONG value) {
 }
 
 BOOLEAN TernCameraDevice::setGain(LONG value) {
-    ULONG gain = static_cast<ULONG>(value);
-    if (gain > static_cast<ULONG>(kGainMaximum)) {
-        gain = kGainMaximum;
-    }
+    const ULONG gain = GainWithinLimits(value, Traits().limits);
     MutexGuard sequence(Commands().Mutex());
     const BOOLEAN low = writeSensorRegister(kGainLow, gain & 0x3F);
     const BOOLEAN high = writeSensorRegister(kGainHigh, (gain >> 6) & 0x0F);

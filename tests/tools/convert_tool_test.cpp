@@ -110,6 +110,8 @@ TEST_F(ConvertToolTest, BadInputGetsOneLineNamingTheProblem) {
         {"--width 10 --height 10 --phase 0 " + Path("raw") + " " + Path("o.jpg"),
          "must end in .png or .bgra"},
         {"--width 10 --height 10 --phase 0 --gains 1,2 " + raw, "--gains must be three"},
+        {"--width 10 --height 10 --phase 0 --gains 1,2,3, " + raw, "--gains must be three"},
+        {"--width 10 --height 10 --phase 0 --gains 1,2,2147483648 " + raw, "--gains must be three"},
         {"--width 10 --height 10 --phase 0 --frobnicate " + raw, "--frobnicate"},
         {"--width 10 --height 10 --phase 0 " + Path("raw"), "OUTPUT is required"},
         {"--phase 0 " + Path("wide.pgm") + " " + Path("o.png"), "only 8-bit PGM"},

@@ -41,8 +41,8 @@ TEST(ZynCtl, ListPrintsEveryTernPropertyWithRangesAndNothingElse) {
 
 TEST(ZynCtl, RequestsRunInOrderAndAFailureDoesNotStopTheRest) {
     const CtlRun run = Ctl("--get hue --set hue=400 --get NOSUCH --get 32 --get dot "
-                           "--set red_gain=-3 --get red_gain --set timeout=abc --region 0,0,1004,0 "
-                           "--format");
+                           "--set red_gain=-3 --get red_gain --set timeout=abc --set hue=5, "
+                           "--set timeout=4294967296 --region 0,0,1004,0 --format");
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.out.substr(0, run.out.find("width")), "hue = 0\nhue = 359\nred_gain = 1\n");
     EXPECT_NE(run.out.find("width = 1000\nheight = 1024\nbiSizeImage = 4096000\n"
@@ -52,6 +52,8 @@ TEST(ZynCtl, RequestsRunInOrderAndAFailureDoesNotStopTheRest) {
     EXPECT_NE(run.err.find("NOSUCH: no such property"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("get dot: STATUS_NOT_FOUND"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("'abc'"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("'5,'"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("'4294967296'"), std::string::npos) << run.err;
 }
 
 TEST(ZynCtl, SettingsPersistInTheRegistryFileBetweenRuns) {

@@ -1,11 +1,10 @@
 #include "tools/capture/camera_plan.h"
 
-#include <cerrno>
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <utility>
 
 #include "oculix_zyn_properties.h"
@@ -13,38 +12,10 @@
 #include "sim/host/capture_session.h"
 #include "sim/host/driver_models.h"
 #include "tools/capture/capture_failure.h"
+#include "tools/common/number_list.h"
 
 namespace zyn::capture {
 namespace {
-
-bool ParseNumber(const std::string& text, long long* value) {
-    if (text.empty()) {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    *value = std::strtoll(text.c_str(), &end, 0);
-    return errno == 0 && *end == '\0';
-}
-
-// Signed or unsigned 32-bit numbers separated by commas.
-bool ParseList(const std::string& text, std::vector<LONG>* values) {
-    values->clear();
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = text.find(',', start);
-        long long value;
-        if (!ParseNumber(text.substr(start, comma - start), &value) || value < INT32_MIN ||
-            value > UINT32_MAX) {
-            return false;
-        }
-        values->push_back(static_cast<LONG>(static_cast<uint32_t>(value)));
-        if (comma == std::string::npos) {
-            return true;
-        }
-        start = comma + 1;
-    }
-}
 
 Setting ParseSetting(const std::string& assignment) {
     const size_t equals = assignment.find('=');
@@ -52,15 +23,18 @@ Setting ParseSetting(const std::string& assignment) {
         throw Failure{"--set " + assignment + ": expected NAME=VALUE", 2};
     }
     const std::string name = assignment.substr(0, equals);
-    Setting setting{zyn::ctl::FindProperty(name), {}};
+    Setting setting{zyn::tools::FindProperty(name), {}};
     if (setting.property == nullptr) {
         throw Failure{"--set " + name + ": no such property", 2};
     }
-    if (!ParseList(assignment.substr(equals + 1), &setting.values)) {
+    std::optional<std::vector<LONG>> values =
+        zyn::tools::ParsePropertyValues(assignment.substr(equals + 1));
+    if (!values) {
         throw Failure{"--set " + name + ": '" + assignment.substr(equals + 1) +
                           "' is not a number or a list of numbers",
                       2};
     }
+    setting.values = std::move(*values);
     const uint32_t id = setting.property->id;
     const size_t wanted = id == CAMPROP_SENSOR_REGISTER ? 2 : 1;
     if (id == CAMPROP_REGION) {
@@ -78,11 +52,11 @@ Setting ParseSetting(const std::string& assignment) {
 }
 
 std::vector<LONG> ParseRegion(const std::string& text) {
-    std::vector<LONG> values;
-    if (!ParseList(text, &values) || values.size() < 4 || values.size() > 5) {
+    std::optional<std::vector<LONG>> values = zyn::tools::ParsePropertyValues(text);
+    if (!values || values->size() < 4 || values->size() > 5) {
         throw Failure{"--region " + text + ": expected X,Y,W,H[,SUBSAMPLE]", 2};
     }
-    return values;
+    return std::move(*values);
 }
 
 // A value of --set, --region or --scene: "K:VALUE" is for camera K alone, a value without the

@@ -9,12 +9,12 @@
 #include "driver/wdk.h"
 #include "sim/imaging/rgb_image.h"
 #include "tools/capture/capture_options.h"
-#include "tools/ctl/property_catalog.h"
+#include "tools/common/property_catalog.h"
 
 namespace zyn::capture {
 
 struct Setting {
-    const zyn::ctl::PropertyInfo* property;
+    const zyn::tools::PropertyInfo* property;
     std::vector<LONG> values;
 };
 

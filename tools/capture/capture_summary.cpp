@@ -20,10 +20,8 @@ void PrintRawCommand(const char* heading, const CameraResult& result) {
     }
 }
 
-} // namespace
-
-void PrintSummary(const Options& options, const CameraResult& r) {
-    std::printf("frames delivered        %lld\n", r.delivered);
+// What the driver counted of one camera's stream or of all cameras'.
+void PrintDriverCounts(const Options& options, const CameraResult& r) {
     std::printf("frames read by driver   %u\n", r.framesRead);
     // Raw frames that never reached the client before the last one delivered, as the driver
     // counted them: overwritten in the driver, or converted while no client frame was waiting.
@@ -32,6 +30,13 @@ void PrintSummary(const Options& options, const CameraResult& r) {
     if (options.replugAfter > 0) {
         std::printf("replugs                 %lld\n", r.replugs);
     }
+}
+
+} // namespace
+
+void PrintSummary(const Options& options, const CameraResult& r) {
+    std::printf("frames delivered        %lld\n", r.delivered);
+    PrintDriverCounts(options, r);
     std::printf("mean frames per second  %.1f\n",
                 r.seconds > 0 ? (r.delivered - 1) / r.seconds : 0.0);
     std::printf("mean conversion time    %.2f ms\n", r.meanConversionMs);
@@ -71,12 +76,7 @@ void PrintSummary(const Options& options, const std::vector<CameraPlan>& plans,
     }
     std::printf("frames delivered        %lld\n", total.delivered);
     std::printf("pictures written        %zu\n", total.written.size());
-    std::printf("frames read by driver   %u\n", total.framesRead);
-    std::printf("frames dropped          %lld\n", total.drops);
-    std::printf("read timeouts           %u\n", total.readTimeouts);
-    if (options.replugAfter > 0) {
-        std::printf("replugs                 %lld\n", total.replugs);
-    }
+    PrintDriverCounts(options, total);
     std::printf("mean conversion time    %.2f ms\n",
                 conversionMs / static_cast<double>(results.size()));
     for (size_t i = 0; i < results.size(); ++i) {

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +25,7 @@
 #include "tools/capture/capture_options.h"
 #include "tools/capture/capture_summary.h"
 #include "tools/capture/file_writer.h"
+#include "tools/common/command_line.h"
 
 namespace {
 
@@ -162,19 +164,9 @@ int main(int argc, char** argv) {
     CLI::App app{"Streams from an emulated camera through its driver and writes the pictures."};
     Options options;
     AddOptions(app, options);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& help) {
-        return app.exit(help);
-    } catch (const CLI::ParseError& error) {
-        std::fprintf(stderr, "zyn-capture: %s\n", error.what());
-        return 2;
+    if (const std::optional<int> exitStatus =
+            zyn::tools::ParseCommandLine(app, argc, argv, "zyn-capture")) {
+        return *exitStatus;
     }
-    try {
-        return Capture(options);
-    } catch (const Failure& failure) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "zyn-capture: %s\n", failure.message.c_str());
-        return failure.exitCode;
-    }
+    return zyn::tools::RunReportingFailures("zyn-capture", [&] { return Capture(options); });
 }

@@ -3,6 +3,7 @@
 // pictures, and for checking the pipeline from outside.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -15,6 +16,9 @@
 #include "driver/pipeline/color_state.h"
 #include "sim/imaging/bayer.h"
 #include "sim/imaging/png_file.h"
+#include "tools/common/command_line.h"
+#include "tools/common/number_list.h"
+#include "tools/common/tool_failure.h"
 #include "tools/convert/raw_frame_file.h"
 
 namespace {
@@ -38,36 +42,11 @@ struct Options {
     std::string output;
 };
 
-// A failure the user can act on: one line, non-zero exit.
-struct Failure {
-    std::string message;
-    int exitCode = 1;
-};
+using zyn::tools::Failure;
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
-bool ParseGains(const std::string& text, int32_t gains[3]) {
-    const char* p = text.c_str();
-    for (int k = 0; k < 3; ++k) {
-        char* end = nullptr;
-        errno = 0;
-        const long long value = std::strtoll(p, &end, 10);
-        if (end == p || errno != 0 || value < INT32_MIN || value > INT32_MAX) {
-            return false;
-        }
-        gains[k] = static_cast<int32_t>(value);
-        p = end;
-        if (k < 2) {
-            if (*p != ',') {
-                return false;
-            }
-            ++p;
-        }
-    }
-    return *p == '\0';
 }
 
 // The frame to convert: samples, geometry and where the first pixel is.
@@ -251,8 +230,13 @@ int Run(const Options& o) {
         throw Failure{"OUTPUT must end in .png or .bgra: " + o.output, 2};
     }
     int32_t gains[3] = {128, 128, 128};
-    if (!o.gains.empty() && !ParseGains(o.gains, gains)) {
-        throw Failure{"--gains must be three integers R,G,B, not '" + o.gains + "'", 2};
+    if (!o.gains.empty()) {
+        const std::optional<std::vector<long long>> given =
+            zyn::tools::ParseNumberList(o.gains, INT32_MIN, INT32_MAX);
+        if (!given || given->size() != 3) {
+            throw Failure{"--gains must be three integers R,G,B, not '" + o.gains + "'", 2};
+        }
+        std::copy(given->begin(), given->end(), gains);
     }
     Frame frame = LoadFrame(o);
     CheckGeometry(frame, o.input);
@@ -294,27 +278,9 @@ int main(int argc, char** argv) {
         ->required();
     app.add_option("OUTPUT", o.output, "Picture: .png (RGB) or .bgra (the frame buffer)")
         ->required();
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& help) {
-        return app.exit(help);
-    } catch (const CLI::ParseError& error) {
-        std::string message = error.what();
-        for (char& c : message) {
-            if (c == '\n') {
-                c = ' ';
-            }
-        }
-        std::fprintf(stderr, "zyn-convert: %s\n", message.c_str());
-        return 2;
+    if (const std::optional<int> exitStatus =
+            zyn::tools::ParseCommandLine(app, argc, argv, "zyn-convert")) {
+        return *exitStatus;
     }
-    try {
-        return Run(o);
-    } catch (const Failure& failure) {
-        std::fprintf(stderr, "zyn-convert: %s\n", failure.message.c_str());
-        return failure.exitCode;
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "zyn-convert: %s\n", error.what());
-        return 1;
-    }
+    return zyn::tools::RunReportingFailures("zyn-convert", [&] { return Run(o); });
 }

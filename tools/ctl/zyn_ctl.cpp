@@ -8,11 +8,10 @@
 // status 1; the others still run. With --registry the camera's settings persist in FILE.
 #include <CLI/CLI.hpp>
 
-#include <cerrno>
-#include <climits>
+#include <array>
 #include <cstdio>
-#include <cstdlib>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,50 +19,19 @@
 #include "sim/wdk/registry.h"
 #include "sim/host/camera_properties.h"
 #include "sim/host/driver_models.h"
-#include "tools/ctl/property_catalog.h"
+#include "tools/common/number_list.h"
+#include "tools/common/property_catalog.h"
 
 namespace {
 
-using zyn::ctl::FindProperty;
-using zyn::ctl::PropertyInfo;
 using zyn::host::PropertyResult;
+using zyn::tools::FindProperty;
+using zyn::tools::PropertyInfo;
 
 // Where the emulated camera's driver key lives, the same in every run so that the registry
 // file finds it again.
 constexpr char kDriverKey[] = "\\Registry\\Machine\\System\\CurrentControlSet\\Control\\Class\\"
                               "{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}\\0000";
-
-bool ParseLong(const std::string& text, LONG* value) {
-    if (text.empty()) {
-        return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    const long long parsed = std::strtoll(text.c_str(), &end, 0);
-    // Accept the full signed and unsigned 32-bit range (0xFFFFFFFF is -1).
-    if (errno != 0 || *end != '\0' || parsed < INT32_MIN || parsed > UINT32_MAX) {
-        return false;
-    }
-    *value = static_cast<LONG>(static_cast<uint32_t>(parsed));
-    return true;
-}
-
-bool ParseList(const std::string& text, std::vector<LONG>* values) {
-    values->clear();
-    size_t start = 0;
-    while (true) {
-        const size_t comma = text.find(',', start);
-        LONG value;
-        if (!ParseLong(text.substr(start, comma - start), &value)) {
-            return false;
-        }
-        values->push_back(value);
-        if (comma == std::string::npos) {
-            return true;
-        }
-        start = comma + 1;
-    }
-}
 
 class Controller {
 public:
@@ -109,8 +77,8 @@ PropertyResult Controller::Read(const PropertyInfo& info, LONG* value) {
 
 void Controller::List() {
     std::printf("%3s  %-20s %-8s %s\n", "id", "name", "access", "value");
-    for (uint32_t id = 0; id < zyn::ctl::kPropertyIdCount; ++id) {
-        const PropertyInfo& info = zyn::ctl::Property(id);
+    for (uint32_t id = 0; id < zyn::tools::kPropertyIdCount; ++id) {
+        const PropertyInfo& info = zyn::tools::Property(id);
         ULONG access = 0;
         const PropertyResult support = zyn::host::Support(filter_, id, &access);
         if (support.status == STATUS_NOT_FOUND) {
@@ -170,11 +138,12 @@ void Controller::Set(const std::string& assignment) {
         return;
     }
     const std::string what = std::string("set ") + info->name;
-    std::vector<LONG> values;
-    if (!ParseList(text, &values)) {
+    const std::optional<std::vector<LONG>> parsed = zyn::tools::ParsePropertyValues(text);
+    if (!parsed) {
         Fail(what + ": '" + text + "' is not a number or a list of numbers");
         return;
     }
+    const std::vector<LONG>& values = *parsed;
     switch (info->id) {
     case CAMPROP_REGION:
         if (values.size() < 4 || values.size() > 5) {

@@ -2,10 +2,12 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "sim/imaging/png_file.h"
 #include "sim/imaging/scenes.h"
+#include "tools/common/command_line.h"
 
 int main(int argc, char** argv) {
     int width = 1360;
@@ -19,13 +21,9 @@ int main(int argc, char** argv) {
     app.add_option("--scene", scene, "bars, gradient, or both: bars above a gradient (default)")
         ->check(CLI::IsMember({"bars", "gradient", "both"}));
     app.add_option("OUTPUT", output, "The PNG to write")->required();
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& help) {
-        return app.exit(help);
-    } catch (const CLI::ParseError& error) {
-        std::fprintf(stderr, "zyn-scene: %s\n", error.what());
-        return 2;
+    if (const std::optional<int> exitStatus =
+            zyn::tools::ParseCommandLine(app, argc, argv, "zyn-scene")) {
+        return *exitStatus;
     }
 
     imaging::RgbImage picture;

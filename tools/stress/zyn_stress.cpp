@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <shared_mutex>
 #include <string>
@@ -26,6 +27,7 @@
 #include "sim/wdk/sim_wdk.h"
 #include "sim/host/capture_session.h"
 #include "sim/host/camera_properties.h"
+#include "tools/common/command_line.h"
 
 namespace {
 
@@ -371,13 +373,9 @@ int main(int argc, char** argv) {
     app.add_option("--model", model, "camera model: " + zyn::host::DriverModelNames());
     app.add_option("--seconds", seconds, "how long to run (10)")->check(CLI::PositiveNumber);
     app.add_option("--seed", seed, "seed of the random operations (a new one each run)");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& help) {
-        return app.exit(help);
-    } catch (const CLI::ParseError& error) {
-        std::fprintf(stderr, "zyn-stress: %s\n", error.what());
-        return 2;
+    if (const std::optional<int> exitStatus =
+            zyn::tools::ParseCommandLine(app, argc, argv, "zyn-stress")) {
+        return *exitStatus;
     }
     if (zyn::host::FindDriverModel(model) == nullptr) {
         std::fprintf(stderr, "zyn-stress: no driver for model '%s' (built: %s)\n", model.c_str(),

@@ -1,4 +1,4 @@
-#include "tools/ctl/property_catalog.h"
+#include "tools/common/property_catalog.h"
 
 #include <array>
 #include <cctype>
@@ -6,7 +6,7 @@
 
 #include "oculix_zyn_properties.h"
 
-namespace zyn::ctl {
+namespace zyn::tools {
 
 namespace {
 
@@ -133,4 +133,4 @@ const PropertyInfo* FindProperty(const std::string& nameOrId) {
     return nullptr;
 }
 
-} // namespace zyn::ctl
+} // namespace zyn::tools

@@ -1,4 +1,4 @@
-// The camera settings properties by name, as zyn-ctl spells them: the property enumerator's
+// The camera settings properties by name, as the tools spell them: the property enumerator's
 // names without CAMPROP_, in lower case. Ranged settings know the items that report their
 // minimum, maximum and default.
 #pragma once
@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-namespace zyn::ctl {
+namespace zyn::tools {
 
 struct PropertyInfo {
     uint32_t id;
@@ -24,4 +24,4 @@ const PropertyInfo& Property(uint32_t id);
 // By name or by decimal id; null when neither matches.
 const PropertyInfo* FindProperty(const std::string& nameOrId);
 
-} // namespace zyn::ctl
+} // namespace zyn::tools

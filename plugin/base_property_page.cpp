@@ -22,11 +22,7 @@ CBasePropertyPage::~CBasePropertyPage() {
 
 HRESULT STDMETHODCALLTYPE CBasePropertyPage::NonDelegatingQueryInterface(REFIID iid,
                                                                          void** object) {
-    if (!object)
-        return E_POINTER;
-    if (IsEqualIID(iid, IID_IPropertyPage))
-        return Expose(static_cast<IPropertyPage*>(this), object);
-    return CUnknown::NonDelegatingQueryInterface(iid, object);
+    return ExposeOwnInterface(iid, IID_IPropertyPage, static_cast<IPropertyPage*>(this), object);
 }
 
 HRESULT STDMETHODCALLTYPE CBasePropertyPage::SetPageSite(IPropertyPageSite* site) {

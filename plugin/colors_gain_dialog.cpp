@@ -66,10 +66,10 @@ INT_PTR CALLBACK CDlgColorsGain::DialogProc(HWND window, UINT message, WPARAM wP
             return FALSE;
         return TRUE;
     case WM_HSCROLL:
-        self->OnTrackbarMoved(reinterpret_cast<HWND>(lParam));
+        self->OnSliderMoved(reinterpret_cast<HWND>(lParam), &SliderGroup::trackbar);
         return TRUE;
     case WM_VSCROLL:
-        self->OnUpDownMoved(reinterpret_cast<HWND>(lParam));
+        self->OnSliderMoved(reinterpret_cast<HWND>(lParam), &SliderGroup::upDown);
         return TRUE;
     default:
         return FALSE;
@@ -103,30 +103,11 @@ void CDlgColorsGain::FollowLinkedGreen(const Channel& channel, LONG value) {
         config_->SetProperty(other->property, value);
 }
 
-void CDlgColorsGain::OnTrackbarMoved(HWND trackbar) {
-    const Channel* channel =
-        trackbar ? ChannelWith(GetDlgCtrlID(trackbar), &SliderGroup::trackbar) : nullptr;
-    if (!config_ || !channel)
+void CDlgColorsGain::OnSliderMoved(HWND control, int SliderGroup::*member) {
+    const Channel* channel = control ? ChannelWith(GetDlgCtrlID(control), member) : nullptr;
+    LONG position = 0;
+    if (!config_ || !channel || !FollowMove(dialog_, channel->controls, control, &position))
         return;
-    const LONG position = TrackbarPosition(trackbar);
-    if (position == EditNumber(dialog_, channel->controls.edit))
-        return;
-    SetEditNumber(dialog_, channel->controls.edit, position);
-    SetUpDownPosition(dialog_, channel->controls.upDown, position);
-    config_->SetProperty(channel->property, position);
-    FollowLinkedGreen(*channel, position);
-}
-
-void CDlgColorsGain::OnUpDownMoved(HWND upDown) {
-    const Channel* channel =
-        upDown ? ChannelWith(GetDlgCtrlID(upDown), &SliderGroup::upDown) : nullptr;
-    if (!config_ || !channel)
-        return;
-    const LONG position = UpDownPosition(upDown);
-    if (position == EditNumber(dialog_, channel->controls.edit))
-        return;
-    SetEditNumber(dialog_, channel->controls.edit, position);
-    SetTrackbarPosition(dialog_, channel->controls.trackbar, position);
     config_->SetProperty(channel->property, position);
     FollowLinkedGreen(*channel, position);
 }
@@ -151,9 +132,7 @@ void CDlgColorsGain::CommitEdit(const Channel& channel) {
         value = gainMaximum_;
     if (value < gainMinimum_)
         value = gainMinimum_;
-    RewriteEdit(dialog_, channel.controls.edit, value);
-    SetTrackbarPosition(dialog_, channel.controls.trackbar, value);
-    SetUpDownPosition(dialog_, channel.controls.upDown, value);
+    ShowCommitted(dialog_, channel.controls, value);
     if (config_)
         config_->SetProperty(channel.property, value);
     FollowLinkedGreen(channel, value);

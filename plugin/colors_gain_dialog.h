@@ -30,8 +30,8 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
     void OnOpening();
-    void OnTrackbarMoved(HWND trackbar);
-    void OnUpDownMoved(HWND upDown);
+    // `control`, a channel's trackbar or up-down (its `member` in the group), moved.
+    void OnSliderMoved(HWND control, int SliderGroup::*member);
     void OnClosing(int command);
     void OnDefault();
     void CommitEdit(const Channel& channel);

@@ -92,4 +92,23 @@ void SetChecked(HWND dialog, int id, bool checked) {
     CheckDlgButton(dialog, id, checked ? BST_CHECKED : BST_UNCHECKED);
 }
 
+bool FollowMove(HWND dialog, const SliderGroup& group, HWND control, LONG* position) {
+    const bool trackbar = GetDlgCtrlID(control) == group.trackbar;
+    *position = trackbar ? TrackbarPosition(control) : UpDownPosition(control);
+    if (*position == EditNumber(dialog, group.edit))
+        return false;
+    SetEditNumber(dialog, group.edit, *position);
+    if (trackbar)
+        SetUpDownPosition(dialog, group.upDown, *position);
+    else
+        SetTrackbarPosition(dialog, group.trackbar, *position);
+    return true;
+}
+
+void ShowCommitted(HWND dialog, const SliderGroup& group, LONG value) {
+    RewriteEdit(dialog, group.edit, value);
+    SetTrackbarPosition(dialog, group.trackbar, value);
+    SetUpDownPosition(dialog, group.upDown, value);
+}
+
 } // namespace zyn

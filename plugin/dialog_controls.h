@@ -31,6 +31,13 @@ void RewriteEdit(HWND dialog, int id, LONG value);
 
 void SetRange(HWND dialog, const SliderGroup& group, LONG minimum, LONG maximum);
 void ShowValue(HWND dialog, const SliderGroup& group, LONG value);
+// `control`, the trackbar or the up-down of `group`, moved: unless the edit box shows its
+// position already, the box and the group's other control follow and the position is returned
+// in `position`. Every scroll code arrives here, the closing TB_ENDTRACK too: only a real move
+// returns true.
+bool FollowMove(HWND dialog, const SliderGroup& group, HWND control, LONG* position);
+// Shows a committed `value` in the group, rewriting the edit box only where it differs.
+void ShowCommitted(HWND dialog, const SliderGroup& group, LONG value);
 
 LONG TrackbarPosition(HWND trackbar);
 void SetTrackbarPosition(HWND dialog, int id, LONG value);

@@ -108,16 +108,18 @@ const Slider* SliderWith(int id, int SliderGroup::*control) {
     return nullptr;
 }
 
-// The region's edit boxes and their up-downs, in the order x, y, width, height.
+// The region's edit boxes, their up-downs and the driver's values, in the order x, y, width,
+// height.
 struct RegionField {
     int edit;
     int upDown;
+    ULONG property;
 };
 constexpr RegionField kRegionFields[] = {
-    {IDC_ROI_X, IDC_ROI_X_SPIN},
-    {IDC_ROI_Y, IDC_ROI_Y_SPIN},
-    {IDC_ROI_W, IDC_ROI_W_SPIN},
-    {IDC_ROI_H, IDC_ROI_H_SPIN},
+    {IDC_ROI_X, IDC_ROI_X_SPIN, CAMPROP_ROI_X},
+    {IDC_ROI_Y, IDC_ROI_Y_SPIN, CAMPROP_ROI_Y},
+    {IDC_ROI_W, IDC_ROI_W_SPIN, CAMPROP_ROI_WIDTH},
+    {IDC_ROI_H, IDC_ROI_H_SPIN, CAMPROP_ROI_HEIGHT},
 };
 
 constexpr std::initializer_list<int> kRegionInputs = {
@@ -127,6 +129,31 @@ constexpr std::initializer_list<int> kRegionInputs = {
 constexpr std::initializer_list<int> kColorGainControls = {
     IDC_RED_SLIDER, IDC_RED_EDIT,    IDC_RED_SPIN,  IDC_GREEN_SLIDER, IDC_GREEN_EDIT,
     IDC_GREEN_SPIN, IDC_BLUE_SLIDER, IDC_BLUE_EDIT, IDC_BLUE_SPIN};
+
+// The colour settings that "Default" restores, and the property of each one's default.
+struct ColorDefault {
+    const Slider* slider;
+    ULONG property;
+};
+constexpr ColorDefault kColorDefaults[] = {
+    {&kBrightness, CAMPROP_BRIGHTNESS_DEFAULT},
+    {&kContrast, CAMPROP_CONTRAST_DEFAULT},
+    {&kSaturation, CAMPROP_SATURATION_DEFAULT},
+    {&kHue, CAMPROP_HUE_DEFAULT},
+};
+
+// Check boxes that do nothing but switch their property.
+struct Switch {
+    int check;
+    ULONG property;
+};
+constexpr Switch kSwitches[] = {
+    {IDC_FLIP_H, CAMPROP_FLIP_H},
+    {IDC_FLIP_V, CAMPROP_FLIP_V},
+    {IDC_COLOR_ENABLE, CAMPROP_COLOR_ENABLE},
+    {IDC_EXTRIGGER, CAMPROP_EXTRIGGER},
+    {IDC_COLOR_CORRECTION, CAMPROP_COLOR_CORRECTION},
+};
 
 constexpr const wchar_t* kClockNames[] = {L"24 MHZ", L"12 MHZ", L"48 MHZ",
                                           L"40 MHZ", L"20 MHZ", L"10 MHZ"};
@@ -295,10 +322,9 @@ void COculixDSProxyPluginPage::FillRegion() {
     const LONG subSample = Read(CAMPROP_SUBSAMPLE, 0);
     const LONG fullWidth = Read(CAMPROP_SENSOR_WIDTH, 0);
     const LONG fullHeight = Read(CAMPROP_SENSOR_HEIGHT, 0);
-    const LONG x = Read(CAMPROP_ROI_X, 0);
-    const LONG y = Read(CAMPROP_ROI_Y, 0);
-    const LONG width = Read(CAMPROP_ROI_WIDTH, 0);
-    const LONG height = Read(CAMPROP_ROI_HEIGHT, 0);
+    LONG region[4];
+    for (int i = 0; i < 4; ++i)
+        region[i] = Read(kRegionFields[i].property, 0);
 
     SetEditNumber(dialog, IDC_FULL_WIDTH, fullWidth);
     SetEditNumber(dialog, IDC_FULL_HEIGHT, fullHeight);
@@ -307,10 +333,10 @@ void COculixDSProxyPluginPage::FillRegion() {
     // image always covers the full sensor.
     const bool originShown = steps > 0 && subSample <= 0;
     const LONG shown[4] = {
-        originShown ? x : 0,
-        originShown ? y : 0,
-        width > 0 && subSample <= 0 ? width : fullWidth,
-        height > 0 && subSample <= 0 ? height : fullHeight,
+        originShown ? region[0] : 0,
+        originShown ? region[1] : 0,
+        region[2] > 0 && subSample <= 0 ? region[2] : fullWidth,
+        region[3] > 0 && subSample <= 0 ? region[3] : fullHeight,
     };
     SetUpDownRange(dialog, IDC_ROI_X_SPIN, 0, fullWidth);
     SetUpDownRange(dialog, IDC_ROI_Y_SPIN, 0, fullHeight);
@@ -372,21 +398,6 @@ void COculixDSProxyPluginPage::OnCommand(int id, int code) {
         case IDC_AUTO_GAIN:
             SetAutoMode(id, CAMPROP_AGC, kGain);
             break;
-        case IDC_FLIP_H:
-            Send(CAMPROP_FLIP_H, IsChecked(dialog, id));
-            break;
-        case IDC_FLIP_V:
-            Send(CAMPROP_FLIP_V, IsChecked(dialog, id));
-            break;
-        case IDC_COLOR_ENABLE:
-            Send(CAMPROP_COLOR_ENABLE, IsChecked(dialog, id));
-            break;
-        case IDC_EXTRIGGER:
-            Send(CAMPROP_EXTRIGGER, IsChecked(dialog, id));
-            break;
-        case IDC_COLOR_CORRECTION:
-            Send(CAMPROP_COLOR_CORRECTION, IsChecked(dialog, id));
-            break;
         case IDC_WHITE_BALANCE: {
             const bool automatic = IsChecked(dialog, id);
             Send(CAMPROP_WHITE_BALANCE, automatic);
@@ -399,18 +410,14 @@ void COculixDSProxyPluginPage::OnCommand(int id, int code) {
             break;
         }
         case IDC_COLOR_DEFAULT: {
-            const LONG brightness = Read(CAMPROP_BRIGHTNESS_DEFAULT, 255);
-            const LONG contrast = Read(CAMPROP_CONTRAST_DEFAULT, 10);
-            const LONG saturation = Read(CAMPROP_SATURATION_DEFAULT, 10);
-            const LONG hue = Read(CAMPROP_HUE_DEFAULT, 0);
-            ShowValue(dialog, kBrightness.controls, brightness);
-            ShowValue(dialog, kContrast.controls, contrast);
-            ShowValue(dialog, kSaturation.controls, saturation);
-            ShowValue(dialog, kHue.controls, hue);
-            Send(CAMPROP_BRIGHTNESS, brightness);
-            Send(CAMPROP_CONTRAST, contrast);
-            Send(CAMPROP_SATURATION, saturation);
-            Send(CAMPROP_HUE, hue);
+            // All defaults are read before anything is shown or sent.
+            LONG values[4];
+            for (int i = 0; i < 4; ++i)
+                values[i] = Read(kColorDefaults[i].property, kColorDefaults[i].slider->fillValue);
+            for (int i = 0; i < 4; ++i)
+                ShowValue(dialog, kColorDefaults[i].slider->controls, values[i]);
+            for (int i = 0; i < 4; ++i)
+                Send(kColorDefaults[i].slider->value, values[i]);
             break;
         }
         case IDC_REGION_SET:
@@ -429,6 +436,12 @@ void COculixDSProxyPluginPage::OnCommand(int id, int code) {
             if constexpr (kHasColorsGainDialog) {
                 CDlgColorsGain colorsGain(config_, dialog);
                 colorsGain.DoModal();
+            }
+            break;
+        default:
+            for (const Switch& entry : kSwitches) {
+                if (entry.check == id)
+                    Send(entry.property, IsChecked(dialog, id));
             }
             break;
         }
@@ -492,16 +505,9 @@ void COculixDSProxyPluginPage::OnRegionEditChanged(int id) {
 void COculixDSProxyPluginPage::OnTrackbarMoved(HWND trackbar) {
     const Slider* slider =
         trackbar ? SliderWith(GetDlgCtrlID(trackbar), &SliderGroup::trackbar) : nullptr;
-    if (!slider)
-        return;
-    // Every scroll code lands here, the closing TB_ENDTRACK too: only a real move is sent.
-    const HWND dialog = Dialog();
-    const LONG position = TrackbarPosition(trackbar);
-    if (position == EditNumber(dialog, slider->controls.edit))
-        return;
-    SetEditNumber(dialog, slider->controls.edit, position);
-    SetUpDownPosition(dialog, slider->controls.upDown, position);
-    Send(slider->value, position);
+    LONG position = 0;
+    if (slider && FollowMove(Dialog(), slider->controls, trackbar, &position))
+        Send(slider->value, position);
 }
 
 void COculixDSProxyPluginPage::OnUpDownMoved(HWND upDown) {
@@ -509,16 +515,14 @@ void COculixDSProxyPluginPage::OnUpDownMoved(HWND upDown) {
         return;
     const HWND dialog = Dialog();
     const int id = GetDlgCtrlID(upDown);
-    const LONG position = UpDownPosition(upDown);
+    LONG position = 0;
     if (const Slider* slider = SliderWith(id, &SliderGroup::upDown)) {
-        if (position == EditNumber(dialog, slider->controls.edit))
-            return;
-        SetEditNumber(dialog, slider->controls.edit, position);
-        SetTrackbarPosition(dialog, slider->controls.trackbar, position);
-        Send(slider->value, position);
+        if (FollowMove(dialog, slider->controls, upDown, &position))
+            Send(slider->value, position);
         return;
     }
     // A region up-down only edits its box; the region goes out on Set.
+    position = UpDownPosition(upDown);
     for (const RegionField& field : kRegionFields) {
         if (field.upDown == id && position != EditNumber(dialog, field.edit))
             SetEditNumber(dialog, field.edit, position);
@@ -553,9 +557,7 @@ void COculixDSProxyPluginPage::CommitEdit(const Slider& slider) {
         value = minimum;
     if (value > maximum)
         value = maximum;
-    RewriteEdit(dialog, edit, value);
-    SetTrackbarPosition(dialog, slider.controls.trackbar, value);
-    SetUpDownPosition(dialog, slider.controls.upDown, value);
+    ShowCommitted(dialog, slider.controls, value);
     Send(slider.value, value);
     SetFocus(GetDlgItem(dialog, edit));
     MarkDirty();

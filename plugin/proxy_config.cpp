@@ -7,6 +7,18 @@
 #include "plugin/class_ids.h"
 
 namespace zyn {
+namespace {
+
+// A request record for property `id` of the camera's set, its header filled.
+template <class Record> Record Request(ULONG id, ULONG flags) {
+    Record record;
+    record.Set = KSPROPSETID_CameraSettings;
+    record.Id = id;
+    record.Flags = flags;
+    return record;
+}
+
+} // namespace
 
 COculixDSProxyConfig::COculixDSProxyConfig(IKsPropertySet* properties)
     : CUnknown(kExtensionName, properties), properties_(properties) {}
@@ -33,11 +45,8 @@ CUnknown* COculixDSProxyConfig::CreateInstance(IUnknown* outer, HRESULT* result)
 
 HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::NonDelegatingQueryInterface(REFIID iid,
                                                                             void** object) {
-    if (!object)
-        return E_POINTER;
-    if (IsEqualIID(iid, IID_IOculixZYNDSConfig))
-        return Expose(static_cast<IOculixZYNDSConfig*>(this), object);
-    return CUnknown::NonDelegatingQueryInterface(iid, object);
+    return ExposeOwnInterface(iid, IID_IOculixZYNDSConfig, static_cast<IOculixZYNDSConfig*>(this),
+                              object);
 }
 
 // Each request sends one record, on this thread's stack, as both the instance data and the
@@ -47,10 +56,7 @@ HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::NonDelegatingQueryInterface(REFI
 HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::GetProperty(ULONG id, LONG* value) {
     if (!value)
         return E_POINTER;
-    CameraPropertyValue record;
-    record.Set = KSPROPSETID_CameraSettings;
-    record.Id = id;
-    record.Flags = CAMERA_PROPERTY_GET;
+    auto record = Request<CameraPropertyValue>(id, CAMERA_PROPERTY_GET);
     record.Value = *value; // what the caller keeps when the driver does not answer
     DWORD returned = 0;
     const HRESULT result = properties_->Get(KSPROPSETID_CameraSettings, id, &record, sizeof(record),
@@ -60,10 +66,7 @@ HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::GetProperty(ULONG id, LONG* valu
 }
 
 HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::SetProperty(ULONG id, LONG value) {
-    CameraPropertyValue record;
-    record.Set = KSPROPSETID_CameraSettings;
-    record.Id = id;
-    record.Flags = CAMERA_PROPERTY_SET;
+    auto record = Request<CameraPropertyValue>(id, CAMERA_PROPERTY_SET);
     record.Value = value;
     return properties_->Set(KSPROPSETID_CameraSettings, id, &record, sizeof(record), &record,
                             sizeof(record));
@@ -71,10 +74,7 @@ HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::SetProperty(ULONG id, LONG value
 
 HRESULT STDMETHODCALLTYPE COculixDSProxyConfig::SetRegion(LONG subSample, LONG x, LONG y,
                                                           LONG width, LONG height) {
-    CameraRegionValue record;
-    record.Set = KSPROPSETID_CameraSettings;
-    record.Id = CAMPROP_REGION;
-    record.Flags = CAMERA_PROPERTY_SET;
+    auto record = Request<CameraRegionValue>(CAMPROP_REGION, CAMERA_PROPERTY_SET);
     record.SubSample = subSample;
     record.X = x;
     record.Y = y;

@@ -27,6 +27,12 @@ HRESULT STDMETHODCALLTYPE CUnknown::NonDelegatingQueryInterface(REFIID iid, void
     return E_NOINTERFACE;
 }
 
+HRESULT CUnknown::ExposeOwnInterface(REFIID iid, REFIID own, IUnknown* iface, void** object) {
+    if (object && IsEqualIID(iid, own))
+        return Expose(iface, object);
+    return CUnknown::NonDelegatingQueryInterface(iid, object);
+}
+
 ULONG STDMETHODCALLTYPE CUnknown::NonDelegatingAddRef() {
     const LONG count = InterlockedIncrement(&references_);
     return count > 1 ? static_cast<ULONG>(count) : 1;

@@ -53,6 +53,9 @@ protected:
         *object = iface;
         return S_OK;
     }
+    // The non-delegating QueryInterface of a class that adds the one interface `own`, reached
+    // through `iface`, to IUnknown.
+    HRESULT ExposeOwnInterface(REFIID iid, REFIID own, IUnknown* iface, void** object);
 
 private:
     volatile LONG references_ = 0;

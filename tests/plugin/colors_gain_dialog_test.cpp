@@ -61,6 +61,10 @@ void Press(HWND dialog, int id, UINT key) {
     PostKey(GetDlgItem(dialog, id), key);
 }
 
+void Click(HWND dialog, int id) {
+    SendDlgItemMessageW(dialog, id, BM_CLICK, 0, 0);
+}
+
 void TypeInto(HWND dialog, int id, const wchar_t* text) {
     const HWND edit = GetDlgItem(dialog, id);
     SetFocus(edit);
@@ -123,25 +127,12 @@ TEST_F(ColorsGainDialogTest, OpensWithTheDriversGainsAndRange) {
         EXPECT_TRUE(Linked(dialog)) << "equal greens open linked";
         EXPECT_EQ(owner_, GetWindow(dialog, GW_OWNER));
         EXPECT_FALSE(IsWindowEnabled(owner_)) << "modal";
-        const std::wstring path = ScreenshotPath(L"colors-gain-dialog");
-        if (!path.empty()) {
-            EXPECT_EQ(S_OK, SaveWindowImage(dialog, path));
-        }
+        Screenshot(dialog, L"colors-gain-dialog");
         Press(dialog, IDC_CG_RED_SLIDER, VK_ESCAPE);
     });
     EXPECT_EQ(IDCANCEL, Run(script));
     EXPECT_TRUE(Sent().empty()) << "opening and closing change nothing";
     EXPECT_EQ((std::vector<DWORD>{61, 62, 63, 64, 65, 66}), filter_->Gets());
-}
-
-TEST_F(ColorsGainDialogTest, OpensUnlinkedWhenTheGreensDiffer) {
-    filter_->values[CAMPROP_COLOR_GAIN_GREEN2] = 21;
-    ModalScript script(kCaption);
-    script.Then([&](HWND dialog) {
-        EXPECT_FALSE(Linked(dialog));
-        SendDlgItemMessageW(dialog, IDOK, BM_CLICK, 0, 0);
-    });
-    EXPECT_EQ(IDOK, Run(script));
 }
 
 TEST_F(ColorsGainDialogTest, MovingALinkedGreenSendsBothGreensAtEveryStep) {
@@ -157,7 +148,7 @@ TEST_F(ColorsGainDialogTest, MovingALinkedGreenSendsBothGreensAtEveryStep) {
         .Then([&](HWND dialog) {
             EXPECT_EQ((Sends{{64, 23}, {65, 23}}), Sent());
             ExpectShows(dialog, kGreen2, 23);
-            SendDlgItemMessageW(dialog, IDC_CG_LINK, BM_CLICK, 0, 0);
+            Click(dialog, IDC_CG_LINK);
             filter_->ClearCalls();
             Press(dialog, kGreen2.trackbar, VK_LEFT);
             Press(dialog, kRed.trackbar, VK_RIGHT);
@@ -195,17 +186,18 @@ TEST_F(ColorsGainDialogTest, EnterInAnEditCommitsItClampedAndMovesOn) {
     EXPECT_EQ(IDOK, Run(script));
 }
 
-TEST_F(ColorsGainDialogTest, DefaultSendsSixtyThreeForEveryGainAndLeavesTheLinkAlone) {
+TEST_F(ColorsGainDialogTest, OpensUnlinkedWhenTheGreensDifferAndDefaultLeavesTheLinkAlone) {
     filter_->values[CAMPROP_COLOR_GAIN_GREEN1] = 40;
     ModalScript script(kCaption);
     script.Then([&](HWND dialog) {
-        ASSERT_FALSE(Linked(dialog));
-        SendDlgItemMessageW(dialog, IDC_CG_DEFAULT, BM_CLICK, 0, 0);
+        ASSERT_FALSE(Linked(dialog)) << "different greens open unlinked";
+        // Default sends 63 for every gain.
+        Click(dialog, IDC_CG_DEFAULT);
         EXPECT_EQ((Sends{{63, 63}, {64, 63}, {65, 63}, {66, 63}}), Sent());
         for (const Channel* channel : kChannels)
             ExpectShows(dialog, *channel, 63);
         EXPECT_FALSE(Linked(dialog));
-        SendDlgItemMessageW(dialog, IDOK, BM_CLICK, 0, 0);
+        Click(dialog, IDOK);
     });
     EXPECT_EQ(IDOK, Run(script));
 }
@@ -217,7 +209,7 @@ TEST_F(ColorsGainDialogTest, WithoutADriverShowsFallbacksAndChangesNothing) {
             for (const Channel* channel : kChannels)
                 ExpectShows(dialog, *channel, 63);
             EXPECT_EQ(127, SendDlgItemMessageW(dialog, kRed.trackbar, TBM_GETRANGEMAX, 0, 0));
-            SendDlgItemMessageW(dialog, IDC_CG_DEFAULT, BM_CLICK, 0, 0);
+            Click(dialog, IDC_CG_DEFAULT);
             Press(dialog, kRed.trackbar, VK_RIGHT);
         })
         .Then([&](HWND dialog) {
@@ -265,11 +257,9 @@ using MoreButtonTest = PageTest;
 TEST_F(MoreButtonTest, OpensTheDialogWhereTheDriverOffersIt) {
     if (kX64)
         GTEST_SKIP() << "the 64-bit page has no \"More...\" button";
-    Open(DriverModel::Tern, [](FakeFilter& f) {
-        f.values[CAMPROP_COLOR_GAIN_DIALOG] = 1;
-        f.values[CAMPROP_COLOR_GAIN_MAX] = 127;
-        f.values[CAMPROP_COLOR_GAIN_RED] = 50;
-    });
+    Open(DriverModel::Tern, {{CAMPROP_COLOR_GAIN_DIALOG, 1},
+                             {CAMPROP_COLOR_GAIN_MAX, 127},
+                             {CAMPROP_COLOR_GAIN_RED, 50}});
     ASSERT_TRUE(Frame().Enabled(IDC_MORE));
     ModalScript script(kCaption);
     script.Then([&](HWND dialog) {

@@ -102,17 +102,6 @@ protected:
         EXPECT_EQ(static_cast<uint32_t>(exposure >> 6 & 0x3F), Sensor(kExposureHighCopy));
         EXPECT_EQ(exposure, Driver().Exposure);
     }
-    void ExpectShows(const PageSlider& slider, LONG value) {
-        SCOPED_TRACE(slider.name);
-        EXPECT_EQ(value, Frame().TrackbarPosition(slider.trackbar));
-        EXPECT_EQ(std::to_wstring(value), Frame().Text(slider.edit));
-        EXPECT_EQ(value, Frame().UpDownPosition(slider.upDown));
-    }
-    void ExpectRange(const PageSlider& slider, LONG minimum, LONG maximum) {
-        SCOPED_TRACE(slider.name);
-        EXPECT_EQ(minimum, Frame().TrackbarMinimum(slider.trackbar));
-        EXPECT_EQ(maximum, Frame().TrackbarMaximum(slider.trackbar));
-    }
     static void ExpectCaptureSize(LONG width, LONG height) {
         int32_t offeredWidth = 0, offeredHeight = 0;
         ASSERT_EQ(0, ZynSimCaptureSize(&offeredWidth, &offeredHeight));
@@ -122,10 +111,7 @@ protected:
     // Types the region into its boxes and presses Set.
     void SetRegion(const wchar_t* x, const wchar_t* y, const wchar_t* width,
                    const wchar_t* height) {
-        Frame().Type(IDC_ROI_X, x);
-        Frame().Type(IDC_ROI_Y, y);
-        Frame().Type(IDC_ROI_W, width);
-        Frame().Type(IDC_ROI_H, height);
+        TypeRegion(Frame(), x, y, width, height);
         Frame().Click(IDC_REGION_SET);
     }
     // A person drags the trackbar's thumb with the mouse `pixels` to the right, a few pixels
@@ -168,54 +154,27 @@ TEST_F(EndToEndTest, ThePageShowsWhatTheCamerasDriverHolds) {
     ASSERT_NO_FATAL_FAILURE();
     EXPECT_TRUE(proxy_->sets.empty()) << "filling the page changes nothing";
 
-    // Each slider's value, and its range where the test set one up.
-    constexpr LONG kAny = -1;
-    const struct {
-        DWORD property;
-        LONG minimum, maximum, shows;
-    } kSliders[] = {
-        {CAMPROP_EXPOSURE, 8, 1074, 700},
-        {CAMPROP_GAIN, 0, 1023, 300},
-        {CAMPROP_RED_GAIN, 1, 512, 200},
-        {CAMPROP_GREEN_GAIN, kAny, kAny, 128},
-        {CAMPROP_BLUE_GAIN, kAny, kAny, 128},
-        {CAMPROP_BRIGHTNESS, 0, 510, 255},
-        {CAMPROP_CONTRAST, 0, 20, 10},
-        {CAMPROP_SATURATION, kAny, kAny, 10},
+    // Each slider's range and value as the driver holds them.
+    const FilledSlider filled[] = {
+        {CAMPROP_EXPOSURE, 8, 1074, 700}, {CAMPROP_GAIN, 0, 1023, 300},
+        {CAMPROP_RED_GAIN, 1, 512, 200},  {CAMPROP_GREEN_GAIN, 1, 512, 128},
+        {CAMPROP_BLUE_GAIN, 1, 512, 128}, {CAMPROP_BRIGHTNESS, 0, 510, 255},
+        {CAMPROP_CONTRAST, 0, 20, 10},    {CAMPROP_SATURATION, 0, 20, 10},
         {CAMPROP_HUE, 0, 359, 45},
     };
-    for (const auto& slider : kSliders) {
-        SCOPED_TRACE(Slider(slider.property).name);
-        if (slider.minimum != kAny)
-            ExpectRange(Slider(slider.property), slider.minimum, slider.maximum);
-        ExpectShows(Slider(slider.property), slider.shows);
-    }
-
-    EXPECT_EQ(L"1500", Frame().Text(IDC_TIMEOUT_EDIT));
-    EXPECT_FALSE(Frame().Checked(IDC_FLIP_H));
-    EXPECT_TRUE(Frame().Checked(IDC_FLIP_V));
-    EXPECT_TRUE(Frame().Checked(IDC_COLOR_ENABLE));
-    EXPECT_TRUE(Frame().Checked(IDC_COLOR_CORRECTION));
-    EXPECT_FALSE(Frame().Checked(IDC_WHITE_BALANCE));
+    // Then the timeout, the check boxes, the full sensor and the region as the Tern reports it:
+    // always the whole window.
+    ExpectFilled(Frame(), {filled,
+                           L"1500",
+                           "flip, colour, correction",
+                           {L"1360", L"1024", L"0", L"0", L"1360", L"1024"}});
     EXPECT_TRUE(Frame().Enabled(IDC_EXTRIGGER));
-    EXPECT_FALSE(Frame().Checked(IDC_EXTRIGGER));
     EXPECT_FALSE(Frame().Enabled(IDC_AUTO_EXPOSURE));
     EXPECT_FALSE(Frame().Enabled(IDC_CLOCK)) << "the Tern's clock is the camera's";
-
-    // The full sensor, and the region as the Tern reports it: always the whole window.
-    EXPECT_EQ(L"1360", Frame().Text(IDC_FULL_WIDTH));
-    EXPECT_EQ(L"1024", Frame().Text(IDC_FULL_HEIGHT));
-    EXPECT_EQ(L"0", Frame().Text(IDC_ROI_X));
-    EXPECT_EQ(L"0", Frame().Text(IDC_ROI_Y));
-    EXPECT_EQ(L"1360", Frame().Text(IDC_ROI_W));
-    EXPECT_EQ(L"1024", Frame().Text(IDC_ROI_H));
     EXPECT_FALSE(Frame().Enabled(IDC_SUBSAMPLE)) << "the Tern does not sub-sample";
     EXPECT_TRUE(Frame().Enabled(IDC_REGION_SET));
 
-    const std::wstring path = ScreenshotPath(L"page-emulated-tern");
-    if (!path.empty()) {
-        EXPECT_EQ(S_OK, SaveWindowImage(Frame().Window(), path));
-    }
+    Screenshot(Frame().Window(), L"page-emulated-tern");
 }
 
 TEST_F(EndToEndTest, TheExposureTrackbarProgramsTheSensorInNormalAndLongMode) {
@@ -252,7 +211,7 @@ TEST_F(EndToEndTest, TheExposureTrackbarProgramsTheSensorInNormalAndLongMode) {
     ExpectNormalExposure(1068);
     EXPECT_EQ(44u, Sensor(kExposureLow));
     EXPECT_EQ(16u, Sensor(kExposureHigh));
-    ExpectShows(exposure, 1068);
+    ExpectShows(Frame(), exposure, 1068);
 
     // Each position reached the driver once, as the page sent it.
     std::vector<LONG> sent;
@@ -282,7 +241,7 @@ TEST_F(EndToEndTest, DraggingTheExposureThumbSendsEveryPositionAndTheSensorFollo
 
     const LONG position = Frame().TrackbarPosition(exposure.trackbar);
     EXPECT_GT(position, 8) << "the thumb did not move";
-    ExpectShows(exposure, position);
+    ExpectShows(Frame(), exposure, position);
     ExpectNormalExposure(position);
     ASSERT_FALSE(proxy_->sets.empty());
     EXPECT_GT(proxy_->sets.size(), 2u) << "every position on the way is sent";
@@ -303,7 +262,7 @@ TEST_F(EndToEndTest, GainChangesReachRegisters6And7) {
     EXPECT_EQ(700, Driver().GlobalGain);
     EXPECT_EQ(700u & 0x3F, Sensor(kGainLow));
     EXPECT_EQ(700u >> 6, Sensor(kGainHigh));
-    ExpectShows(gain, 700);
+    ExpectShows(Frame(), gain, 700);
 
     Frame().Press(gain.edit, VK_UP);
     EXPECT_EQ(701, Driver().GlobalGain);

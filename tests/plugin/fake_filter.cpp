@@ -177,8 +177,4 @@ HRESULT STDMETHODCALLTYPE FakeFilter::Get(REFGUID set, DWORD id, void* instance,
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE FakeFilter::QuerySupported(REFGUID, DWORD, DWORD*) {
-    return E_NOTIMPL;
-}
-
 } // namespace zyn::test

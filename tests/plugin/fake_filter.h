@@ -56,7 +56,6 @@ public:
                                   void* data, DWORD dataLength) override;
     HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, void* instance, DWORD instanceLength,
                                   void* data, DWORD dataLength, DWORD* returned) override;
-    HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
 
 private:
     FakeFilter(DriverModel model, bool offersPropertySet);

@@ -59,8 +59,4 @@ HRESULT STDMETHODCALLTYPE KsProxy::Get(REFGUID set, DWORD id, void* instance, DW
                    returned);
 }
 
-HRESULT STDMETHODCALLTYPE KsProxy::QuerySupported(REFGUID, DWORD, DWORD*) {
-    return E_NOTIMPL;
-}
-
 } // namespace zyn::test

@@ -35,8 +35,6 @@ public:
                                   void* data, DWORD dataLength) override;
     HRESULT STDMETHODCALLTYPE Get(REFGUID set, DWORD id, void* instance, DWORD instanceLength,
                                   void* data, DWORD dataLength, DWORD* returned) override;
-    // The plug-in never asks; not offered.
-    HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
 
 private:
     KsProxy() = default;

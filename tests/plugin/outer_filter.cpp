@@ -57,4 +57,8 @@ ULONG STDMETHODCALLTYPE OuterFilter::Release() {
     return static_cast<ULONG>(count);
 }
 
+HRESULT STDMETHODCALLTYPE OuterFilter::QuerySupported(REFGUID, DWORD, DWORD*) {
+    return E_NOTIMPL;
+}
+
 } // namespace zyn::test

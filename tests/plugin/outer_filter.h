@@ -23,6 +23,8 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
     ULONG STDMETHODCALLTYPE AddRef() override;
     ULONG STDMETHODCALLTYPE Release() override;
+    // The plug-in never asks which properties are supported: no stand-in answers.
+    HRESULT STDMETHODCALLTYPE QuerySupported(REFGUID set, DWORD id, DWORD* support) override;
 
 protected:
     // One reference for the creator. Without `offersPropertySet` the filter answers no

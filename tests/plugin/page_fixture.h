@@ -6,8 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -48,6 +49,87 @@ inline const PageSlider& Slider(DWORD value) {
     return kPageSliders[0];
 }
 
+// The three controls of the group all show `value`.
+inline void ExpectShows(PropertyFrame& frame, const PageSlider& slider, LONG value) {
+    SCOPED_TRACE(slider.name);
+    EXPECT_EQ(value, frame.TrackbarPosition(slider.trackbar));
+    EXPECT_EQ(std::to_wstring(value), frame.Text(slider.edit));
+    EXPECT_EQ(value, frame.UpDownPosition(slider.upDown));
+}
+
+// The trackbar and the up-down of the group both span `minimum` to `maximum`.
+inline void ExpectRange(PropertyFrame& frame, const PageSlider& slider, LONG minimum,
+                        LONG maximum) {
+    SCOPED_TRACE(slider.name);
+    EXPECT_EQ(minimum, frame.TrackbarMinimum(slider.trackbar));
+    EXPECT_EQ(maximum, frame.TrackbarMaximum(slider.trackbar));
+    LONG upDownMinimum = 0, upDownMaximum = 0;
+    frame.UpDownRange(slider.upDown, &upDownMinimum, &upDownMaximum);
+    EXPECT_EQ(minimum, upDownMinimum);
+    EXPECT_EQ(maximum, upDownMaximum);
+}
+
+// What the group of one property shows after filling: its range and its value.
+struct FilledSlider {
+    DWORD property;
+    LONG minimum, maximum, value;
+};
+
+// The check boxes of the page that are checked, named and in the page's order.
+inline std::string CheckedBoxes(PropertyFrame& frame) {
+    const std::pair<int, const char*> boxes[] = {{IDC_EXTRIGGER, "trigger"},
+                                                 {IDC_FLIP_H, "mirror"},
+                                                 {IDC_FLIP_V, "flip"},
+                                                 {IDC_COLOR_ENABLE, "colour"},
+                                                 {IDC_WHITE_BALANCE, "balance"},
+                                                 {IDC_COLOR_CORRECTION, "correction"},
+                                                 {IDC_AUTO_EXPOSURE, "auto exposure"},
+                                                 {IDC_AUTO_GAIN, "auto gain"}};
+    std::string checked;
+    for (const auto& [id, name] : boxes) {
+        if (frame.Checked(id))
+            checked += checked.empty() ? name : std::string(", ") + name;
+    }
+    return checked;
+}
+
+using Texts = std::vector<std::wstring>;
+
+// The region's boxes: the full width and height, then x, y, width and height.
+inline Texts RegionShown(PropertyFrame& frame) {
+    Texts shown;
+    for (int id : {IDC_FULL_WIDTH, IDC_FULL_HEIGHT, IDC_ROI_X, IDC_ROI_Y, IDC_ROI_W, IDC_ROI_H})
+        shown.push_back(frame.Text(id));
+    return shown;
+}
+
+// Types a region into its four boxes, as the user would before pressing Set.
+inline void TypeRegion(PropertyFrame& frame, const wchar_t* x, const wchar_t* y,
+                       const wchar_t* width, const wchar_t* height) {
+    frame.Type(IDC_ROI_X, x);
+    frame.Type(IDC_ROI_Y, y);
+    frame.Type(IDC_ROI_W, width);
+    frame.Type(IDC_ROI_H, height);
+}
+
+// What filling shows: every slider, the timeout, the checked boxes and the region's boxes.
+struct FilledPage {
+    std::span<const FilledSlider> sliders;
+    std::wstring timeout;
+    std::string checked;
+    Texts region;
+};
+
+inline void ExpectFilled(PropertyFrame& frame, const FilledPage& page) {
+    for (const FilledSlider& filled : page.sliders) {
+        ExpectRange(frame, Slider(filled.property), filled.minimum, filled.maximum);
+        ExpectShows(frame, Slider(filled.property), filled.value);
+    }
+    EXPECT_EQ(page.timeout, frame.Text(IDC_TIMEOUT_EDIT));
+    EXPECT_EQ(page.checked, CheckedBoxes(frame));
+    EXPECT_EQ(page.region, RegionShown(frame));
+}
+
 // A new property page with `filter` as its one object, one reference for the caller; null,
 // with the test failed, when the plug-in refuses.
 inline IPropertyPage* ConnectedPage(IUnknown* filter) {
@@ -70,13 +152,13 @@ using Sends = std::vector<std::pair<DWORD, LONG>>;
 
 class PageTest : public testing::Test {
 protected:
-    // Builds a filter whose driver answers like `model` (after `adjust`), a page connected to
+    // Builds a filter whose driver answers like `model` but with `values`, a page connected to
     // it and a frame showing the page. The calls of the filling are cleared.
-    void Open(DriverModel model, const std::function<void(FakeFilter&)>& adjust = {}) {
+    void Open(DriverModel model, const std::map<DWORD, LONG>& values = {}) {
         filter_ = FakeFilter::Create(model);
         ASSERT_EQ(S_OK, filter_->AggregateExtension());
-        if (adjust)
-            adjust(*filter_);
+        for (const auto& [id, value] : values)
+            filter_->values[id] = value;
         page_ = ConnectedPage(filter_->Unknown());
         ASSERT_NE(page_, nullptr);
         frame_ = std::make_unique<PropertyFrame>(page_);
@@ -98,23 +180,11 @@ protected:
     PropertyFrame& Frame() { return *frame_; }
     Sends Sent() const { return filter_->Sets(); }
     void Clear() { filter_->ClearCalls(); }
-    std::wstring Number(LONG value) const { return std::to_wstring(value); }
-
-    // The three controls of a group all show `value`.
     void ExpectShows(const PageSlider& slider, LONG value) {
-        SCOPED_TRACE(slider.name);
-        EXPECT_EQ(value, Frame().TrackbarPosition(slider.trackbar));
-        EXPECT_EQ(Number(value), Frame().Text(slider.edit));
-        EXPECT_EQ(value, Frame().UpDownPosition(slider.upDown));
+        test::ExpectShows(Frame(), slider, value);
     }
     void ExpectRange(const PageSlider& slider, LONG minimum, LONG maximum) {
-        SCOPED_TRACE(slider.name);
-        EXPECT_EQ(minimum, Frame().TrackbarMinimum(slider.trackbar));
-        EXPECT_EQ(maximum, Frame().TrackbarMaximum(slider.trackbar));
-        LONG upDownMinimum = 0, upDownMaximum = 0;
-        Frame().UpDownRange(slider.upDown, &upDownMinimum, &upDownMaximum);
-        EXPECT_EQ(minimum, upDownMinimum);
-        EXPECT_EQ(maximum, upDownMaximum);
+        test::ExpectRange(Frame(), slider, minimum, maximum);
     }
 
     FakeFilter* filter_ = nullptr;

@@ -17,13 +17,6 @@ const int kColorGainControls[] = {IDC_RED_SLIDER,   IDC_RED_EDIT,   IDC_RED_SPIN
                                   IDC_GREEN_SLIDER, IDC_GREEN_EDIT, IDC_GREEN_SPIN,
                                   IDC_BLUE_SLIDER,  IDC_BLUE_EDIT,  IDC_BLUE_SPIN};
 
-void Screenshot(HWND window, const wchar_t* name) {
-    const std::wstring path = ScreenshotPath(name);
-    if (!path.empty()) {
-        EXPECT_EQ(S_OK, SaveWindowImage(window, path)) << "screenshot";
-    }
-}
-
 using PropertyPageTest = PageTest;
 
 // Filling.
@@ -48,40 +41,27 @@ TEST_F(PropertyPageTest, RefusesAFilterWithoutTheExtensionInterface) {
 }
 
 TEST_F(PropertyPageTest, ShowsATernsSettingsAndSendsNothingWhileFilling) {
-    Open(DriverModel::Tern, [](FakeFilter& f) {
-        f.values[CAMPROP_RED_GAIN] = 101;
-        f.values[CAMPROP_GREEN_GAIN] = 102;
-        f.values[CAMPROP_BLUE_GAIN] = 103;
-        f.values[CAMPROP_BRIGHTNESS] = 300;
-        f.values[CAMPROP_CONTRAST] = 11;
-        f.values[CAMPROP_SATURATION] = 12;
-        f.values[CAMPROP_HUE] = 13;
-        f.values[CAMPROP_TIMEOUT] = 2500;
-        f.values[CAMPROP_FLIP_V] = 1;
-    });
+    Open(DriverModel::Tern, {{CAMPROP_RED_GAIN, 101},
+                             {CAMPROP_GREEN_GAIN, 102},
+                             {CAMPROP_BLUE_GAIN, 103},
+                             {CAMPROP_BRIGHTNESS, 300},
+                             {CAMPROP_CONTRAST, 11},
+                             {CAMPROP_SATURATION, 12},
+                             {CAMPROP_HUE, 13},
+                             {CAMPROP_TIMEOUT, 2500},
+                             {CAMPROP_FLIP_V, 1}});
     EXPECT_TRUE(sendsWhileFilling_.empty());
     EXPECT_TRUE(Frame().StatusReports().empty()) << "filling leaves the page clean";
 
-    const struct {
-        DWORD id;
-        LONG minimum, maximum, value;
-    } expected[] = {{2, 8, 1074, 64},  {6, 0, 1023, 512}, {14, 1, 512, 101},
-                    {15, 1, 512, 102}, {16, 1, 512, 103}, {20, 0, 510, 300},
-                    {24, 0, 20, 11},   {28, 0, 20, 12},   {32, 0, 359, 13}};
-    for (const auto& e : expected) {
-        ExpectRange(Slider(e.id), e.minimum, e.maximum);
-        ExpectShows(Slider(e.id), e.value);
-    }
-
-    EXPECT_EQ(L"2500", Frame().Text(IDC_TIMEOUT_EDIT));
-    EXPECT_FALSE(Frame().Checked(IDC_EXTRIGGER));
+    const FilledSlider filled[] = {{2, 8, 1074, 64},  {6, 0, 1023, 512}, {14, 1, 512, 101},
+                                   {15, 1, 512, 102}, {16, 1, 512, 103}, {20, 0, 510, 300},
+                                   {24, 0, 20, 11},   {28, 0, 20, 12},   {32, 0, 359, 13}};
+    ExpectFilled(Frame(), {filled,
+                           L"2500",
+                           "flip, colour, correction",
+                           {L"1360", L"1024", L"0", L"0", L"1360", L"1024"}});
     EXPECT_TRUE(Frame().Enabled(IDC_EXTRIGGER));
-    EXPECT_FALSE(Frame().Checked(IDC_FLIP_H));
-    EXPECT_TRUE(Frame().Checked(IDC_FLIP_V));
     EXPECT_TRUE(Frame().Visible(IDC_FLIP_H) && Frame().Visible(IDC_FLIP_V));
-    EXPECT_TRUE(Frame().Checked(IDC_COLOR_ENABLE));
-    EXPECT_TRUE(Frame().Checked(IDC_COLOR_CORRECTION));
-    EXPECT_FALSE(Frame().Checked(IDC_WHITE_BALANCE));
     for (int id : kColorGainControls)
         EXPECT_TRUE(Frame().Enabled(id)) << id;
 
@@ -92,12 +72,6 @@ TEST_F(PropertyPageTest, ShowsATernsSettingsAndSendsNothingWhileFilling) {
     EXPECT_TRUE(Frame().Enabled(IDC_EXPOSURE_SLIDER) && Frame().Enabled(IDC_EXPOSURE_EDIT));
     EXPECT_TRUE(Frame().Enabled(IDC_GAIN_SLIDER) && Frame().Enabled(IDC_GAIN_EDIT));
 
-    EXPECT_EQ(L"1360", Frame().Text(IDC_FULL_WIDTH));
-    EXPECT_EQ(L"1024", Frame().Text(IDC_FULL_HEIGHT));
-    EXPECT_EQ(L"0", Frame().Text(IDC_ROI_X));
-    EXPECT_EQ(L"0", Frame().Text(IDC_ROI_Y));
-    EXPECT_EQ(L"1360", Frame().Text(IDC_ROI_W));
-    EXPECT_EQ(L"1024", Frame().Text(IDC_ROI_H));
     EXPECT_EQ(1360, Frame().UpDownPosition(IDC_ROI_W_SPIN));
     LONG minimum = 0, maximum = 0;
     Frame().UpDownRange(IDC_ROI_W_SPIN, &minimum, &maximum);
@@ -132,12 +106,7 @@ TEST_F(PropertyPageTest, ShowsAHeronsLargerRangesAndItsRegion) {
     EXPECT_EQ((std::vector<std::wstring>{L"Keep origin", L"Skip 2X"}),
               Frame().ComboEntries(IDC_SUBSAMPLE));
     EXPECT_EQ(0, Frame().ComboSelection(IDC_SUBSAMPLE));
-    EXPECT_EQ(L"2448", Frame().Text(IDC_FULL_WIDTH));
-    EXPECT_EQ(L"2048", Frame().Text(IDC_FULL_HEIGHT));
-    EXPECT_EQ(L"100", Frame().Text(IDC_ROI_X));
-    EXPECT_EQ(L"200", Frame().Text(IDC_ROI_Y));
-    EXPECT_EQ(L"1024", Frame().Text(IDC_ROI_W));
-    EXPECT_EQ(L"768", Frame().Text(IDC_ROI_H));
+    EXPECT_EQ((Texts{L"2448", L"2048", L"100", L"200", L"1024", L"768"}), RegionShown(Frame()));
     EXPECT_EQ(200, Frame().UpDownPosition(IDC_ROI_Y_SPIN));
     if (!kX64) {
         EXPECT_FALSE(Frame().Enabled(IDC_MORE)) << "a Heron does not list property 68";
@@ -147,36 +116,24 @@ TEST_F(PropertyPageTest, ShowsAHeronsLargerRangesAndItsRegion) {
 
 TEST_F(PropertyPageTest, ShowsFallbacksWhenTheDriverDoesNotAnswer) {
     Open(DriverModel::Silent);
-    const struct {
-        DWORD id;
-        LONG minimum, maximum, value;
-    } expected[] = {{2, 0, 1000, 200}, {6, 0, 1000, 200}, {14, 1, 300, 128},
-                    {15, 1, 300, 128}, {16, 1, 300, 128}, {20, 0, 510, 255},
-                    {24, 0, 20, 10},   {28, 0, 20, 10},   {32, 0, 359, 0}};
-    for (const auto& e : expected) {
-        ExpectRange(Slider(e.id), e.minimum, e.maximum);
-        ExpectShows(Slider(e.id), e.value);
-    }
-    EXPECT_EQ(L"3000", Frame().Text(IDC_TIMEOUT_EDIT));
-    EXPECT_TRUE(Frame().Checked(IDC_COLOR_ENABLE));
-    EXPECT_TRUE(Frame().Checked(IDC_COLOR_CORRECTION));
-    EXPECT_FALSE(Frame().Checked(IDC_WHITE_BALANCE));
+    const FilledSlider filled[] = {{2, 0, 1000, 200}, {6, 0, 1000, 200}, {14, 1, 300, 128},
+                                   {15, 1, 300, 128}, {16, 1, 300, 128}, {20, 0, 510, 255},
+                                   {24, 0, 20, 10},   {28, 0, 20, 10},   {32, 0, 359, 0}};
+    // A hidden flip box shows the page's own default.
+    ExpectFilled(
+        Frame(),
+        {filled, L"3000", "flip, colour, correction", {L"0", L"0", L"0", L"0", L"0", L"0"}});
     EXPECT_FALSE(Frame().Visible(IDC_FLIP_H) || Frame().Visible(IDC_FLIP_V));
     EXPECT_FALSE(Frame().Enabled(IDC_EXTRIGGER));
     EXPECT_FALSE(Frame().Enabled(IDC_CLOCK));
     EXPECT_FALSE(Frame().Enabled(IDC_SUBSAMPLE));
-    EXPECT_EQ(L"0", Frame().Text(IDC_FULL_WIDTH));
-    EXPECT_EQ(L"0", Frame().Text(IDC_ROI_W));
     if (!kX64) {
         EXPECT_FALSE(Frame().Enabled(IDC_MORE));
     }
 }
 
 TEST_F(PropertyPageTest, OffersTheClockListWhereTheClockIsSelectable) {
-    Open(DriverModel::Tern, [](FakeFilter& f) {
-        f.values[CAMPROP_CLOCK_SELECTABLE] = 1;
-        f.values[CAMPROP_CLOCK] = 3;
-    });
+    Open(DriverModel::Tern, {{CAMPROP_CLOCK_SELECTABLE, 1}, {CAMPROP_CLOCK, 3}});
     EXPECT_TRUE(Frame().Enabled(IDC_CLOCK));
     EXPECT_EQ((std::vector<std::wstring>{L"24 MHZ", L"12 MHZ", L"48 MHZ", L"40 MHZ", L"20 MHZ",
                                          L"10 MHZ"}),
@@ -194,28 +151,22 @@ TEST_F(PropertyPageTest, OffersTheClockListWhereTheClockIsSelectable) {
 }
 
 TEST_F(PropertyPageTest, ListsAsManySubSampleStepsAsTheCameraOffersUpToThree) {
-    Open(DriverModel::Heron, [](FakeFilter& f) { f.values[CAMPROP_SUBSAMPLE_STEPS] = 5; });
+    Open(DriverModel::Heron, {{CAMPROP_SUBSAMPLE_STEPS, 5}});
     EXPECT_EQ((std::vector<std::wstring>{L"Keep origin", L"Skip 2X", L"Skip 4X", L"Skip 8X"}),
               Frame().ComboEntries(IDC_SUBSAMPLE));
 }
 
 TEST_F(PropertyPageTest, ShowsTheFullImageAndNoRegionWhileSubSampling) {
-    Open(DriverModel::Heron, [](FakeFilter& f) {
-        f.values[CAMPROP_SUBSAMPLE_STEPS] = 3;
-        f.values[CAMPROP_SUBSAMPLE] = 2;
-    });
+    Open(DriverModel::Heron, {{CAMPROP_SUBSAMPLE_STEPS, 3}, {CAMPROP_SUBSAMPLE, 2}});
     EXPECT_EQ(2, Frame().ComboSelection(IDC_SUBSAMPLE));
-    EXPECT_EQ(L"0", Frame().Text(IDC_ROI_X));
-    EXPECT_EQ(L"0", Frame().Text(IDC_ROI_Y));
-    EXPECT_EQ(L"2448", Frame().Text(IDC_ROI_W));
-    EXPECT_EQ(L"2048", Frame().Text(IDC_ROI_H));
+    EXPECT_EQ((Texts{L"2448", L"2048", L"0", L"0", L"2448", L"2048"}), RegionShown(Frame()));
     for (int id : kRegionInputs)
         EXPECT_FALSE(Frame().Enabled(id)) << id;
     EXPECT_TRUE(Frame().Enabled(IDC_REGION_SET));
 }
 
 TEST_F(PropertyPageTest, LocksEveryRegionControlWhileTheRegionIsLocked) {
-    Open(DriverModel::Heron, [](FakeFilter& f) { f.values[CAMPROP_REGION_LOCKED] = 1; });
+    Open(DriverModel::Heron, {{CAMPROP_REGION_LOCKED, 1}});
     for (int id : kRegionInputs)
         EXPECT_FALSE(Frame().Enabled(id)) << id;
     EXPECT_FALSE(Frame().Enabled(IDC_SUBSAMPLE));
@@ -224,13 +175,12 @@ TEST_F(PropertyPageTest, LocksEveryRegionControlWhileTheRegionIsLocked) {
 }
 
 TEST_F(PropertyPageTest, ShowsAutomaticModesAsTheDriverReportsThem) {
-    Open(DriverModel::Tern, [](FakeFilter& f) {
-        f.values[CAMPROP_AEC_AVAILABLE] = 1;
-        f.values[CAMPROP_AGC_AVAILABLE] = 1;
-        f.values[CAMPROP_AEC] = 1;
-        f.values[CAMPROP_WHITE_BALANCE] = 1;
-        f.values[CAMPROP_EXTRIGGER_AVAILABLE] = 2; // only exactly 1 offers the trigger
-    });
+    // A trigger "available" of 2: only exactly 1 offers the trigger.
+    Open(DriverModel::Tern, {{CAMPROP_AEC_AVAILABLE, 1},
+                             {CAMPROP_AGC_AVAILABLE, 1},
+                             {CAMPROP_AEC, 1},
+                             {CAMPROP_WHITE_BALANCE, 1},
+                             {CAMPROP_EXTRIGGER_AVAILABLE, 2}});
     EXPECT_TRUE(Frame().Enabled(IDC_AUTO_EXPOSURE) && Frame().Checked(IDC_AUTO_EXPOSURE));
     EXPECT_FALSE(Frame().Enabled(IDC_EXPOSURE_SLIDER) || Frame().Enabled(IDC_EXPOSURE_EDIT));
     EXPECT_TRUE(Frame().Enabled(IDC_AUTO_GAIN));
@@ -244,7 +194,8 @@ TEST_F(PropertyPageTest, ShowsAutomaticModesAsTheDriverReportsThem) {
 
 // Sliders: trackbar keys, up-down arrows, Enter in the edit box.
 
-TEST_F(PropertyPageTest, TrackbarKeysSendEveryPosition) {
+// Either moving control of a group moves the other and the edit box, and sends every step.
+TEST_F(PropertyPageTest, TrackbarKeysAndUpDownArrowsSendEveryStep) {
     Open(DriverModel::Tern);
     for (const PageSlider& slider : kPageSliders) {
         SCOPED_TRACE(slider.name);
@@ -254,6 +205,16 @@ TEST_F(PropertyPageTest, TrackbarKeysSendEveryPosition) {
         // The key-up's end-of-track notification finds the edit already agreeing.
         EXPECT_EQ((Sends{{slider.value, start + 1}, {slider.value, start + 2}}), Sent());
         ExpectShows(slider, start + 2);
+
+        Clear();
+        Frame().Press(slider.edit, VK_UP);
+        Frame().Press(slider.edit, VK_UP);
+        Frame().Press(slider.edit, VK_DOWN);
+        EXPECT_EQ((Sends{{slider.value, start + 3},
+                         {slider.value, start + 4},
+                         {slider.value, start + 3}}),
+                  Sent());
+        ExpectShows(slider, start + 3);
     }
     EXPECT_EQ(S_FALSE, page_->IsPageDirty()) << "a move reaches the driver at once";
 }
@@ -264,23 +225,6 @@ TEST_F(PropertyPageTest, TrackbarMovedToTheNumberInItsEditSendsNothing) {
     Frame().Press(IDC_EXPOSURE_SLIDER, VK_RIGHT);
     EXPECT_EQ(65, Frame().TrackbarPosition(IDC_EXPOSURE_SLIDER));
     EXPECT_TRUE(Sent().empty());
-}
-
-TEST_F(PropertyPageTest, UpDownArrowsSendEveryStep) {
-    Open(DriverModel::Tern);
-    for (const PageSlider& slider : kPageSliders) {
-        SCOPED_TRACE(slider.name);
-        const LONG start = Frame().UpDownPosition(slider.upDown);
-        Clear();
-        Frame().Press(slider.edit, VK_UP);
-        Frame().Press(slider.edit, VK_UP);
-        Frame().Press(slider.edit, VK_DOWN);
-        EXPECT_EQ((Sends{{slider.value, start + 1},
-                         {slider.value, start + 2},
-                         {slider.value, start + 1}}),
-                  Sent());
-        ExpectShows(slider, start + 1);
-    }
 }
 
 TEST_F(PropertyPageTest, EnterCommitsTheEditClampedToTheDriversRange) {
@@ -365,10 +309,7 @@ TEST_F(PropertyPageTest, SwitchesSendTheirStateAtOnce) {
 
 TEST_F(PropertyPageTest,
        AutomaticExposureAndGainLockTheirControlsAndReleaseThemWithTheDriversValue) {
-    Open(DriverModel::Tern, [](FakeFilter& f) {
-        f.values[CAMPROP_AEC_AVAILABLE] = 1;
-        f.values[CAMPROP_AGC_AVAILABLE] = 1;
-    });
+    Open(DriverModel::Tern, {{CAMPROP_AEC_AVAILABLE, 1}, {CAMPROP_AGC_AVAILABLE, 1}});
     const struct {
         int check;
         DWORD mode;
@@ -413,12 +354,10 @@ TEST_F(PropertyPageTest, ClearingAutomaticWhiteBalanceShowsTheGainsItFound) {
 }
 
 TEST_F(PropertyPageTest, ColourDefaultRestoresAndSendsTheDriversDefaults) {
-    Open(DriverModel::Tern, [](FakeFilter& f) {
-        f.values[CAMPROP_BRIGHTNESS_DEFAULT] = 250;
-        f.values[CAMPROP_CONTRAST_DEFAULT] = 9;
-        f.values[CAMPROP_SATURATION_DEFAULT] = 8;
-        f.values[CAMPROP_HUE_DEFAULT] = 7;
-    });
+    Open(DriverModel::Tern, {{CAMPROP_BRIGHTNESS_DEFAULT, 250},
+                             {CAMPROP_CONTRAST_DEFAULT, 9},
+                             {CAMPROP_SATURATION_DEFAULT, 8},
+                             {CAMPROP_HUE_DEFAULT, 7}});
     Frame().Click(IDC_COLOR_DEFAULT);
     EXPECT_EQ((Sends{{CAMPROP_BRIGHTNESS, 250},
                      {CAMPROP_CONTRAST, 9},
@@ -460,14 +399,12 @@ class RegionTest : public PageTest {
 protected:
     // A camera with a 640 x 480 sensor, as a Heron reports it.
     void SetUp() override {
-        Open(DriverModel::Heron, [](FakeFilter& f) {
-            f.values[CAMPROP_SENSOR_WIDTH] = 640;
-            f.values[CAMPROP_SENSOR_HEIGHT] = 480;
-            f.values[CAMPROP_ROI_X] = 0;
-            f.values[CAMPROP_ROI_Y] = 0;
-            f.values[CAMPROP_ROI_WIDTH] = 640;
-            f.values[CAMPROP_ROI_HEIGHT] = 480;
-        });
+        Open(DriverModel::Heron, {{CAMPROP_SENSOR_WIDTH, 640},
+                                  {CAMPROP_SENSOR_HEIGHT, 480},
+                                  {CAMPROP_ROI_X, 0},
+                                  {CAMPROP_ROI_Y, 0},
+                                  {CAMPROP_ROI_WIDTH, 640},
+                                  {CAMPROP_ROI_HEIGHT, 480}});
     }
 
     using Region = SentRegion;
@@ -482,10 +419,7 @@ protected:
     }
     Region SetRegion(const wchar_t* x, const wchar_t* y, const wchar_t* width,
                      const wchar_t* height) {
-        Frame().Type(IDC_ROI_X, x);
-        Frame().Type(IDC_ROI_Y, y);
-        Frame().Type(IDC_ROI_W, width);
-        Frame().Type(IDC_ROI_H, height);
+        TypeRegion(Frame(), x, y, width, height);
         Clear();
         Frame().Click(IDC_REGION_SET);
         const std::vector<Region> regions = RegionsSent();

@@ -29,7 +29,10 @@ private:
     HMODULE module_;
 };
 
-void CheckPage(const DialogTemplate& page, bool x64) {
+// The property page's title and template in the module of one build.
+void CheckPage(HMODULE module, bool x64) {
+    EXPECT_EQ(L"Oculix ZYN KS Page", ReadString(module, IDS_PAGE_TITLE));
+    const DialogTemplate page = ReadDialogTemplate(module, IDD_PROPERTY_PAGE);
     ASSERT_TRUE(page.found);
     EXPECT_EQ(static_cast<DWORD>(WS_CHILD | DS_SETFONT), page.style);
     EXPECT_EQ(427, page.width);
@@ -53,18 +56,14 @@ TEST(ResourcesTest, SixtyFourBitPageHasNoMoreButton) {
     ModuleResources module(PluginPath(true));
     if (!module.get())
         GTEST_SKIP() << "ZYN_PLUGIN_X64 names no module";
-    const DialogTemplate page = ReadDialogTemplate(module.get(), IDD_PROPERTY_PAGE);
-    CheckPage(page, true);
-    EXPECT_EQ(L"Oculix ZYN KS Page", ReadString(module.get(), IDS_PAGE_TITLE));
+    CheckPage(module.get(), true);
 }
 
 TEST(ResourcesTest, ThirtyTwoBitPageHasTheMoreButtonAndTheDialog) {
     ModuleResources module(PluginPath(false));
     if (!module.get())
         GTEST_SKIP() << "ZYN_PLUGIN_X86 names no module";
-    const DialogTemplate page = ReadDialogTemplate(module.get(), IDD_PROPERTY_PAGE);
-    CheckPage(page, false);
-    EXPECT_EQ(L"Oculix ZYN KS Page", ReadString(module.get(), IDS_PAGE_TITLE));
+    CheckPage(module.get(), false);
 
     const DialogTemplate dialog = ReadDialogTemplate(module.get(), IDD_COLORS_GAIN);
     ASSERT_TRUE(dialog.found);

@@ -2,7 +2,10 @@
 
 #include <wincodec.h>
 
+#include <gtest/gtest.h>
+
 #include "tests/plugin/fake_filter.h"
+#include "tests/plugin/plugin_module.h"
 
 namespace zyn::test {
 
@@ -60,6 +63,13 @@ HRESULT SaveWindowImage(HWND window, const std::wstring& path) {
         result = encoder->Commit();
     DeleteObject(bitmap);
     return result;
+}
+
+void Screenshot(HWND window, const wchar_t* name) {
+    const std::wstring path = ScreenshotPath(name);
+    if (!path.empty()) {
+        EXPECT_EQ(S_OK, SaveWindowImage(window, path)) << "screenshot";
+    }
 }
 
 } // namespace zyn::test

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "driver/pipeline/bayer_steps.h"
+#include "driver/pipeline/kept_pixel_steps.h"
 #include "driver/pipeline/pipeline_routines.h"
 
 namespace zyn {
@@ -43,7 +44,7 @@ ZYN_VECTOR_INLINE void AddWideProduct(typename I::V value, typename I::V coeffic
 
 // UnitGains: one bit per channel (1 red, 2 green, 4 blue) whose gain is 128 and needs no
 // multiply.
-template <ColorPlan::Form Form, int UnitGains> class Operation {
+template <ColorPlan::Form Form, int UnitGains, bool Stream> class Operation {
 public:
     Operation(const FrameSnapshot& frame, const ColorPlan& plan) : writer_(frame), plan_(plan) {}
 
@@ -68,6 +69,12 @@ public:
         __m128i blue, green, red;
         Convert<isa::Sse2>(k, even, odd, blue, green, red);
         writer_.WriteLast(x0, blue, green, red);
+    }
+
+    // For the pass over demosaiced values kept in the output.
+    template <class I>
+    ZYN_VECTOR_INLINE bayer::Rgb<I> Outputs(const Coefficients<I>& k, const bayer::Rgb<I>& in) {
+        return Transform<I>(k, in);
     }
 
 private:
@@ -140,39 +147,49 @@ private:
         }
     }
 
-    bayer::PixelWriter writer_;
+    bayer::PixelWriter<Stream> writer_;
     const ColorPlan& plan_;
 };
 
 template <class I, ColorPlan::Form Form, int UnitGains>
-void Run(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan) {
-    Operation<Form, UnitGains> operation(frame, plan);
-    bayer::ConvertRowsForPhase<I>(phase, frame, operation);
+void Run(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan, PixelSource source) {
+    if (source == PixelSource::Output) {
+        Operation<Form, UnitGains, false> operation(frame, plan);
+        kept::Convert<I>(frame, operation);
+    } else if (bayer::CanStream(frame)) {
+        Operation<Form, UnitGains, true> operation(frame, plan);
+        bayer::ConvertRowsForPhase<I>(phase, frame, operation);
+    } else {
+        Operation<Form, UnitGains, false> operation(frame, plan);
+        bayer::ConvertRowsForPhase<I>(phase, frame, operation);
+    }
 }
 
 template <class I, ColorPlan::Form Form>
-void RunForGains(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan) {
+void RunForGains(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan,
+                 PixelSource source) {
     // All gains 128 (no white balance, gains untouched), or green alone (white balance).
     if (plan.unitGains == 7) {
-        Run<I, Form, 7>(frame, phase, plan);
+        Run<I, Form, 7>(frame, phase, plan, source);
     } else if (plan.unitGains == 2) {
-        Run<I, Form, 2>(frame, phase, plan);
+        Run<I, Form, 2>(frame, phase, plan, source);
     } else {
-        Run<I, Form, 0>(frame, phase, plan);
+        Run<I, Form, 0>(frame, phase, plan, source);
     }
 }
 
 // The routine for the plan's form and gains.
-template <class I> void Convert(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan) {
+template <class I>
+void Convert(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan, PixelSource source) {
     switch (plan.form) {
     case ColorPlan::Form::Wide:
-        Run<I, ColorPlan::Form::Wide, 0>(frame, phase, plan);
+        Run<I, ColorPlan::Form::Wide, 0>(frame, phase, plan, source);
         break;
     case ColorPlan::Form::DiagonalPositive:
-        RunForGains<I, ColorPlan::Form::DiagonalPositive>(frame, phase, plan);
+        RunForGains<I, ColorPlan::Form::DiagonalPositive>(frame, phase, plan, source);
         break;
     default:
-        RunForGains<I, ColorPlan::Form::General>(frame, phase, plan);
+        RunForGains<I, ColorPlan::Form::General>(frame, phase, plan, source);
         break;
     }
 }

@@ -31,31 +31,26 @@ double RangedScale(LONG value) {
     return static_cast<double>(scaled + 1.0f);
 }
 
-Matrix4 RotationX(double sine, double cosine) {
+// A rotation in the plane of axes a and b, turning a towards b.
+Matrix4 PlaneRotation(int a, int b, double sine, double cosine) {
     Matrix4 r = IdentityMatrix();
-    r.m[1][1] = cosine;
-    r.m[1][2] = sine;
-    r.m[2][1] = -sine;
-    r.m[2][2] = cosine;
+    r.m[a][a] = cosine;
+    r.m[a][b] = sine;
+    r.m[b][a] = -sine;
+    r.m[b][b] = cosine;
     return r;
+}
+
+Matrix4 RotationX(double sine, double cosine) {
+    return PlaneRotation(1, 2, sine, cosine);
 }
 
 Matrix4 RotationY(double sine, double cosine) {
-    Matrix4 r = IdentityMatrix();
-    r.m[0][0] = cosine;
-    r.m[0][2] = -sine;
-    r.m[2][0] = sine;
-    r.m[2][2] = cosine;
-    return r;
+    return PlaneRotation(2, 0, sine, cosine);
 }
 
 Matrix4 RotationZ(double sine, double cosine) {
-    Matrix4 r = IdentityMatrix();
-    r.m[0][0] = cosine;
-    r.m[0][1] = sine;
-    r.m[1][0] = -sine;
-    r.m[1][1] = cosine;
-    return r;
+    return PlaneRotation(0, 1, sine, cosine);
 }
 
 Matrix4 ShearZ(double dx, double dy) {

@@ -5,6 +5,21 @@
 
 namespace zyn {
 
+namespace {
+
+// Two columns each side mirror the columns of the same Bayer parity, over the border rows too.
+VOID PadSideColumns(PUCHAR origin, SIZE_T workPitch, ULONG width, LONG height) {
+    for (LONG y = -2; y < height + 2; ++y) {
+        PUCHAR p = origin + static_cast<LONG_PTR>(y) * static_cast<LONG_PTR>(workPitch);
+        p[-1] = p[1];
+        p[-2] = p[2];
+        p[width] = p[width - 2];
+        p[width + 1] = p[width - 3];
+    }
+}
+
+} // namespace
+
 VOID PadWorkingBuffer(const FrameSnapshot& frame, const UCHAR* firstSample, ULONG pitch) {
     const SIZE_T workPitch = frame.workPitch;
     const ULONG width = frame.width;
@@ -26,13 +41,7 @@ VOID PadWorkingBuffer(const FrameSnapshot& frame, const UCHAR* firstSample, ULON
     RtlCopyMemory(row(h), row(h - 4), width);
     RtlCopyMemory(row(h + 1), row(h - 3), width);
     // Then the border columns of every row, the border rows included, so the corners too.
-    for (LONG y = -2; y < h + 2; ++y) {
-        PUCHAR p = row(y);
-        p[-1] = p[1];
-        p[-2] = p[2];
-        p[width] = p[width - 2];
-        p[width + 1] = p[width - 3];
-    }
+    PadSideColumns(origin, workPitch, width, h);
 }
 
 VOID PadWorkingEdges(const FrameSnapshot& frame, const UCHAR* firstSample, ULONG pitch) {
@@ -61,13 +70,7 @@ VOID PadWorkingEdges(const FrameSnapshot& frame, const UCHAR* firstSample, ULONG
     copyEnds(row(-1), row(1));
     copyEnds(row(h), row(h - 4));
     copyEnds(row(h + 1), row(h - 3));
-    for (LONG y = -2; y < h + 2; ++y) {
-        PUCHAR p = row(y);
-        p[-1] = p[1];
-        p[-2] = p[2];
-        p[width] = p[width - 2];
-        p[width + 1] = p[width - 3];
-    }
+    PadSideColumns(origin, workPitch, width, h);
 }
 
 VOID ConvertFrame(ColorState* state, const UCHAR* raw, ULONG startOffset, ULONG pitch) {
@@ -122,8 +125,14 @@ BOOLEAN ConvertFrameInto(ColorState* state, const UCHAR* raw, ULONG startOffset,
     frame.blueGain = ReadInterlocked(&state->blueGain_);
     const LONG phase = ReadInterlocked(&state->bayerPhase_);
 
+    // The statistics demosaic the whole frame before the conversion may start. Unless the dot
+    // filter changes the frame in between, they keep what they demosaiced in the output, and
+    // the conversion takes it from there instead of demosaicing the frame a second time.
+    PixelSource source = PixelSource::Bayer;
     if (ReadInterlocked(&state->whiteBalance_) != 0) {
-        GatherWhiteBalance(frame, phase, path);
+        const bool keepPixels = dotThreshold <= 0;
+        GatherWhiteBalance(frame, phase, path, keepPixels);
+        source = keepPixels ? PixelSource::Output : PixelSource::Bayer;
         // The gains found become the ones getters report and that stay when balancing stops.
         InterlockedExchange(&state->redGain_, frame.redGain);
         InterlockedExchange(&state->greenGain_, frame.greenGain);
@@ -141,9 +150,9 @@ BOOLEAN ConvertFrameInto(ColorState* state, const UCHAR* raw, ULONG startOffset,
     }
 
     if (ReadInterlocked(&state->colorEnable_) != 0) {
-        ConvertColor(frame, phase, path);
+        ConvertColor(frame, phase, path, source);
     } else {
-        ConvertMono(frame, phase, path);
+        ConvertMono(frame, phase, path, source);
     }
     return TRUE;
 }

@@ -59,15 +59,9 @@ bool Reduce(float angle, double& r, unsigned& quadrant) {
     return true;
 }
 
-} // namespace
-
-float KernelSineF(float angle) {
-    double r;
-    unsigned quadrant;
-    if (!Reduce(angle, r, quadrant)) {
-        return 0.0f;
-    }
-    switch (quadrant) {
+// cos(x) = sin(x + pi/2): the cosine is the sine one quadrant on.
+float SineInQuadrant(double r, unsigned quadrant) {
+    switch (quadrant & 3u) {
     case 0:
         return static_cast<float>(SinePolynomial(r));
     case 1:
@@ -79,22 +73,24 @@ float KernelSineF(float angle) {
     }
 }
 
+} // namespace
+
+float KernelSineF(float angle) {
+    double r;
+    unsigned quadrant;
+    if (!Reduce(angle, r, quadrant)) {
+        return 0.0f;
+    }
+    return SineInQuadrant(r, quadrant);
+}
+
 float KernelCosineF(float angle) {
     double r;
     unsigned quadrant;
     if (!Reduce(angle, r, quadrant)) {
         return 1.0f;
     }
-    switch (quadrant) {
-    case 0:
-        return static_cast<float>(CosinePolynomial(r));
-    case 1:
-        return static_cast<float>(-SinePolynomial(r));
-    case 2:
-        return static_cast<float>(-CosinePolynomial(r));
-    default:
-        return static_cast<float>(SinePolynomial(r));
-    }
+    return SineInQuadrant(r, quadrant + 1u);
 }
 
 #if defined(ZYN_SIMULATED)

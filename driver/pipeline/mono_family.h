@@ -4,6 +4,7 @@
 #pragma once
 
 #include "driver/pipeline/bayer_steps.h"
+#include "driver/pipeline/kept_pixel_steps.h"
 #include "driver/pipeline/pipeline_routines.h"
 
 namespace zyn {
@@ -12,7 +13,7 @@ namespace mono {
 
 template <class I> struct Coefficients { typename I::V gain[3]; };
 
-template <bool UnitGains> class Operation {
+template <bool UnitGains, bool Stream> class Operation {
 public:
     explicit Operation(const FrameSnapshot& frame)
         : writer_(frame), gain_{GainForConversion(frame.redGain),
@@ -42,6 +43,13 @@ public:
         writer_.WriteLast(x0, grey, grey, grey);
     }
 
+    // For the pass over demosaiced values kept in the output.
+    template <class I>
+    ZYN_VECTOR_INLINE bayer::Rgb<I> Outputs(const Coefficients<I>& k, const bayer::Rgb<I>& in) {
+        const typename I::V grey = Luma<I>(k, in);
+        return {grey, grey, grey};
+    }
+
 private:
     // (weight x v) >> 8 is the high half of v x (weight << 8): one multiply.
     template <class I>
@@ -58,19 +66,31 @@ private:
         return I::Add16(I::Add16(r, g), b);
     }
 
-    bayer::PixelWriter writer_;
+    bayer::PixelWriter<Stream> writer_;
     const USHORT gain_[3];
 };
 
-template <class I> void Convert(const FrameSnapshot& frame, LONG phase) {
+template <class I, bool UnitGains>
+void Run(const FrameSnapshot& frame, LONG phase, PixelSource source) {
+    if (source == PixelSource::Output) {
+        Operation<UnitGains, false> operation(frame);
+        kept::Convert<I>(frame, operation);
+    } else if (bayer::CanStream(frame)) {
+        Operation<UnitGains, true> operation(frame);
+        bayer::ConvertRowsForPhase<I>(phase, frame, operation);
+    } else {
+        Operation<UnitGains, false> operation(frame);
+        bayer::ConvertRowsForPhase<I>(phase, frame, operation);
+    }
+}
+
+template <class I> void Convert(const FrameSnapshot& frame, LONG phase, PixelSource source) {
     if (GainForConversion(frame.redGain) == kUnitGain &&
         GainForConversion(frame.greenGain) == kUnitGain &&
         GainForConversion(frame.blueGain) == kUnitGain) {
-        Operation<true> operation(frame);
-        bayer::ConvertRowsForPhase<I>(phase, frame, operation);
+        Run<I, true>(frame, phase, source);
     } else {
-        Operation<false> operation(frame);
-        bayer::ConvertRowsForPhase<I>(phase, frame, operation);
+        Run<I, false>(frame, phase, source);
     }
 }
 

@@ -8,20 +8,23 @@ namespace zyn {
 
 template <>
 VOID ConvertColorWith<VectorPath::Avx512>(const FrameSnapshot& frame, LONG phase,
-                                          const ColorPlan& plan) {
+                                          const ColorPlan& plan, PixelSource source) {
     ZYN_REQUIRE_EXTENDED_STATE(ExtendedStateMask(VectorPath::Avx512), "the AVX-512BW conversion");
-    color::Convert<isa::Avx512>(frame, phase, plan);
-}
-
-template <> VOID ConvertMonoWith<VectorPath::Avx512>(const FrameSnapshot& frame, LONG phase) {
-    ZYN_REQUIRE_EXTENDED_STATE(ExtendedStateMask(VectorPath::Avx512), "the AVX-512BW conversion");
-    mono::Convert<isa::Avx512>(frame, phase);
+    color::Convert<isa::Avx512>(frame, phase, plan, source);
 }
 
 template <>
-VOID SumColoursWith<VectorPath::Avx512>(const FrameSnapshot& frame, LONG phase, ULONG sums[3]) {
+VOID ConvertMonoWith<VectorPath::Avx512>(const FrameSnapshot& frame, LONG phase,
+                                         PixelSource source) {
     ZYN_REQUIRE_EXTENDED_STATE(ExtendedStateMask(VectorPath::Avx512), "the AVX-512BW conversion");
-    balance::Sum<isa::Avx512>(frame, phase, sums);
+    mono::Convert<isa::Avx512>(frame, phase, source);
+}
+
+template <>
+VOID SumColoursWith<VectorPath::Avx512>(const FrameSnapshot& frame, LONG phase, bool keepPixels,
+                                        ULONG sums[3]) {
+    ZYN_REQUIRE_EXTENDED_STATE(ExtendedStateMask(VectorPath::Avx512), "the AVX-512BW conversion");
+    balance::Sum<isa::Avx512>(frame, phase, keepPixels, sums);
 }
 
 } // namespace zyn

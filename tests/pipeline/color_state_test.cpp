@@ -39,6 +39,27 @@ Fixed Rows(std::array<long, 4> red, std::array<long, 4> green, std::array<long, 
     return fixed;
 }
 
+// Every setting the state stores, as its getters report them.
+struct Stored {
+    LONG phase, colorEnable, whiteBalance, red, green, blue, correction, brightness, contrast,
+        saturation, hue, dotThreshold;
+    bool operator==(const Stored&) const = default;
+};
+
+void PrintTo(const Stored& s, std::ostream* out) {
+    *out << "phase " << s.phase << ", colour " << s.colorEnable << ", balance " << s.whiteBalance
+         << ", gains " << s.red << "/" << s.green << "/" << s.blue << ", correction "
+         << s.correction << ", brightness " << s.brightness << ", contrast " << s.contrast
+         << ", saturation " << s.saturation << ", hue " << s.hue << ", dots " << s.dotThreshold;
+}
+
+Stored StoredSettings(const zyn::ColorState& state) {
+    return {state.GetBayerPhase(),      state.GetColorEnable(), state.GetWhiteBalance(),
+            state.GetRedGain(),         state.GetGreenGain(),   state.GetBlueGain(),
+            state.GetColorCorrection(), state.GetBrightness(),  state.GetContrast(),
+            state.GetSaturation(),      state.GetHue(),         state.GetDotThreshold()};
+}
+
 class ColorStateTest : public sim::testing::VerifiedTest {
 protected:
     void TearDown() override {
@@ -53,17 +74,8 @@ TEST_F(ColorStateTest, CreatedWithTheDefaultsAndTheirMatrixInItsOwnPoolBlock) {
     zyn::ColorState* state = new (NonPagedPool) zyn::ColorState();
     ASSERT_NE(state, nullptr);
     EXPECT_EQ(sim::pool::Counters(zyn::kTagColorState).liveBlocks, before + 1);
-    EXPECT_EQ(state->GetColorEnable(), 1);
-    EXPECT_EQ(state->GetWhiteBalance(), 0);
-    EXPECT_EQ(state->GetRedGain(), 128);
-    EXPECT_EQ(state->GetGreenGain(), 128);
-    EXPECT_EQ(state->GetBlueGain(), 128);
-    EXPECT_EQ(state->GetColorCorrection(), 1);
-    EXPECT_EQ(state->GetBrightness(), 255);
-    EXPECT_EQ(state->GetContrast(), 10);
-    EXPECT_EQ(state->GetSaturation(), 10);
-    EXPECT_EQ(state->GetHue(), 0);
-    EXPECT_EQ(state->GetDotThreshold(), 0);
+    // Phase, colour, balance, gains, correction, brightness, contrast, saturation, hue, dots.
+    EXPECT_EQ(StoredSettings(*state), (Stored{0, 1, 0, 128, 128, 128, 1, 255, 10, 10, 0, 0}));
     EXPECT_EQ(Published(*state),
               Rows({87, -16, -6, 0}, {-14, 90, -20, 0}, {-9, -10, 91, 0}, {0, 0, 0, 64}));
     delete state;
@@ -209,13 +221,8 @@ TEST_F(ColorStateTest, PlainSettersStoreWithoutRebuilding) {
     state->SetGreenGain(0);
     state->SetBlueGain(70000);
     state->SetDotThreshold(30);
-    EXPECT_EQ(state->GetBayerPhase(), 3);
-    EXPECT_EQ(state->GetColorEnable(), 0);
-    EXPECT_EQ(state->GetWhiteBalance(), 1);
-    EXPECT_EQ(state->GetRedGain(), 300);
-    EXPECT_EQ(state->GetGreenGain(), 0);
-    EXPECT_EQ(state->GetBlueGain(), 70000);
-    EXPECT_EQ(state->GetDotThreshold(), 30);
+    // The matrix settings keep their defaults.
+    EXPECT_EQ(StoredSettings(*state), (Stored{3, 0, 1, 300, 0, 70000, 1, 255, 10, 10, 0, 30}));
     EXPECT_EQ(state->MatrixPublications(), publications);
     delete state;
 }

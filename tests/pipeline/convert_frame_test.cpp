@@ -14,6 +14,7 @@ namespace {
 using pipeline_test::ConversionSetup;
 using pipeline_test::UniformColourFrame;
 using Pixel = std::array<uint8_t, 4>;
+using Gains = std::array<long, 3>;
 
 class ConvertFrameTest : public sim::testing::VerifiedTest {
 protected:
@@ -88,9 +89,8 @@ TEST_F(ConvertFrameTest, MatchesTheReferenceBitForBit) {
                         << "pixel " << (i / 4) % g.width << "," << (i / 4) / g.width << " byte "
                         << i % 4;
                 }
-                EXPECT_EQ(state.GetRedGain(), expected.redGain);
-                EXPECT_EQ(state.GetGreenGain(), expected.greenGain);
-                EXPECT_EQ(state.GetBlueGain(), expected.blueGain);
+                EXPECT_EQ(setup.Gains(),
+                          (Gains{expected.redGain, expected.greenGain, expected.blueGain}));
             }
         }
     }
@@ -101,8 +101,7 @@ TEST_F(ConvertFrameTest, UniformFramesKeepTheirValueInEveryPhase) {
     for (int phase = 0; phase < 4; ++phase) {
         for (int value : {0, 1, 77, 200, 255}) {
             ConversionSetup setup(40, 10);
-            setup.State().SetBayerPhase(phase);
-            setup.State().SetColorCorrection(0);
+            setup.Uncorrected(phase);
             setup.Convert(std::vector<uint8_t>(400, static_cast<uint8_t>(value)));
             const auto v = static_cast<uint8_t>(value);
             for (int y = 0; y < 10; ++y) {
@@ -114,8 +113,7 @@ TEST_F(ConvertFrameTest, UniformFramesKeepTheirValueInEveryPhase) {
         }
         // Each colour plane comes back exactly: every kernel has unit gain.
         ConversionSetup setup(40, 10);
-        setup.State().SetBayerPhase(phase);
-        setup.State().SetColorCorrection(0);
+        setup.Uncorrected(phase);
         setup.Convert(UniformColourFrame(40, 10, phase, 200, 90, 30));
         for (int y = 0; y < 10; ++y) {
             for (int x = 0; x < 40; ++x) {
@@ -151,11 +149,8 @@ TEST_F(ConvertFrameTest, GreyModeWeighsAndTruncatesEachChannel) {
 
 TEST_F(ConvertFrameTest, GainsScaleLimitAndNeverWrap) {
     ConversionSetup setup(32, 8);
-    zyn::ColorState& state = setup.State();
-    state.SetBayerPhase(2);
-    state.SetColorCorrection(0);
-    state.SetRedGain(256);
-    state.SetBlueGain(0);
+    setup.Uncorrected(2);
+    setup.SetGains(256, 128, 0);
     setup.Convert(UniformColourFrame(32, 8, 2, 100, 90, 80));
     EXPECT_EQ(setup.Pixel(3, 3), (Pixel{0, 90, 200, 255}));
     setup.Convert(UniformColourFrame(32, 8, 2, 200, 90, 80));
@@ -163,11 +158,10 @@ TEST_F(ConvertFrameTest, GainsScaleLimitAndNeverWrap) {
 
     // 70000 taken modulo 65536 would be 4464, making a red of 1 come out as 34; it is used as
     // 65535 and the state keeps the value it was given.
-    state.SetRedGain(70000);
-    state.SetBlueGain(128);
+    setup.SetGains(70000, 128, 128);
     setup.Convert(UniformColourFrame(32, 8, 2, 1, 90, 80));
     EXPECT_EQ(setup.Pixel(3, 3), (Pixel{80, 90, 255, 255}));
-    EXPECT_EQ(state.GetRedGain(), 70000);
+    EXPECT_EQ(setup.Gains(), (Gains{70000, 128, 128}));
 }
 
 // With contrast and saturation raised, the colour matrix sums exceed 16 bits for bright
@@ -192,20 +186,15 @@ TEST_F(ConvertFrameTest, BrightPixelsStayBrightWhenMatrixSumsOverflow) {
 TEST_F(ConvertFrameTest, WhiteBalanceEqualisesTheColourSums) {
     ConversionSetup setup(48, 16);
     zyn::ColorState& state = setup.State();
-    state.SetBayerPhase(1);
-    state.SetColorCorrection(0);
+    setup.Uncorrected(1);
     state.SetWhiteBalance(1);
 
     setup.Convert(std::vector<uint8_t>(48 * 16, 90));
-    EXPECT_EQ(state.GetRedGain(), 128);
-    EXPECT_EQ(state.GetGreenGain(), 128);
-    EXPECT_EQ(state.GetBlueGain(), 128);
+    EXPECT_EQ(setup.Gains(), (Gains{128, 128, 128}));
 
     // Red half the green, blue a quarter: gains 256 and 512, used for this very frame.
     setup.Convert(UniformColourFrame(48, 16, 1, 50, 100, 25));
-    EXPECT_EQ(state.GetRedGain(), 256);
-    EXPECT_EQ(state.GetGreenGain(), 128);
-    EXPECT_EQ(state.GetBlueGain(), 512);
+    EXPECT_EQ(setup.Gains(), (Gains{256, 128, 512}));
     EXPECT_EQ(setup.Pixel(10, 10), (Pixel{100, 100, 100, 255}));
 
     // A manual gain set meanwhile is replaced by the next frame's; once balancing stops the
@@ -215,23 +204,18 @@ TEST_F(ConvertFrameTest, WhiteBalanceEqualisesTheColourSums) {
     EXPECT_EQ(state.GetRedGain(), 256);
     state.SetWhiteBalance(0);
     setup.Convert(UniformColourFrame(48, 16, 1, 100, 100, 100));
-    EXPECT_EQ(state.GetRedGain(), 256);
-    EXPECT_EQ(state.GetBlueGain(), 512);
+    EXPECT_EQ(setup.Gains(), (Gains{256, 128, 512}));
 }
 
 TEST_F(ConvertFrameTest, WhiteBalanceKeepsTheGainsWhenAColourIsMissing) {
     ConversionSetup setup(32, 8);
     zyn::ColorState& state = setup.State();
     state.SetWhiteBalance(1);
-    state.SetRedGain(200);
-    state.SetBlueGain(90);
+    setup.SetGains(200, 128, 90);
     setup.Convert(UniformColourFrame(32, 8, 0, 0, 120, 60)); // no red at all
-    EXPECT_EQ(state.GetRedGain(), 200);
-    EXPECT_EQ(state.GetGreenGain(), 128);
-    EXPECT_EQ(state.GetBlueGain(), 90);
+    EXPECT_EQ(setup.Gains(), (Gains{200, 128, 90}));
     setup.Convert(std::vector<uint8_t>(256, 0)); // black
-    EXPECT_EQ(state.GetRedGain(), 200);
-    EXPECT_EQ(state.GetBlueGain(), 90);
+    EXPECT_EQ(setup.Gains(), (Gains{200, 128, 90}));
 }
 
 TEST(WhiteBalanceGains, RatiosTruncateAndStayInRange) {

@@ -36,6 +36,21 @@ public:
 
     zyn::ColorState& State() { return *state_; }
 
+    // Colour correction off: a uniform frame of Bayer phase `phase` comes back in its own colours.
+    void Uncorrected(int phase) {
+        state_->SetBayerPhase(phase);
+        state_->SetColorCorrection(0);
+    }
+    void SetGains(long red, long green, long blue) {
+        state_->SetRedGain(red);
+        state_->SetGreenGain(green);
+        state_->SetBlueGain(blue);
+    }
+    // The red, green and blue gains the state holds.
+    std::array<long, 3> Gains() const {
+        return {state_->GetRedGain(), state_->GetGreenGain(), state_->GetBlueGain()};
+    }
+
     void Convert(const std::vector<uint8_t>& raw, size_t offset = 0, size_t pitch = 0) {
         zyn::ConvertFrame(state_, raw.data(), static_cast<ULONG>(offset),
                           static_cast<ULONG>(pitch == 0 ? width_ : pitch));

@@ -247,30 +247,18 @@ std::array<long, 16> FixedMatrix(long correction, long brightness, long contrast
         }
     }
 
-    auto rotX = [](double s, double c) {
+    // A rotation in the plane of axes a and b: about x is (1, 2), about y (2, 0), about z (0, 1).
+    auto rotate = [](int a, int b, double s, double c) {
         M r = Identity();
-        r[1][1] = c;
-        r[1][2] = s;
-        r[2][1] = -s;
-        r[2][2] = c;
+        r[a][a] = c;
+        r[a][b] = s;
+        r[b][a] = -s;
+        r[b][b] = c;
         return r;
     };
-    auto rotY = [](double s, double c) {
-        M r = Identity();
-        r[0][0] = c;
-        r[0][2] = -s;
-        r[2][0] = s;
-        r[2][2] = c;
-        return r;
-    };
-    auto rotZ = [](double s, double c) {
-        M r = Identity();
-        r[0][0] = c;
-        r[0][1] = s;
-        r[1][0] = -s;
-        r[1][1] = c;
-        return r;
-    };
+    auto rotX = [&](double s, double c) { return rotate(1, 2, s, c); };
+    auto rotY = [&](double s, double c) { return rotate(2, 0, s, c); };
+    auto rotZ = [&](double s, double c) { return rotate(0, 1, s, c); };
     auto shear = [](double dx, double dy) {
         M r = Identity();
         r[0][2] = dx;

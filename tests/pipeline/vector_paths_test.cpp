@@ -2,6 +2,8 @@
 // chooses its path. Paths this processor lacks are skipped, and the output says so.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -187,6 +189,68 @@ TEST_F(VectorPathsTest, EveryPathMatchesTheReferenceAtBothSensorSizes) {
         EXPECT_EQ(CompareEveryPath(setup, paths, raw, f.width, f.height),
                   static_cast<int>(paths.size()));
     }
+}
+
+// Output rows that start on 64-byte lines are written past the caches. A client frame whose
+// rows lie further apart than their pixels need, top-down or bottom-up, gets that at every
+// width (white balance's second pass included), and the bytes between its rows stay as they
+// were.
+TEST_F(VectorPathsTest, LineAlignedRowsMatchTheReferenceAndLeaveTheGapsAlone) {
+    std::mt19937 random(91);
+    std::vector<VectorPath> paths;
+    int compared = 0;
+    int frames = 0;
+    for (int width = 1; width <= 150; ++width, ++frames) {
+        const int height = 1 + width % 9;
+        ConversionSetup setup(width, height);
+        zyn::ColorState& state = setup.State();
+        if (paths.empty()) {
+            paths = Available(state);
+        }
+        Configure(state, kModes[width % std::size(kModes)], width % 4, (width / 5) % 2 == 0, false,
+                  random);
+        const reference::Settings settings = setup.ReferenceSettings();
+        const std::vector<uint8_t> raw =
+            pipeline_test::RandomBytes(static_cast<size_t>(width) * height, random);
+        const reference::Result expected =
+            reference::Convert(raw.data(), 0, static_cast<size_t>(width), width, height, settings);
+
+        constexpr size_t kLine = 64;
+        const size_t rowBytes = static_cast<size_t>(width) * 4;
+        const size_t rowStep = (rowBytes + kLine - 1) / kLine * kLine;
+        std::vector<uint8_t> storage(rowStep * height + kLine);
+        const size_t lead = (kLine - reinterpret_cast<uintptr_t>(storage.data()) % kLine) % kLine;
+        uint8_t* const top = storage.data() + lead;
+        const bool bottomUp = width % 2 == 1;
+        auto rowAt = [&](int y) { return top + (bottomUp ? height - 1 - y : y) * rowStep; };
+        for (VectorPath path : paths) {
+            SCOPED_TRACE(testing::Message() << zyn::VectorPathName(path) << " width " << width
+                                            << " balance " << settings.whiteBalance);
+            state.SetRedGain(settings.redGain);
+            state.SetGreenGain(settings.greenGain);
+            state.SetBlueGain(settings.blueGain);
+            EXPECT_EQ(state.RequestVectorPath(path), STATUS_SUCCESS);
+            std::fill(storage.begin(), storage.end(), pipeline_test::kCanary);
+            ASSERT_TRUE(zyn::ConvertFrameInto(
+                &state, raw.data(), 0, static_cast<ULONG>(width), rowAt(0),
+                bottomUp ? -static_cast<LONG_PTR>(rowStep) : static_cast<LONG_PTR>(rowStep)));
+            for (int y = 0; y < height; ++y) {
+                const uint8_t* row = rowAt(y);
+                ASSERT_TRUE(std::equal(row, row + rowBytes, &expected.bgra[y * rowBytes]))
+                    << "row " << y;
+                ASSERT_TRUE(std::all_of(row + rowBytes, row + rowStep,
+                                        [](uint8_t b) { return b == pipeline_test::kCanary; }))
+                    << "after row " << y;
+            }
+            ASSERT_TRUE(std::all_of(storage.begin(), storage.begin() + lead,
+                                    [](uint8_t b) { return b == pipeline_test::kCanary; }));
+            EXPECT_EQ(state.GetRedGain(), expected.redGain);
+            ++compared;
+        }
+    }
+    std::printf("compared %d conversions into line-aligned rows: %d frames with %zu paths\n",
+                compared, frames, paths.size());
+    EXPECT_EQ(compared, frames * static_cast<int>(paths.size()));
 }
 
 TEST_F(VectorPathsTest, TheWidestPathIsTheDefaultAndAMissingOneCannotBeRequested) {

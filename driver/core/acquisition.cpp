@@ -341,6 +341,8 @@ VOID Acquisition::FreeBuffers() {
     }
     rawFrameSize_ = 0;
     conversionValid_ = FALSE;
+    // The thread is gone: no frame read is in progress.
+    device_->Transport().FreeChunkKits();
 }
 
 BOOLEAN Acquisition::ConversionStart(PULONG offset, PULONG pitch) const {

@@ -16,6 +16,15 @@ struct BulkChunkRecord {
     volatile LONG done; // raised by the completion routine
 };
 
+// What one chunk's request is made of, kept from frame to frame: the IRP is reused, the URB
+// rebuilt and the partial MDL rebuilt over the new frame buffer. Null parts are not yet
+// allocated.
+struct BulkChunkKit {
+    PIRP irp;
+    PURB urb;
+    PMDL mdl;
+};
+
 // Requests of `length` bytes cut into chunks of kBulkChunkBytes, the last taking the rest.
 constexpr ULONG kBulkChunkBytes = 65536;
 constexpr ULONG BulkChunkCount(ULONG length) {

@@ -5,7 +5,6 @@
 
 #include "driver/kernel/interlocked.h"
 #include "driver/kernel/lock_guards.h"
-#include "driver/kernel/pool_pointer.h"
 #include "driver/pool_tags.h"
 
 namespace zyn {
@@ -97,7 +96,7 @@ NTSTATUS UsbTransport::SplitBulkRead(ULONG pipeIndex, ULONG length, PVOID buffer
         status = ChunkOutcome(submitted, length);
     }
 
-    ReleaseRead(submitted);
+    ReleaseRead();
     return status;
 }
 
@@ -135,37 +134,106 @@ NTSTATUS UsbTransport::PrepareRead(ULONG count, ULONG length, PVOID buffer) {
     return STATUS_SUCCESS;
 }
 
+NTSTATUS UsbTransport::TakeChunkKit(ULONG index, PVOID chunkStart, ULONG chunkLength,
+                                    BulkChunkKit** kit) {
+    if (index >= kitCapacity_) {
+        // Grown to the frame's chunk count, keeping the requests already made.
+        const ULONG capacity = index + 1 > recordCapacity_ ? index + 1 : recordCapacity_;
+        auto* kits = static_cast<BulkChunkKit*>(ExAllocatePoolWithTag(
+            NonPagedPool, static_cast<SIZE_T>(capacity) * sizeof(BulkChunkKit), kTagOther));
+        if (kits == nullptr) {
+            return STATUS_INSUFFICIENT_RESOURCES;
+        }
+        RtlZeroMemory(kits, static_cast<SIZE_T>(capacity) * sizeof(BulkChunkKit));
+        if (kits_ != nullptr) {
+            RtlCopyMemory(kits, kits_, static_cast<SIZE_T>(kitCapacity_) * sizeof(BulkChunkKit));
+            ExFreePoolWithTag(kits_, kTagOther);
+        }
+        kits_ = kits;
+        kitCapacity_ = capacity;
+    }
+    BulkChunkKit& chunk = kits_[index];
+    if (chunk.urb == nullptr) {
+        chunk.urb = static_cast<PURB>(ExAllocatePoolWithTag(
+            NonPagedPool, sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER), kTagOther));
+        if (chunk.urb == nullptr) {
+            return STATUS_INSUFFICIENT_RESOURCES;
+        }
+    }
+    if (chunk.irp == nullptr) {
+        chunk.irp = IoAllocateIrp(static_cast<CCHAR>(next_->StackSize + 1), FALSE);
+        if (chunk.irp == nullptr) {
+            return STATUS_INSUFFICIENT_RESOURCES;
+        }
+    } else {
+        IoReuseIrp(chunk.irp, STATUS_SUCCESS);
+    }
+    // A partial MDL that was mapped, or that has no room for this chunk's pages, is made anew.
+    if (chunk.mdl != nullptr) {
+        const SIZE_T room =
+            (static_cast<SIZE_T>(chunk.mdl->Size) - sizeof(MDL)) / sizeof(PFN_NUMBER);
+        if ((chunk.mdl->MdlFlags & MDL_PARTIAL_HAS_BEEN_MAPPED) != 0 ||
+            ADDRESS_AND_SIZE_TO_SPAN_PAGES(chunkStart, chunkLength) > room) {
+            IoFreeMdl(chunk.mdl);
+            chunk.mdl = nullptr;
+        }
+    }
+    if (chunk.mdl == nullptr) {
+        chunk.mdl = IoAllocateMdl(chunkStart, chunkLength, FALSE, FALSE, nullptr);
+        if (chunk.mdl == nullptr) {
+            return STATUS_INSUFFICIENT_RESOURCES;
+        }
+    }
+    *kit = &chunk;
+    return STATUS_SUCCESS;
+}
+
+VOID UsbTransport::FreeChunkKits() {
+    SpinLockGuard guard(&submitLock_);
+    for (ULONG index = 0; index < kitCapacity_; ++index) {
+        BulkChunkKit& chunk = kits_[index];
+        if (chunk.irp != nullptr) {
+            IoFreeIrp(chunk.irp);
+        }
+        if (chunk.mdl != nullptr) {
+            IoFreeMdl(chunk.mdl);
+        }
+        if (chunk.urb != nullptr) {
+            ExFreePoolWithTag(chunk.urb, kTagOther);
+        }
+    }
+    if (kits_ != nullptr) {
+        ExFreePoolWithTag(kits_, kTagOther);
+        kits_ = nullptr;
+    }
+    kitCapacity_ = 0;
+}
+
 NTSTATUS UsbTransport::SubmitChunk(ULONG index, ULONG offset, ULONG chunkLength, PVOID buffer,
                                    const USBD_PIPE_INFORMATION& pipe, PBOOLEAN passedDown) {
     *passedDown = FALSE;
-    const USHORT size = sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER);
-    auto urb = PoolPointer<URB, kTagOther>::Zeroed(size);
-    if (!urb) {
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    PIRP irp = IoAllocateIrp(static_cast<CCHAR>(next_->StackSize + 1), FALSE);
-    if (irp == nullptr) {
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
     PVOID chunkStart = static_cast<PUCHAR>(buffer) + offset;
-    PMDL mdl = IoAllocateMdl(chunkStart, chunkLength, FALSE, FALSE, nullptr);
-    if (mdl == nullptr) {
-        IoFreeIrp(irp);
-        return STATUS_INSUFFICIENT_RESOURCES;
+    BulkChunkKit* kit = nullptr;
+    const NTSTATUS kitStatus = TakeChunkKit(index, chunkStart, chunkLength, &kit);
+    if (!NT_SUCCESS(kitStatus)) {
+        return kitStatus;
     }
-    IoBuildPartialMdl(wholeBufferMdl_, mdl, chunkStart, chunkLength);
+    IoBuildPartialMdl(wholeBufferMdl_, kit->mdl, chunkStart, chunkLength);
     ULONG flags = USBD_SHORT_TRANSFER_OK;
     if (USB_ENDPOINT_DIRECTION_IN(pipe.EndpointAddress)) {
         flags |= USBD_TRANSFER_DIRECTION_IN;
     }
-    UsbBuildInterruptOrBulkTransferRequest(urb.get(), size, pipe.PipeHandle, nullptr, mdl,
+    const USHORT size = sizeof(struct _URB_BULK_OR_INTERRUPT_TRANSFER);
+    RtlZeroMemory(kit->urb, size);
+    UsbBuildInterruptOrBulkTransferRequest(kit->urb, size, pipe.PipeHandle, nullptr, kit->mdl,
                                            chunkLength, flags, nullptr);
+    PIRP irp = kit->irp;
 
     BulkChunkRecord& record = records_[index];
     record.owner = this;
-    record.urb = urb.release();
+    record.urb = kit->urb;
     record.irp = irp;
-    record.mdl = mdl;
+    record.mdl = kit->mdl;
     record.done = 0;
 
     PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
@@ -252,14 +320,9 @@ NTSTATUS UsbTransport::ChunkOutcome(ULONG submitted, ULONG length) const {
     return received == length ? STATUS_SUCCESS : STATUS_DEVICE_DATA_ERROR;
 }
 
-VOID UsbTransport::ReleaseRead(ULONG submitted) {
+VOID UsbTransport::ReleaseRead() {
+    // The chunks' requests stay for the next frame: every one has completed by now.
     SpinLockGuard guard(&submitLock_);
-    for (ULONG index = 0; index < submitted; ++index) {
-        BulkChunkRecord& record = records_[index];
-        IoFreeIrp(record.irp);
-        IoFreeMdl(record.mdl);
-        ExFreePoolWithTag(record.urb, kTagOther);
-    }
     if (keepRecords_) {
         RtlZeroMemory(records_,
                       (static_cast<SIZE_T>(recordCapacity_) + 1) * sizeof(BulkChunkRecord));

@@ -263,6 +263,7 @@ NTSTATUS UsbTransport::ReadDescriptor(PURB urb, UCHAR type, PVOID buffer, ULONG 
 }
 
 VOID UsbTransport::FreeConfiguration() {
+    FreeChunkKits();
     FreeAndClear(configuration_);
     FreeAndClear(interface_);
     FreeAndClear(abortMarks_);

@@ -79,6 +79,9 @@ public:
     VOID HaltReads();
     VOID ResumeReads();
     BOOLEAN ReadsHalted() const { return ReadInterlocked(&readsHalted_) != 0; }
+    // Frees the requests the split read keeps from frame to frame; no read may be in
+    // progress. The stream's end calls it, and so does the configuration's.
+    VOID FreeChunkKits();
     // Frame reads that ended in their timeout since the transport was created.
     ULONG ReadTimeouts() const { return static_cast<ULONG>(ReadInterlocked(&readTimeouts_)); }
 
@@ -100,9 +103,11 @@ private:
     NTSTATUS PrepareRead(ULONG count, ULONG length, PVOID buffer);
     NTSTATUS SubmitChunk(ULONG index, ULONG offset, ULONG chunkLength, PVOID buffer,
                          const USBD_PIPE_INFORMATION& pipe, PBOOLEAN passedDown);
+    // The request of chunk `index`, allocated at its first use and reused after that.
+    NTSTATUS TakeChunkKit(ULONG index, PVOID chunkStart, ULONG chunkLength, BulkChunkKit** kit);
     ULONG CancelUndoneLocked();
     NTSTATUS ChunkOutcome(ULONG submitted, ULONG length) const;
-    VOID ReleaseRead(ULONG submitted);
+    VOID ReleaseRead();
     VOID SendReadCommand(const CommandPacket& packet);
     static NTSTATUS NTAPI ChunkCompleted(PDEVICE_OBJECT device, PIRP irp, PVOID context);
 
@@ -124,6 +129,9 @@ private:
     volatile LONG inFlight_ = 0;
     KSPIN_LOCK submitLock_ = 0;
     PMDL wholeBufferMdl_ = nullptr;
+    // One request per chunk, kept between frames so that a steady stream allocates none.
+    BulkChunkKit* kits_ = nullptr;
+    ULONG kitCapacity_ = 0;
     CommandPacket readPacket_; // the split read's own command packet area
     BOOLEAN keepRecords_ = FALSE;
     mutable volatile LONG readTimeouts_ = 0;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "driver/pool_tags.h"
 #include "tests/core/transport_fixture.h"
 
@@ -79,19 +81,25 @@ TEST_F(SplitBulkReadTest, AnAllocationFailureAnywhereInTheReadLeavesNothingBehin
         }
         return count;
     };
+    // Each read starts without the requests kept from the one before, so that it makes them
+    // all; what a failed read made is kept for the next, and freed with the rest.
+    const uint64_t live = sim::pool::LiveBlocks();
     const uint64_t before = allocations();
     ASSERT_EQ(Read(buffer), STATUS_SUCCESS);
+    transport_->FreeChunkKits();
     const uint64_t perRead = allocations() - before;
     // Two commands of URB and IRP each around the split read's own frame request and reads
-    // queued, the records, the whole-buffer MDL and three allocations per request.
-    ASSERT_EQ(perRead, 2u + 2u + 1u + 1u + 22u * 3u + 2u);
+    // queued, the records, the whole-buffer MDL, the requests' array and three allocations
+    // per request.
+    ASSERT_EQ(perRead, 2u + 2u + 1u + 1u + 1u + 22u * 3u + 2u);
+    EXPECT_EQ(sim::pool::LiveBlocks(), live);
 
     int failures = 0;
     for (uint64_t n = 1; n <= perRead; ++n) {
-        const uint64_t live = sim::pool::LiveBlocks();
         sim::pool::FailNthAllocation(n);
         const NTSTATUS status = Read(buffer, 200);
         sim::pool::ClearInjectedFailures();
+        transport_->FreeChunkKits();
         EXPECT_EQ(sim::pool::LiveBlocks(), live) << "allocation " << n;
         EXPECT_EQ(rig_->bus.PendingTransfers(kDataEndpoint), 0u) << "allocation " << n;
         if (status != STATUS_SUCCESS) {
@@ -103,6 +111,8 @@ TEST_F(SplitBulkReadTest, AnAllocationFailureAnywhereInTheReadLeavesNothingBehin
     }
     // Either of the two frame requests arms the camera; everything else is needed.
     EXPECT_EQ(failures, static_cast<int>(perRead) - 4);
+    std::printf("%llu allocations of a frame read failed in turn\n",
+                static_cast<unsigned long long>(perRead));
     ASSERT_EQ(Read(buffer), STATUS_SUCCESS);
     EXPECT_TRUE(buffer.Bytes() == rig_->camera.ExpectedFrame());
 }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 #include "driver/pool_tags.h"
 #include "tests/core/transport_fixture.h"
 
@@ -55,15 +58,60 @@ TEST_F(SplitBulkReadTest, FrameOfAnExactMultipleOf64KiBUsesNoExtraRequest) {
     EXPECT_EQ(rig_->analyzer.Transfers().size(), 1u + 1u + 3u + 1u);
 }
 
-TEST_F(SplitBulkReadTest, RecordsAndMdlsAreFreedAfterEachFrame) {
+TEST_F(SplitBulkReadTest, ChunkRequestsAreMadeOnceAndTheRestIsFreedAfterEachFrame) {
     PoolBuffer buffer(kTernFrame);
     const uint64_t live = sim::pool::LiveBlocks();
-    const uint64_t before = sim::pool::Counters(zyn::kTagOther).allocations;
+    auto allocations = [] {
+        return std::array<uint64_t, 3>{sim::pool::Counters(zyn::kTagOther).allocations,
+                                       sim::pool::Counters(sim::pool::kIrpTag).allocations,
+                                       sim::pool::Counters(sim::pool::kMdlTag).allocations};
+    };
+    const auto first = allocations();
     ASSERT_EQ(Read(buffer), STATUS_SUCCESS);
+    const auto second = allocations();
+    // The first frame: the record array, the requests' array, 22 URBs and the URBs of three
+    // commands; 22 IRPs and the commands' three; 22 partial MDLs and the whole buffer's.
+    EXPECT_EQ(second[0] - first[0], 1u + 1 + 22 + 3);
+    EXPECT_EQ(second[1] - first[1], 22u + 3);
+    EXPECT_EQ(second[2] - first[2], 22u + 1);
+    const uint64_t kept = sim::pool::LiveBlocks();
+    EXPECT_EQ(kept, live + 1 + 22 * 3) << "the requests stay for the next frame";
+
+    // Each further frame makes only its record array, its commands and its whole-buffer MDL.
     ASSERT_EQ(Read(buffer), STATUS_SUCCESS);
+    const auto third = allocations();
+    EXPECT_EQ(third[0] - second[0], 1u + 3);
+    EXPECT_EQ(third[1] - second[1], 3u);
+    EXPECT_EQ(third[2] - second[2], 1u);
+    EXPECT_EQ(sim::pool::LiveBlocks(), kept);
+    EXPECT_TRUE(buffer.Bytes() == rig_->camera.ExpectedFrame());
+
+    transport_->FreeChunkKits();
     EXPECT_EQ(sim::pool::LiveBlocks(), live);
-    // Per frame: the record array, 22 URBs and the URBs of three commands.
-    EXPECT_EQ(sim::pool::Counters(zyn::kTagOther).allocations - before, 2u * (1 + 22 + 3));
+}
+
+TEST_F(SplitBulkReadTest, ReusedRequestsFollowTheBufferTheyReadInto) {
+    // Two buffers in turn, as the acquisition's raw slots; one of them not page aligned, so
+    // that its chunks span a page more than those of the other.
+    PoolBuffer first(kTernFrame);
+    PoolBuffer second(kTernFrame + 100);
+    const ULONG frame = kTernFrame;
+    for (int round = 0; round < 2; ++round) {
+        std::memset(first.data(), 0, first.size());
+        ASSERT_EQ(Read(first), STATUS_SUCCESS);
+        EXPECT_TRUE(first.Bytes() == rig_->camera.ExpectedFrame()) << "round " << round;
+        std::array<UCHAR, 64> request{0x02};
+        ULONG transferred = 0;
+        transport_->PipeTransfer(0, 64, request.data(), &transferred);
+        std::memset(second.data(), 0, second.size());
+        ASSERT_EQ(transport_->SplitBulkRead(kDataPipe, frame, second.data() + 100, 3000),
+                  STATUS_SUCCESS);
+        const std::vector<uint8_t> expected = rig_->camera.ExpectedFrame();
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), second.data() + 100))
+            << "round " << round;
+        EXPECT_TRUE(
+            std::all_of(second.data(), second.data() + 100, [](UCHAR b) { return b == 0; }));
+    }
 }
 
 TEST_F(SplitBulkReadTest, KeptRecordArrayIsReusedUntilTheChunkCountChanges) {
@@ -73,7 +121,8 @@ TEST_F(SplitBulkReadTest, KeptRecordArrayIsReusedUntilTheChunkCountChanges) {
     const uint64_t live = sim::pool::LiveBlocks();
     const uint64_t before = sim::pool::Counters(zyn::kTagOther).allocations;
     ASSERT_EQ(Read(buffer), STATUS_SUCCESS);
-    EXPECT_EQ(sim::pool::Counters(zyn::kTagOther).allocations - before, 22u + 3u);
+    EXPECT_EQ(sim::pool::Counters(zyn::kTagOther).allocations - before, 3u)
+        << "the commands' URBs only";
     EXPECT_EQ(sim::pool::LiveBlocks(), live);
 
     rig_->camera.PrepareStreaming(2 * 65536);

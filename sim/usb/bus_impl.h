@@ -39,7 +39,9 @@ struct PendingTransfer {
     bool started = false;
     bool busy = false;      // the bus thread is copying into it outside the lock
     bool cancelled = false; // cancelled while busy
+    Clock::time_point queuedAt{};
     Clock::time_point readyAt{};
+    bool starved = false; // its data was not all there when its time had come
     std::optional<TransferFault> fault{};
 };
 
@@ -47,6 +49,10 @@ struct Endpoint {
     // A list: a cancelled transfer leaves from the middle while the bus thread holds a
     // reference to the busy one at the front, which erasing from a deque would move.
     std::list<PendingTransfer> queue;
+    // When the bus is done with the transfer before the head: with a transfer delay, one that
+    // was queued behind it starts then rather than when the bus thread comes round to it, so
+    // that the endpoint streams at the delay's rate however late the thread wakes.
+    Clock::time_point lastDue = Clock::time_point::min();
     bool halted = false;
     size_t shortenNext = SIZE_MAX;
     size_t drop = 0;
@@ -102,7 +108,10 @@ public:
     NTSTATUS AbortPipe(PIRP irp, PURB urb);
     const Pipe* FindPipe(USBD_PIPE_HANDLE handle) const;
 
-    // Endpoint queues (endpoint_queues.cpp).
+    // Endpoint queues (endpoint_queues.cpp). A transfer's list node is kept for the next one
+    // when it leaves a queue, so that steady streaming allocates nothing.
+    void Retire(Endpoint& endpoint, std::list<PendingTransfer>::iterator transfer);
+    void RetireAll(Endpoint& endpoint);
     // Queues an IN transfer for the bus thread, or completes it at once when it was cancelled
     // already; STATUS_PENDING either way. Called with the lock held; returns with it dropped.
     NTSTATUS QueueIn(PIRP irp, PURB urb, Endpoint& endpoint, uint8_t* buffer, size_t length,
@@ -138,6 +147,10 @@ public:
     std::map<uint8_t, Endpoint> endpoints_;
     BusCounters counters_;
     mutable std::condition_variable queueChanged_;
+    std::list<PendingTransfer> spare_; // nodes of transfers gone, for the next ones
+    // The bus thread's own lists, kept between its passes.
+    std::vector<Completion> completions_;
+    std::vector<uint8_t> candidates_;
 };
 
 } // namespace sim::usb

@@ -50,6 +50,10 @@ NTSTATUS Bus::Impl::Handle(PIRP irp) {
             endpoint.halted = false;
         }
         ++counters_.portResets;
+        // Transfers left queued behind the fault are served again (the lock is held: the
+        // wake-up is marked directly).
+        wakeup_->pending = true;
+        wakeup_->condition.notify_all();
         return Finish(irp, nullptr, STATUS_SUCCESS, 0);
     }
     default:
@@ -294,6 +298,7 @@ NTSTATUS Bus::Impl::ResetPipe(PIRP irp, PURB urb) {
         ++counters_.pipeResets;
     }
     model_.ResetEndpoint(address);
+    Wake(); // transfers left queued behind the stall are served again
     return Finish(irp, urb, STATUS_SUCCESS, USBD_STATUS_SUCCESS);
 }
 

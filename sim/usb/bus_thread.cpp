@@ -9,6 +9,8 @@ namespace sim::usb {
 
 void Bus::Impl::Run() {
     std::vector<uint8_t> scratch(65536);
+    std::vector<Completion>& completions = completions_;
+    std::vector<uint8_t>& candidates = candidates_;
     std::unique_lock<std::mutex> lock(Mutex());
     for (;;) {
         if (stopping_) {
@@ -17,8 +19,8 @@ void Bus::Impl::Run() {
         wakeup_->pending = false;
         Clock::time_point nextDeadline = Clock::time_point::max();
         bool progress = false;
-        std::vector<Completion> completions;
-        std::vector<uint8_t> candidates;
+        completions.clear();
+        candidates.clear();
         for (const auto& [address, endpoint] : endpoints_) {
             if (USB_ENDPOINT_DIRECTION_IN(address) && !endpoint.queue.empty() && !endpoint.halted &&
                 portEnabled_) {
@@ -46,13 +48,19 @@ void Bus::Impl::Run() {
             }
             if (!t.started) {
                 t.started = true;
-                t.readyAt = Clock::now() + endpoint.delay;
+                const Clock::time_point now = Clock::now();
+                // Queued while the one before was still on the bus: it follows that one
+                // straight away, as on the wire, even when this thread comes round late.
+                const Clock::time_point begin =
+                    t.queuedAt < endpoint.lastDue ? std::min(endpoint.lastDue, now) : now;
+                t.readyAt = begin + endpoint.delay;
                 if (endpoint.shortenNext != SIZE_MAX) {
                     t.limit = std::min(t.length, endpoint.shortenNext);
                     endpoint.shortenNext = SIZE_MAX;
                 }
             }
-            if (Clock::now() < t.readyAt) {
+            const Clock::time_point served = Clock::now();
+            if (served < t.readyAt) {
                 nextDeadline = std::min(nextDeadline, t.readyAt);
                 continue;
             }
@@ -95,10 +103,13 @@ void Bus::Impl::Run() {
                     ++counters_.inCompleted;
                 }
             } else {
+                t.starved = true;
                 queueChanged_.notify_all();
                 continue;
             }
-            endpoint.queue.pop_front();
+            // A transfer that waited for its data, not for its time, leaves the bus now.
+            endpoint.lastDue = t.starved ? served : t.readyAt;
+            Retire(endpoint, endpoint.queue.begin());
             queueChanged_.notify_all();
         }
         if (!completions.empty()) {
@@ -128,7 +139,7 @@ bool Bus::Impl::Strike(TransferFault fault, Endpoint& endpoint, PendingTransfer&
     case TransferFault::Stall:
         endpoint.halted = true;
         completions->push_back({t.irp, t.urb, STATUS_UNSUCCESSFUL, USBD_STATUS_STALL_PID});
-        endpoint.queue.pop_front();
+        Retire(endpoint, endpoint.queue.begin());
         queueChanged_.notify_all();
         return true;
     case TransferFault::Short:
@@ -151,7 +162,7 @@ bool Bus::Impl::Strike(TransferFault fault, Endpoint& endpoint, PendingTransfer&
                 completions->push_back({pending.irp, pending.urb, STATUS_DEVICE_NOT_CONNECTED,
                                         USBD_STATUS_DEVICE_GONE});
             }
-            other.queue.clear();
+            RetireAll(other);
         }
         queueChanged_.notify_all();
         return true;

@@ -1,5 +1,7 @@
 // The IN transfers waiting on each endpoint: queueing, taking a queue whole for completion,
 // and cancellation, which may race with the bus thread copying into the head transfer.
+#include <iterator>
+
 #include "sim/usb/bus_impl.h"
 
 namespace sim::usb {
@@ -8,11 +10,21 @@ NTSTATUS Bus::Impl::QueueIn(PIRP irp, PURB urb, Endpoint& endpoint, uint8_t* buf
                             std::unique_lock<std::mutex>& lock) {
     IoMarkIrpPending(irp);
     urb->UrbHeader.Status = USBD_STATUS_PENDING;
-    endpoint.queue.push_back(PendingTransfer{irp, urb, buffer, length, length});
+    // The bus thread serves only the head of a queue, and comes back to the queue by itself
+    // after each transfer it completes: only a new head is news to it.
+    const bool head = endpoint.queue.empty();
+    PendingTransfer transfer{irp, urb, buffer, length, length};
+    transfer.queuedAt = Clock::now();
+    if (spare_.empty()) {
+        endpoint.queue.push_back(transfer);
+    } else {
+        spare_.front() = transfer;
+        endpoint.queue.splice(endpoint.queue.end(), spare_, spare_.begin());
+    }
     IoSetCancelRoutine(irp, &CancelTransfer);
     if (__atomic_load_n(&irp->Cancel, __ATOMIC_ACQUIRE) &&
         IoSetCancelRoutine(irp, nullptr) != nullptr) {
-        endpoint.queue.pop_back();
+        Retire(endpoint, std::prev(endpoint.queue.end()));
         ++counters_.cancelled;
         lock.unlock();
         Finish(irp, urb, STATUS_CANCELLED, USBD_STATUS_CANCELED);
@@ -20,8 +32,18 @@ NTSTATUS Bus::Impl::QueueIn(PIRP irp, PURB urb, Endpoint& endpoint, uint8_t* buf
     }
     queueChanged_.notify_all();
     lock.unlock();
-    Wake();
+    if (head) {
+        Wake();
+    }
     return STATUS_PENDING;
+}
+
+void Bus::Impl::Retire(Endpoint& endpoint, std::list<PendingTransfer>::iterator transfer) {
+    spare_.splice(spare_.end(), endpoint.queue, transfer);
+}
+
+void Bus::Impl::RetireAll(Endpoint& endpoint) {
+    spare_.splice(spare_.end(), endpoint.queue);
 }
 
 void Bus::Impl::TakeQueue(Endpoint& endpoint, NTSTATUS status, USBD_STATUS usbdStatus,
@@ -32,7 +54,7 @@ void Bus::Impl::TakeQueue(Endpoint& endpoint, NTSTATUS status, USBD_STATUS usbdS
     for (PendingTransfer& t : endpoint.queue) {
         completions->push_back({t.irp, t.urb, status, usbdStatus});
     }
-    endpoint.queue.clear();
+    RetireAll(endpoint);
     queueChanged_.notify_all();
 }
 
@@ -85,9 +107,14 @@ void Bus::Impl::Cancel(PIRP irp) {
                     return;
                 }
                 urb = it->urb;
-                endpoint.queue.erase(it);
+                const bool wasHead = it == endpoint.queue.begin();
+                Retire(endpoint, it);
                 ++counters_.cancelled;
                 queueChanged_.notify_all();
+                if (wasHead && !endpoint.queue.empty()) {
+                    wakeup_->pending = true; // the new head is news to the bus thread
+                    wakeup_->condition.notify_all();
+                }
                 goto found;
             }
         }

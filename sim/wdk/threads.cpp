@@ -23,6 +23,8 @@ struct _KTHREAD {
 namespace {
 
 std::atomic<int> g_runningThreads{0};
+std::atomic<int> g_shortDelays{0}; // ShortDelays alive
+constexpr LONGLONG kShortDelayDivisor = 100;
 
 // Thrown by PsTerminateSystemThread and caught where the thread began: the platform's thread
 // exit does not return into the driver.
@@ -148,6 +150,9 @@ NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER interva
         KeQuerySystemTime(&now);
         relative = now.QuadPart - relative;
     }
+    if (relative < 0 && interval->QuadPart < 0 && g_shortDelays.load() > 0) {
+        relative /= kShortDelayDivisor;
+    }
     if (relative < 0) {
         std::this_thread::sleep_for(std::chrono::nanoseconds(-relative * 100));
     }
@@ -157,5 +162,12 @@ NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER interva
 namespace sim {
 int RunningSystemThreads() {
     return g_runningThreads.load();
+}
+
+ShortDelays::ShortDelays() {
+    ++g_shortDelays;
+}
+ShortDelays::~ShortDelays() {
+    --g_shortDelays;
 }
 } // namespace sim

@@ -32,4 +32,16 @@ NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE waitMode, BOOLEAN alertable,
 namespace sim {
 // System threads started and not yet ended.
 int RunningSystemThreads();
+
+// While one lives, relative KeDelayExecutionThread waits last a hundredth of what they ask.
+// The driver's waits for the camera to power up or settle are waits for hardware that the
+// emulated camera does not have; a test that lives a camera's whole life hundreds of times
+// over, for what the driver does rather than for how long it waits, need not sit through them.
+class ShortDelays {
+public:
+    ShortDelays();
+    ~ShortDelays();
+    ShortDelays(const ShortDelays&) = delete;
+    ShortDelays& operator=(const ShortDelays&) = delete;
+};
 } // namespace sim

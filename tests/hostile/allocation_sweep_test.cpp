@@ -17,6 +17,7 @@
 #include "driver/core/driver_globals.h"
 #include "driver/pool_tags.h"
 #include "sim/wdk/sim_wdk.h"
+#include "sim/wdk/threads.h"
 #include "sim/wdk/usb.h"
 #include "tests/support/stream_fixture.h"
 
@@ -119,6 +120,9 @@ struct Life {
 
 class AllocationSweepTest : public StreamTest {
 protected:
+    // Hundreds of lives: the cameras' power-up and settling waits, a hundredth as long.
+    sim::ShortDelays shortDelays_;
+
     // A frame that cannot come is waited for this long; an unpaced camera sends one at once.
     static constexpr std::chrono::seconds kFrameBound{5};
 

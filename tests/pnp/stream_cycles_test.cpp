@@ -12,6 +12,7 @@ constexpr int kRunStopCycles = 200;
 constexpr int kReplugCycles = 20;
 
 TEST_P(PnpTest, RunStopCyclesWithFramesBetween) {
+    sim::ShortDelays shortDelays; // each run waits for the frame size to settle
     OpenCamera();
     ASSERT_EQ(Session().CreatePin(), STATUS_SUCCESS);
     int cycles = 0;
@@ -27,6 +28,7 @@ TEST_P(PnpTest, RunStopCyclesWithFramesBetween) {
 }
 
 TEST_P(PnpTest, UnplugReplugCycles) {
+    sim::ShortDelays shortDelays; // each plug waits for the sensor's power-up
     OpenCamera();
     int cycles = 0;
     for (; cycles < kReplugCycles; ++cycles) {

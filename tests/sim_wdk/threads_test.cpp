@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "sim/wdk/sim_wdk.h"
 #include "tests/sim_wdk/system_thread.h"
 #include "tests/support/verified_test.h"
@@ -111,6 +113,26 @@ TEST_F(ThreadsTest, HandlesAreCheckedAndLeaksNameTheirCreator) {
         ObDereferenceObject(object);
         EXPECT_TRUE(capture.Saw("released too often"));
     }
+}
+
+// Relative waits shrink only while a ShortDelays lives; absolute ones keep their deadline.
+TEST_F(ThreadsTest, ShortDelaysShortenRelativeWaitsWhileTheyLive) {
+    auto waited = [](LONGLONG interval) {
+        LARGE_INTEGER value;
+        value.QuadPart = interval;
+        const auto begin = std::chrono::steady_clock::now();
+        EXPECT_EQ(KeDelayExecutionThread(KernelMode, FALSE, &value), STATUS_SUCCESS);
+        return std::chrono::steady_clock::now() - begin;
+    };
+    constexpr LONGLONG kSecond = 10 * 1000 * 1000;
+    {
+        sim::ShortDelays shortDelays;
+        EXPECT_LT(waited(-2 * kSecond), std::chrono::milliseconds(1000));
+        LARGE_INTEGER now;
+        KeQuerySystemTime(&now);
+        EXPECT_GE(waited(now.QuadPart + kSecond / 5), std::chrono::milliseconds(150));
+    }
+    EXPECT_GE(waited(-kSecond / 5), std::chrono::milliseconds(200));
 }
 
 TEST_F(ThreadsTest, TerminatingAThreadTheKernelDidNotStartIsReported) {

@@ -326,13 +326,15 @@ inline bool CanStream(const FrameSnapshot& frame) {
 }
 
 // Writes a step's pixels: all of them, or for the last step of a row only those inside the
-// width. A streaming writer's stores are ordered before anything that follows the frame by
-// the fence its end of frame issues.
-template <bool Stream> class PixelWriter {
+// width. Whether the stores stream is chosen once per frame: the test in each step goes the
+// same way every time and costs next to nothing, where a routine per store kind would double
+// the code of every family, phase and plan. A streaming writer's stores are ordered before
+// anything that follows the frame by the fence its end of frame issues.
+class PixelWriter {
 public:
-    explicit PixelWriter(const FrameSnapshot& frame) : frame_(frame) {}
+    PixelWriter(const FrameSnapshot& frame, bool stream) : frame_(frame), stream_(stream) {}
     ~PixelWriter() {
-        if constexpr (Stream) {
+        if (stream_) {
             _mm_sfence();
         }
     }
@@ -345,7 +347,12 @@ public:
     template <class I>
     ZYN_VECTOR_INLINE void Write(ULONG x0, typename I::V blue, typename I::V green,
                                  typename I::V red) {
-        StorePixels<I, Stream>(row_ + static_cast<SIZE_T>(x0) * 4, blue, green, red);
+        UCHAR* const out = row_ + static_cast<SIZE_T>(x0) * 4;
+        if (stream_) {
+            StorePixels<I, true>(out, blue, green, red);
+        } else {
+            StorePixels<I, false>(out, blue, green, red);
+        }
     }
     ZYN_VECTOR_INLINE void WriteLast(ULONG x0, __m128i blue, __m128i green, __m128i red) {
         alignas(16) UCHAR pixels[isa::Sse2::kPixels * 4];
@@ -356,6 +363,7 @@ public:
 
 private:
     const FrameSnapshot& frame_;
+    const bool stream_;
     PUCHAR row_ = nullptr;
 };
 

@@ -44,9 +44,10 @@ ZYN_VECTOR_INLINE void AddWideProduct(typename I::V value, typename I::V coeffic
 
 // UnitGains: one bit per channel (1 red, 2 green, 4 blue) whose gain is 128 and needs no
 // multiply.
-template <ColorPlan::Form Form, int UnitGains, bool Stream> class Operation {
+template <ColorPlan::Form Form, int UnitGains> class Operation {
 public:
-    Operation(const FrameSnapshot& frame, const ColorPlan& plan) : writer_(frame), plan_(plan) {}
+    Operation(const FrameSnapshot& frame, const ColorPlan& plan, bool stream)
+        : writer_(frame, stream), plan_(plan) {}
 
     template <class I> ZYN_VECTOR_INLINE Coefficients<I> Constants() const {
         return Coefficients<I>(plan_, Form == ColorPlan::Form::Wide);
@@ -147,20 +148,18 @@ private:
         }
     }
 
-    bayer::PixelWriter<Stream> writer_;
+    bayer::PixelWriter writer_;
     const ColorPlan& plan_;
 };
 
 template <class I, ColorPlan::Form Form, int UnitGains>
 void Run(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan, PixelSource source) {
     if (source == PixelSource::Output) {
-        Operation<Form, UnitGains, false> operation(frame, plan);
+        // The pass over kept values writes (and streams) by itself.
+        Operation<Form, UnitGains> operation(frame, plan, false);
         kept::Convert<I>(frame, operation);
-    } else if (bayer::CanStream(frame)) {
-        Operation<Form, UnitGains, true> operation(frame, plan);
-        bayer::ConvertRowsForPhase<I>(phase, frame, operation);
     } else {
-        Operation<Form, UnitGains, false> operation(frame, plan);
+        Operation<Form, UnitGains> operation(frame, plan, bayer::CanStream(frame));
         bayer::ConvertRowsForPhase<I>(phase, frame, operation);
     }
 }

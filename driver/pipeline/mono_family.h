@@ -13,12 +13,12 @@ namespace mono {
 
 template <class I> struct Coefficients { typename I::V gain[3]; };
 
-template <bool UnitGains, bool Stream> class Operation {
+template <bool UnitGains> class Operation {
 public:
-    explicit Operation(const FrameSnapshot& frame)
-        : writer_(frame), gain_{GainForConversion(frame.redGain),
-                                GainForConversion(frame.greenGain),
-                                GainForConversion(frame.blueGain)} {}
+    Operation(const FrameSnapshot& frame, bool stream)
+        : writer_(frame, stream), gain_{GainForConversion(frame.redGain),
+                                        GainForConversion(frame.greenGain),
+                                        GainForConversion(frame.blueGain)} {}
 
     template <class I> ZYN_VECTOR_INLINE Coefficients<I> Constants() const {
         return {{I::Set16(static_cast<SHORT>(gain_[0])), I::Set16(static_cast<SHORT>(gain_[1])),
@@ -66,20 +66,18 @@ private:
         return I::Add16(I::Add16(r, g), b);
     }
 
-    bayer::PixelWriter<Stream> writer_;
+    bayer::PixelWriter writer_;
     const USHORT gain_[3];
 };
 
 template <class I, bool UnitGains>
 void Run(const FrameSnapshot& frame, LONG phase, PixelSource source) {
     if (source == PixelSource::Output) {
-        Operation<UnitGains, false> operation(frame);
+        // The pass over kept values writes (and streams) by itself.
+        Operation<UnitGains> operation(frame, false);
         kept::Convert<I>(frame, operation);
-    } else if (bayer::CanStream(frame)) {
-        Operation<UnitGains, true> operation(frame);
-        bayer::ConvertRowsForPhase<I>(phase, frame, operation);
     } else {
-        Operation<UnitGains, false> operation(frame);
+        Operation<UnitGains> operation(frame, bayer::CanStream(frame));
         bayer::ConvertRowsForPhase<I>(phase, frame, operation);
     }
 }

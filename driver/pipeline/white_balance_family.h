@@ -25,7 +25,7 @@ template <class I> struct Sums {
 // there rather than demosaic the frame again.
 template <bool Keep> class SumOperation {
 public:
-    explicit SumOperation(const FrameSnapshot& frame) : writer_(frame) {
+    explicit SumOperation(const FrameSnapshot& frame) : writer_(frame, false) {
         // Lanes of the last step of a row that lie inside the width.
         const ULONG tail = frame.width % isa::Sse2::kPixels;
         alignas(16) SHORT evenMask[8];
@@ -93,7 +93,7 @@ public:
 
 private:
     // Read again by the conversion: never streamed past the caches.
-    bayer::PixelWriter<false> writer_;
+    bayer::PixelWriter writer_;
     __m128i evenMask_;
     __m128i oddMask_;
     ULONG totals_[3] = {};

@@ -37,11 +37,9 @@ int RunningSystemThreads();
 // The driver's waits for the camera to power up or settle are waits for hardware that the
 // emulated camera does not have; a test that lives a camera's whole life hundreds of times
 // over, for what the driver does rather than for how long it waits, need not sit through them.
-class ShortDelays {
-public:
+struct ShortDelays {
     ShortDelays();
     ~ShortDelays();
-    ShortDelays(const ShortDelays&) = delete;
-    ShortDelays& operator=(const ShortDelays&) = delete;
+    ShortDelays(ShortDelays&&) = delete; // each one counts once: neither copied nor moved
 };
 } // namespace sim

@@ -22,10 +22,13 @@ template <class I> struct Sums {
 };
 
 // Keep: also writes the values into the output as pixels, for the conversion to take them from
-// there rather than demosaic the frame again.
+// there rather than demosaic the frame again. They are streamed where the rows allow it: a
+// frame's worth of output does not stay in the caches until the conversion reads it anyway,
+// and streaming spares the read of each line before it is written. This thread's own loads see
+// its streamed stores.
 template <bool Keep> class SumOperation {
 public:
-    explicit SumOperation(const FrameSnapshot& frame) : writer_(frame, false) {
+    explicit SumOperation(const FrameSnapshot& frame) : writer_(frame, bayer::CanStream(frame)) {
         // Lanes of the last step of a row that lie inside the width.
         const ULONG tail = frame.width % isa::Sse2::kPixels;
         alignas(16) SHORT evenMask[8];

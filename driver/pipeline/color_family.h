@@ -3,7 +3,6 @@
 #pragma once
 
 #include "driver/pipeline/bayer_steps.h"
-#include "driver/pipeline/kept_pixel_steps.h"
 #include "driver/pipeline/pipeline_routines.h"
 
 namespace zyn {
@@ -70,12 +69,6 @@ public:
         __m128i blue, green, red;
         Convert<isa::Sse2>(k, even, odd, blue, green, red);
         writer_.WriteLast(x0, blue, green, red);
-    }
-
-    // For the pass over demosaiced values kept in the output.
-    template <class I>
-    ZYN_VECTOR_INLINE bayer::Rgb<I> Outputs(const Coefficients<I>& k, const bayer::Rgb<I>& in) {
-        return Transform<I>(k, in);
     }
 
 private:
@@ -153,42 +146,34 @@ private:
 };
 
 template <class I, ColorPlan::Form Form, int UnitGains>
-void Run(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan, PixelSource source) {
-    if (source == PixelSource::Output) {
-        // The pass over kept values writes (and streams) by itself.
-        Operation<Form, UnitGains> operation(frame, plan, false);
-        kept::Convert<I>(frame, operation);
-    } else {
-        Operation<Form, UnitGains> operation(frame, plan, bayer::CanStream(frame));
-        bayer::ConvertRowsForPhase<I>(phase, frame, operation);
-    }
+void Run(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan) {
+    Operation<Form, UnitGains> operation(frame, plan, bayer::CanStream(frame));
+    bayer::ConvertRowsForPhase<I>(phase, frame, operation);
 }
 
 template <class I, ColorPlan::Form Form>
-void RunForGains(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan,
-                 PixelSource source) {
+void RunForGains(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan) {
     // All gains 128 (no white balance, gains untouched), or green alone (white balance).
     if (plan.unitGains == 7) {
-        Run<I, Form, 7>(frame, phase, plan, source);
+        Run<I, Form, 7>(frame, phase, plan);
     } else if (plan.unitGains == 2) {
-        Run<I, Form, 2>(frame, phase, plan, source);
+        Run<I, Form, 2>(frame, phase, plan);
     } else {
-        Run<I, Form, 0>(frame, phase, plan, source);
+        Run<I, Form, 0>(frame, phase, plan);
     }
 }
 
 // The routine for the plan's form and gains.
-template <class I>
-void Convert(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan, PixelSource source) {
+template <class I> void Convert(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan) {
     switch (plan.form) {
     case ColorPlan::Form::Wide:
-        Run<I, ColorPlan::Form::Wide, 0>(frame, phase, plan, source);
+        Run<I, ColorPlan::Form::Wide, 0>(frame, phase, plan);
         break;
     case ColorPlan::Form::DiagonalPositive:
-        RunForGains<I, ColorPlan::Form::DiagonalPositive>(frame, phase, plan, source);
+        RunForGains<I, ColorPlan::Form::DiagonalPositive>(frame, phase, plan);
         break;
     default:
-        RunForGains<I, ColorPlan::Form::General>(frame, phase, plan, source);
+        RunForGains<I, ColorPlan::Form::General>(frame, phase, plan);
         break;
     }
 }

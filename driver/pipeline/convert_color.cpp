@@ -53,19 +53,19 @@ ColorPlan MakePlan(const FrameSnapshot& frame) {
 
 } // namespace
 
-VOID ConvertColor(const FrameSnapshot& frame, LONG phase, VectorPath path, PixelSource source) {
+VOID ConvertColor(const FrameSnapshot& frame, LONG phase, VectorPath path) {
     const ColorPlan plan = MakePlan(frame);
     switch (path) {
 #if ZYN_WIDE_VECTOR_PATHS
     case VectorPath::Avx512:
-        ConvertColorWith<VectorPath::Avx512>(frame, phase, plan, source);
+        ConvertColorWith<VectorPath::Avx512>(frame, phase, plan);
         break;
     case VectorPath::Avx2:
-        ConvertColorWith<VectorPath::Avx2>(frame, phase, plan, source);
+        ConvertColorWith<VectorPath::Avx2>(frame, phase, plan);
         break;
 #endif
     default:
-        ConvertColorWith<VectorPath::Sse2>(frame, phase, plan, source);
+        ConvertColorWith<VectorPath::Sse2>(frame, phase, plan);
         break;
     }
 }

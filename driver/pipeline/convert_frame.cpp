@@ -125,14 +125,12 @@ BOOLEAN ConvertFrameInto(ColorState* state, const UCHAR* raw, ULONG startOffset,
     frame.blueGain = ReadInterlocked(&state->blueGain_);
     const LONG phase = ReadInterlocked(&state->bayerPhase_);
 
-    // The statistics demosaic the whole frame before the conversion may start. Unless the dot
-    // filter changes the frame in between, they keep what they demosaiced in the output, and
-    // the conversion takes it from there instead of demosaicing the frame a second time.
-    PixelSource source = PixelSource::Bayer;
+    // The statistics demosaic the whole frame before the conversion may start, and the
+    // conversion demosaics it again: keeping the first pass's values for the second costs
+    // more than the work it saves, since a frame's worth of them does not stay in the caches
+    // while the raw frame does.
     if (ReadInterlocked(&state->whiteBalance_) != 0) {
-        const bool keepPixels = dotThreshold <= 0;
-        GatherWhiteBalance(frame, phase, path, keepPixels);
-        source = keepPixels ? PixelSource::Output : PixelSource::Bayer;
+        GatherWhiteBalance(frame, phase, path);
         // The gains found become the ones getters report and that stay when balancing stops.
         InterlockedExchange(&state->redGain_, frame.redGain);
         InterlockedExchange(&state->greenGain_, frame.greenGain);
@@ -150,9 +148,9 @@ BOOLEAN ConvertFrameInto(ColorState* state, const UCHAR* raw, ULONG startOffset,
     }
 
     if (ReadInterlocked(&state->colorEnable_) != 0) {
-        ConvertColor(frame, phase, path, source);
+        ConvertColor(frame, phase, path);
     } else {
-        ConvertMono(frame, phase, path, source);
+        ConvertMono(frame, phase, path);
     }
     return TRUE;
 }

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "driver/pipeline/bayer_steps.h"
-#include "driver/pipeline/kept_pixel_steps.h"
 #include "driver/pipeline/pipeline_routines.h"
 
 namespace zyn {
@@ -43,13 +42,6 @@ public:
         writer_.WriteLast(x0, grey, grey, grey);
     }
 
-    // For the pass over demosaiced values kept in the output.
-    template <class I>
-    ZYN_VECTOR_INLINE bayer::Rgb<I> Outputs(const Coefficients<I>& k, const bayer::Rgb<I>& in) {
-        const typename I::V grey = Luma<I>(k, in);
-        return {grey, grey, grey};
-    }
-
 private:
     // (weight x v) >> 8 is the high half of v x (weight << 8): one multiply.
     template <class I>
@@ -70,25 +62,18 @@ private:
     const USHORT gain_[3];
 };
 
-template <class I, bool UnitGains>
-void Run(const FrameSnapshot& frame, LONG phase, PixelSource source) {
-    if (source == PixelSource::Output) {
-        // The pass over kept values writes (and streams) by itself.
-        Operation<UnitGains> operation(frame, false);
-        kept::Convert<I>(frame, operation);
-    } else {
-        Operation<UnitGains> operation(frame, bayer::CanStream(frame));
-        bayer::ConvertRowsForPhase<I>(phase, frame, operation);
-    }
+template <class I, bool UnitGains> void Run(const FrameSnapshot& frame, LONG phase) {
+    Operation<UnitGains> operation(frame, bayer::CanStream(frame));
+    bayer::ConvertRowsForPhase<I>(phase, frame, operation);
 }
 
-template <class I> void Convert(const FrameSnapshot& frame, LONG phase, PixelSource source) {
+template <class I> void Convert(const FrameSnapshot& frame, LONG phase) {
     if (GainForConversion(frame.redGain) == kUnitGain &&
         GainForConversion(frame.greenGain) == kUnitGain &&
         GainForConversion(frame.blueGain) == kUnitGain) {
-        Run<I, true>(frame, phase, source);
+        Run<I, true>(frame, phase);
     } else {
-        Run<I, false>(frame, phase, source);
+        Run<I, false>(frame, phase);
     }
 }
 

@@ -22,23 +22,16 @@ constexpr ULONG kTrailingColumns = 20;
 // PadWorkingBuffer for such a frame, but only in the columns the row ends' steps read.
 VOID PadWorkingEdges(const FrameSnapshot& frame, const UCHAR* firstSample, ULONG pitch);
 
-// Where the colour and grey conversions take the demosaiced values from.
-enum class PixelSource {
-    Bayer,  // the working buffer (and raw frame), demosaiced as they go
-    Output, // the output itself, where the white balance statistics kept them
-};
-
 // Colour output: demosaic, gains, fixed-point colour matrix.
-VOID ConvertColor(const FrameSnapshot& frame, LONG phase, VectorPath path, PixelSource source);
+VOID ConvertColor(const FrameSnapshot& frame, LONG phase, VectorPath path);
 
 // Grey output: demosaic, gains, luma weights 77, 150 and 29 in 256ths.
-VOID ConvertMono(const FrameSnapshot& frame, LONG phase, VectorPath path, PixelSource source);
+VOID ConvertMono(const FrameSnapshot& frame, LONG phase, VectorPath path);
 
 // Grey-world white balance: demosaics the frame without gains, sums each colour and replaces
 // the snapshot's gains by 128 x green sum / red sum, 128 and 128 x green sum / blue sum. A zero
-// sum leaves the gains as they are. With keepPixels the demosaiced values are also written
-// into the output (blue, green, red, 255), for a conversion from PixelSource::Output.
-VOID GatherWhiteBalance(FrameSnapshot& frame, LONG phase, VectorPath path, bool keepPixels);
+// sum leaves the gains as they are.
+VOID GatherWhiteBalance(FrameSnapshot& frame, LONG phase, VectorPath path);
 
 // Replaces each interior sample that differs from the mean of its four same-colour neighbours
 // by at least the threshold with that mean, in raster order and in place.
@@ -79,11 +72,8 @@ struct ColorPlan {
 
 // The per-instruction-set bodies of the three families (one translation unit each).
 template <VectorPath P>
-VOID ConvertColorWith(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan,
-                      PixelSource source);
-template <VectorPath P>
-VOID ConvertMonoWith(const FrameSnapshot& frame, LONG phase, PixelSource source);
-template <VectorPath P>
-VOID SumColoursWith(const FrameSnapshot& frame, LONG phase, bool keepPixels, ULONG sums[3]);
+VOID ConvertColorWith(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan);
+template <VectorPath P> VOID ConvertMonoWith(const FrameSnapshot& frame, LONG phase);
+template <VectorPath P> VOID SumColoursWith(const FrameSnapshot& frame, LONG phase, ULONG sums[3]);
 
 } // namespace zyn

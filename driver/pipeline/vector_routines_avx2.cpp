@@ -8,22 +8,20 @@ namespace zyn {
 
 template <>
 VOID ConvertColorWith<VectorPath::Avx2>(const FrameSnapshot& frame, LONG phase,
-                                        const ColorPlan& plan, PixelSource source) {
+                                        const ColorPlan& plan) {
     ZYN_REQUIRE_EXTENDED_STATE(ExtendedStateMask(VectorPath::Avx2), "the AVX2 conversion");
-    color::Convert<isa::Avx2>(frame, phase, plan, source);
+    color::Convert<isa::Avx2>(frame, phase, plan);
+}
+
+template <> VOID ConvertMonoWith<VectorPath::Avx2>(const FrameSnapshot& frame, LONG phase) {
+    ZYN_REQUIRE_EXTENDED_STATE(ExtendedStateMask(VectorPath::Avx2), "the AVX2 conversion");
+    mono::Convert<isa::Avx2>(frame, phase);
 }
 
 template <>
-VOID ConvertMonoWith<VectorPath::Avx2>(const FrameSnapshot& frame, LONG phase, PixelSource source) {
+VOID SumColoursWith<VectorPath::Avx2>(const FrameSnapshot& frame, LONG phase, ULONG sums[3]) {
     ZYN_REQUIRE_EXTENDED_STATE(ExtendedStateMask(VectorPath::Avx2), "the AVX2 conversion");
-    mono::Convert<isa::Avx2>(frame, phase, source);
-}
-
-template <>
-VOID SumColoursWith<VectorPath::Avx2>(const FrameSnapshot& frame, LONG phase, bool keepPixels,
-                                      ULONG sums[3]) {
-    ZYN_REQUIRE_EXTENDED_STATE(ExtendedStateMask(VectorPath::Avx2), "the AVX2 conversion");
-    balance::Sum<isa::Avx2>(frame, phase, keepPixels, sums);
+    balance::Sum<isa::Avx2>(frame, phase, sums);
 }
 
 } // namespace zyn

@@ -8,23 +8,20 @@ namespace zyn {
 
 template <>
 VOID ConvertColorWith<VectorPath::Avx512>(const FrameSnapshot& frame, LONG phase,
-                                          const ColorPlan& plan, PixelSource source) {
+                                          const ColorPlan& plan) {
     ZYN_REQUIRE_EXTENDED_STATE(ExtendedStateMask(VectorPath::Avx512), "the AVX-512BW conversion");
-    color::Convert<isa::Avx512>(frame, phase, plan, source);
+    color::Convert<isa::Avx512>(frame, phase, plan);
+}
+
+template <> VOID ConvertMonoWith<VectorPath::Avx512>(const FrameSnapshot& frame, LONG phase) {
+    ZYN_REQUIRE_EXTENDED_STATE(ExtendedStateMask(VectorPath::Avx512), "the AVX-512BW conversion");
+    mono::Convert<isa::Avx512>(frame, phase);
 }
 
 template <>
-VOID ConvertMonoWith<VectorPath::Avx512>(const FrameSnapshot& frame, LONG phase,
-                                         PixelSource source) {
+VOID SumColoursWith<VectorPath::Avx512>(const FrameSnapshot& frame, LONG phase, ULONG sums[3]) {
     ZYN_REQUIRE_EXTENDED_STATE(ExtendedStateMask(VectorPath::Avx512), "the AVX-512BW conversion");
-    mono::Convert<isa::Avx512>(frame, phase, source);
-}
-
-template <>
-VOID SumColoursWith<VectorPath::Avx512>(const FrameSnapshot& frame, LONG phase, bool keepPixels,
-                                        ULONG sums[3]) {
-    ZYN_REQUIRE_EXTENDED_STATE(ExtendedStateMask(VectorPath::Avx512), "the AVX-512BW conversion");
-    balance::Sum<isa::Avx512>(frame, phase, keepPixels, sums);
+    balance::Sum<isa::Avx512>(frame, phase, sums);
 }
 
 } // namespace zyn

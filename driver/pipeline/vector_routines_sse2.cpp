@@ -8,19 +8,17 @@ namespace zyn {
 
 template <>
 VOID ConvertColorWith<VectorPath::Sse2>(const FrameSnapshot& frame, LONG phase,
-                                        const ColorPlan& plan, PixelSource source) {
-    color::Convert<isa::Sse2>(frame, phase, plan, source);
+                                        const ColorPlan& plan) {
+    color::Convert<isa::Sse2>(frame, phase, plan);
+}
+
+template <> VOID ConvertMonoWith<VectorPath::Sse2>(const FrameSnapshot& frame, LONG phase) {
+    mono::Convert<isa::Sse2>(frame, phase);
 }
 
 template <>
-VOID ConvertMonoWith<VectorPath::Sse2>(const FrameSnapshot& frame, LONG phase, PixelSource source) {
-    mono::Convert<isa::Sse2>(frame, phase, source);
-}
-
-template <>
-VOID SumColoursWith<VectorPath::Sse2>(const FrameSnapshot& frame, LONG phase, bool keepPixels,
-                                      ULONG sums[3]) {
-    balance::Sum<isa::Sse2>(frame, phase, keepPixels, sums);
+VOID SumColoursWith<VectorPath::Sse2>(const FrameSnapshot& frame, LONG phase, ULONG sums[3]) {
+    balance::Sum<isa::Sse2>(frame, phase, sums);
 }
 
 } // namespace zyn

@@ -28,19 +28,19 @@ bool WhiteBalanceGains(ULONG redSum, ULONG greenSum, ULONG blueSum, LONG* redGai
     return true;
 }
 
-VOID GatherWhiteBalance(FrameSnapshot& frame, LONG phase, VectorPath path, bool keepPixels) {
+VOID GatherWhiteBalance(FrameSnapshot& frame, LONG phase, VectorPath path) {
     ULONG sums[3] = {};
     switch (path) {
 #if ZYN_WIDE_VECTOR_PATHS
     case VectorPath::Avx512:
-        SumColoursWith<VectorPath::Avx512>(frame, phase, keepPixels, sums);
+        SumColoursWith<VectorPath::Avx512>(frame, phase, sums);
         break;
     case VectorPath::Avx2:
-        SumColoursWith<VectorPath::Avx2>(frame, phase, keepPixels, sums);
+        SumColoursWith<VectorPath::Avx2>(frame, phase, sums);
         break;
 #endif
     default:
-        SumColoursWith<VectorPath::Sse2>(frame, phase, keepPixels, sums);
+        SumColoursWith<VectorPath::Sse2>(frame, phase, sums);
         break;
     }
     WhiteBalanceGains(sums[0], sums[1], sums[2], &frame.redGain, &frame.greenGain, &frame.blueGain);

@@ -21,14 +21,9 @@ template <class I> struct Sums {
     typename I::V colour[3] = {I::Zero(), I::Zero(), I::Zero()};
 };
 
-// Keep: also writes the values into the output as pixels, for the conversion to take them from
-// there rather than demosaic the frame again. They are streamed where the rows allow it: a
-// frame's worth of output does not stay in the caches until the conversion reads it anyway,
-// and streaming spares the read of each line before it is written. This thread's own loads see
-// its streamed stores.
-template <bool Keep> class SumOperation {
+class SumOperation {
 public:
-    explicit SumOperation(const FrameSnapshot& frame) : writer_(frame, bayer::CanStream(frame)) {
+    explicit SumOperation(const FrameSnapshot& frame) {
         // Lanes of the last step of a row that lie inside the width.
         const ULONG tail = frame.width % isa::Sse2::kPixels;
         alignas(16) SHORT evenMask[8];
@@ -43,20 +38,11 @@ public:
 
     template <class I> ZYN_VECTOR_INLINE Sums<I> Constants() const { return {}; }
 
-    ZYN_VECTOR_INLINE void BeginRow(ULONG y) {
-        if constexpr (Keep) {
-            writer_.BeginRow(y);
-        }
-    }
+    ZYN_VECTOR_INLINE void BeginRow(ULONG) {}
 
     template <class I>
-    ZYN_VECTOR_INLINE void Step(Sums<I>& sums, ULONG x0, const bayer::Rgb<I>& even,
+    ZYN_VECTOR_INLINE void Step(Sums<I>& sums, ULONG, const bayer::Rgb<I>& even,
                                 const bayer::Rgb<I>& odd) {
-        if constexpr (Keep) {
-            writer_.template Write<I>(x0, bayer::InterleaveBytes<I>(even.blue, odd.blue),
-                                      bayer::InterleaveBytes<I>(even.green, odd.green),
-                                      bayer::InterleaveBytes<I>(even.red, odd.red));
-        }
         Accumulate<I>(even.red, odd.red, sums.colour[0]);
         Accumulate<I>(even.green, odd.green, sums.colour[1]);
         Accumulate<I>(even.blue, odd.blue, sums.colour[2]);
@@ -69,14 +55,9 @@ public:
         }
     }
 
-    ZYN_VECTOR_INLINE void LastStep(ULONG x0, const bayer::Rgb<isa::Sse2>& even,
+    ZYN_VECTOR_INLINE void LastStep(ULONG, const bayer::Rgb<isa::Sse2>& even,
                                     const bayer::Rgb<isa::Sse2>& odd) {
         using S = isa::Sse2;
-        if constexpr (Keep) {
-            writer_.WriteLast(x0, bayer::InterleaveBytes<S>(even.blue, odd.blue),
-                              bayer::InterleaveBytes<S>(even.green, odd.green),
-                              bayer::InterleaveBytes<S>(even.red, odd.red));
-        }
         const bayer::Rgb<S> e = {S::And(even.red, evenMask_), S::And(even.green, evenMask_),
                                  S::And(even.blue, evenMask_)};
         const bayer::Rgb<S> o = {S::And(odd.red, oddMask_), S::And(odd.green, oddMask_),
@@ -95,26 +76,15 @@ public:
     }
 
 private:
-    // Read again by the conversion: never streamed past the caches.
-    bayer::PixelWriter writer_;
     __m128i evenMask_;
     __m128i oddMask_;
     ULONG totals_[3] = {};
 };
 
-template <class I, bool Keep> void SumWith(const FrameSnapshot& frame, LONG phase, ULONG sums[3]) {
-    SumOperation<Keep> operation(frame);
+template <class I> void Sum(const FrameSnapshot& frame, LONG phase, ULONG sums[3]) {
+    SumOperation operation(frame);
     bayer::ConvertRowsForPhase<I>(phase, frame, operation);
     operation.Totals(sums);
-}
-
-template <class I>
-void Sum(const FrameSnapshot& frame, LONG phase, bool keepPixels, ULONG sums[3]) {
-    if (keepPixels) {
-        SumWith<I, true>(frame, phase, sums);
-    } else {
-        SumWith<I, false>(frame, phase, sums);
-    }
 }
 
 } // namespace balance

@@ -217,7 +217,8 @@ ZYN_VECTOR_INLINE RowSources SourcesOf(const FrameSnapshot& frame, ULONG y) {
 }
 
 // One row: a first step at the padded left end, the steps inside that end two columns before
-// the width, the full steps after them, and the last, partial 16-pixel step.
+// the width (begun where the operation asks, at most 14 pixels back into the first step), the
+// full steps after them, and the last, partial 16-pixel step.
 template <class I, Site EvenSite, Site OddSite, class Operation>
 ZYN_VECTOR_INLINE void ConvertRow(const FrameSnapshot& frame, ULONG y, Operation& operation) {
     const RowSources rows = SourcesOf(frame, y);
@@ -225,6 +226,9 @@ ZYN_VECTOR_INLINE void ConvertRow(const FrameSnapshot& frame, ULONG y, Operation
     operation.BeginRow(y);
     ULONG x0 = FullSteps<isa::Sse2, EvenSite, OddSite>(
         rows.ends, 0, width < kLeadingPixels ? width : kLeadingPixels, operation);
+    if (x0 == kLeadingPixels) {
+        x0 = operation.InsideStart();
+    }
     x0 = FullSteps<I, EvenSite, OddSite>(rows.inside, x0, width > 2 ? width - 2 : 0, operation);
     x0 = FullSteps<isa::Sse2, EvenSite, OddSite>(rows.ends, x0, width, operation);
     if (x0 < width) {
@@ -313,16 +317,23 @@ ZYN_VECTOR_INLINE void StorePixels(UCHAR* out, typename I::V blue, typename I::V
     store(out + 3 * kQuarter, I::UnpackHi16(blueGreenHigh, redAlphaHigh));
 }
 
-// Whether a frame's output rows can be streamed: every step of a row starts a multiple of 64
-// bytes after the row, so rows that start on 64-byte boundaries give aligned stores at every
-// width. Output that nothing reads again before the frame is handed over gains from skipping
-// the caches (no read of each line before it is written, no eviction of the rows still to be
-// read).
-inline bool CanStream(const FrameSnapshot& frame) {
+// Where the stores of a frame's rows may stream past the caches: output that nothing reads
+// again before the frame is handed over gains from it (no read of each line before it is
+// written, no eviction of the rows still to be read). A streamed store must start on a 64-byte
+// line. Rows a multiple of 64 bytes apart all start at the same place within a line; when that
+// place is a whole number of pixel pairs (the Bayer pattern's period) before the next line, the
+// steps after the first begin up to 14 pixels early, on that line, and repeat what the first
+// step wrote there. Returns the pixel those steps begin at, or kNoStreaming.
+constexpr ULONG kNoStreaming = ~0u;
+
+inline ULONG StreamingStart(const FrameSnapshot& frame) {
     constexpr ULONG_PTR kLine = 64;
-    return ((reinterpret_cast<ULONG_PTR>(frame.output) |
-             static_cast<ULONG_PTR>(frame.outputPitch)) &
-            (kLine - 1)) == 0;
+    static_assert(kLeadingPixels * 4 == kLine, "the first step ends on the row's next line");
+    const ULONG_PTR start = reinterpret_cast<ULONG_PTR>(frame.output);
+    if (((static_cast<ULONG_PTR>(frame.outputPitch) & (kLine - 1)) | (start & 7)) != 0) {
+        return kNoStreaming;
+    }
+    return kLeadingPixels - static_cast<ULONG>((start & (kLine - 1)) / 4);
 }
 
 // Writes a step's pixels: all of them, or for the last step of a row only those inside the
@@ -332,15 +343,20 @@ inline bool CanStream(const FrameSnapshot& frame) {
 // anything that follows the frame by the fence its end of frame issues.
 class PixelWriter {
 public:
-    PixelWriter(const FrameSnapshot& frame, bool stream) : frame_(frame), stream_(stream) {}
+    explicit PixelWriter(const FrameSnapshot& frame)
+        : frame_(frame), streamFrom_(StreamingStart(frame)) {}
     ~PixelWriter() {
-        if (stream_) {
+        if (streamFrom_ != kNoStreaming) {
             _mm_sfence();
         }
     }
     PixelWriter(const PixelWriter&) = delete;
     PixelWriter& operator=(const PixelWriter&) = delete;
 
+    // Where a row's steps after the first begin: on a line where the stores stream.
+    ZYN_VECTOR_INLINE ULONG InsideStart() const {
+        return streamFrom_ != kNoStreaming ? streamFrom_ : kLeadingPixels;
+    }
     ZYN_VECTOR_INLINE void BeginRow(ULONG y) {
         row_ = frame_.output + static_cast<LONG_PTR>(y) * frame_.outputPitch;
     }
@@ -348,7 +364,7 @@ public:
     ZYN_VECTOR_INLINE void Write(ULONG x0, typename I::V blue, typename I::V green,
                                  typename I::V red) {
         UCHAR* const out = row_ + static_cast<SIZE_T>(x0) * 4;
-        if (stream_) {
+        if (x0 >= streamFrom_) {
             StorePixels<I, true>(out, blue, green, red);
         } else {
             StorePixels<I, false>(out, blue, green, red);
@@ -363,7 +379,7 @@ public:
 
 private:
     const FrameSnapshot& frame_;
-    const bool stream_;
+    const ULONG streamFrom_;
     PUCHAR row_ = nullptr;
 };
 

@@ -45,13 +45,13 @@ ZYN_VECTOR_INLINE void AddWideProduct(typename I::V value, typename I::V coeffic
 // multiply.
 template <ColorPlan::Form Form, int UnitGains> class Operation {
 public:
-    Operation(const FrameSnapshot& frame, const ColorPlan& plan, bool stream)
-        : writer_(frame, stream), plan_(plan) {}
+    Operation(const FrameSnapshot& frame, const ColorPlan& plan) : writer_(frame), plan_(plan) {}
 
     template <class I> ZYN_VECTOR_INLINE Coefficients<I> Constants() const {
         return Coefficients<I>(plan_, Form == ColorPlan::Form::Wide);
     }
 
+    ZYN_VECTOR_INLINE ULONG InsideStart() const { return writer_.InsideStart(); }
     ZYN_VECTOR_INLINE void BeginRow(ULONG y) { writer_.BeginRow(y); }
     template <class I> ZYN_VECTOR_INLINE void EndSteps(const Coefficients<I>&) {}
 
@@ -147,7 +147,7 @@ private:
 
 template <class I, ColorPlan::Form Form, int UnitGains>
 void Run(const FrameSnapshot& frame, LONG phase, const ColorPlan& plan) {
-    Operation<Form, UnitGains> operation(frame, plan, bayer::CanStream(frame));
+    Operation<Form, UnitGains> operation(frame, plan);
     bayer::ConvertRowsForPhase<I>(phase, frame, operation);
 }
 

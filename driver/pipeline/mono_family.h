@@ -14,16 +14,17 @@ template <class I> struct Coefficients { typename I::V gain[3]; };
 
 template <bool UnitGains> class Operation {
 public:
-    Operation(const FrameSnapshot& frame, bool stream)
-        : writer_(frame, stream), gain_{GainForConversion(frame.redGain),
-                                        GainForConversion(frame.greenGain),
-                                        GainForConversion(frame.blueGain)} {}
+    explicit Operation(const FrameSnapshot& frame)
+        : writer_(frame), gain_{GainForConversion(frame.redGain),
+                                GainForConversion(frame.greenGain),
+                                GainForConversion(frame.blueGain)} {}
 
     template <class I> ZYN_VECTOR_INLINE Coefficients<I> Constants() const {
         return {{I::Set16(static_cast<SHORT>(gain_[0])), I::Set16(static_cast<SHORT>(gain_[1])),
                  I::Set16(static_cast<SHORT>(gain_[2]))}};
     }
 
+    ZYN_VECTOR_INLINE ULONG InsideStart() const { return writer_.InsideStart(); }
     ZYN_VECTOR_INLINE void BeginRow(ULONG y) { writer_.BeginRow(y); }
     template <class I> ZYN_VECTOR_INLINE void EndSteps(const Coefficients<I>&) {}
 
@@ -63,7 +64,7 @@ private:
 };
 
 template <class I, bool UnitGains> void Run(const FrameSnapshot& frame, LONG phase) {
-    Operation<UnitGains> operation(frame, bayer::CanStream(frame));
+    Operation<UnitGains> operation(frame);
     bayer::ConvertRowsForPhase<I>(phase, frame, operation);
 }
 

@@ -38,6 +38,8 @@ public:
 
     template <class I> ZYN_VECTOR_INLINE Sums<I> Constants() const { return {}; }
 
+    // Every pixel is counted once: no step repeats another's.
+    ZYN_VECTOR_INLINE ULONG InsideStart() const { return kLeadingPixels; }
     ZYN_VECTOR_INLINE void BeginRow(ULONG) {}
 
     template <class I>

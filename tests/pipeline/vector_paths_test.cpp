@@ -191,11 +191,12 @@ TEST_F(VectorPathsTest, EveryPathMatchesTheReferenceAtBothSensorSizes) {
     }
 }
 
-// Output rows that start on 64-byte lines are written past the caches. A client frame whose
-// rows lie further apart than their pixels need, top-down or bottom-up, gets that at every
-// width (white balance's second pass included), and the bytes between its rows stay as they
-// were.
-TEST_F(VectorPathsTest, LineAlignedRowsMatchTheReferenceAndLeaveTheGapsAlone) {
+// Output rows a whole number of 64-byte lines apart are written past the caches, from a line
+// in each row. A client frame whose rows lie further apart than their pixels need, top-down or
+// bottom-up, starting on a line, a number of pixel pairs into one, or halfway through a pair
+// (not streamed), gets that at every width (white balance's second pass included), and the
+// bytes between its rows stay as they were.
+TEST_F(VectorPathsTest, RowsAnywhereInALineMatchTheReferenceAndLeaveTheGapsAlone) {
     std::mt19937 random(91);
     std::vector<VectorPath> paths;
     int compared = 0;
@@ -218,14 +219,17 @@ TEST_F(VectorPathsTest, LineAlignedRowsMatchTheReferenceAndLeaveTheGapsAlone) {
         constexpr size_t kLine = 64;
         const size_t rowBytes = static_cast<size_t>(width) * 4;
         const size_t rowStep = (rowBytes + kLine - 1) / kLine * kLine;
-        std::vector<uint8_t> storage(rowStep * height + kLine);
-        const size_t lead = (kLine - reinterpret_cast<uintptr_t>(storage.data()) % kLine) % kLine;
+        constexpr size_t kIntoLine[] = {0, 8, 16, 24, 32, 40, 48, 56, 4};
+        std::vector<uint8_t> storage(rowStep * height + 2 * kLine);
+        const size_t lead = (kLine - reinterpret_cast<uintptr_t>(storage.data()) % kLine) % kLine +
+                            kIntoLine[(width / 3) % std::size(kIntoLine)];
         uint8_t* const top = storage.data() + lead;
         const bool bottomUp = width % 2 == 1;
         auto rowAt = [&](int y) { return top + (bottomUp ? height - 1 - y : y) * rowStep; };
         for (VectorPath path : paths) {
             SCOPED_TRACE(testing::Message() << zyn::VectorPathName(path) << " width " << width
-                                            << " balance " << settings.whiteBalance);
+                                            << " balance " << settings.whiteBalance << " row start "
+                                            << (lead % kLine) << " bytes into a line");
             state.SetRedGain(settings.redGain);
             state.SetGreenGain(settings.greenGain);
             state.SetBlueGain(settings.blueGain);
@@ -248,7 +252,8 @@ TEST_F(VectorPathsTest, LineAlignedRowsMatchTheReferenceAndLeaveTheGapsAlone) {
             ++compared;
         }
     }
-    std::printf("compared %d conversions into line-aligned rows: %d frames with %zu paths\n",
+    std::printf("compared %d conversions into rows at 9 places in a line: %d frames with %zu "
+                "paths\n",
                 compared, frames, paths.size());
     EXPECT_EQ(compared, frames * static_cast<int>(paths.size()));
 }

@@ -38,7 +38,6 @@ struct Sse2 {
     static ZYN_VECTOR_INLINE V Set32(LONG k) { return _mm_set1_epi32(k); }
     static ZYN_VECTOR_INLINE V Zero() { return _mm_setzero_si128(); }
     static ZYN_VECTOR_INLINE V And(V a, V b) { return _mm_and_si128(a, b); }
-    static ZYN_VECTOR_INLINE V Or(V a, V b) { return _mm_or_si128(a, b); }
     static ZYN_VECTOR_INLINE V Add16(V a, V b) { return _mm_add_epi16(a, b); }
     static ZYN_VECTOR_INLINE V Sub16(V a, V b) { return _mm_sub_epi16(a, b); }
     static ZYN_VECTOR_INLINE V SubSatU16(V a, V b) { return _mm_subs_epu16(a, b); }
@@ -89,7 +88,6 @@ struct Avx2 {
     static ZYN_VECTOR_INLINE V Set32(LONG k) { return _mm256_set1_epi32(k); }
     static ZYN_VECTOR_INLINE V Zero() { return _mm256_setzero_si256(); }
     static ZYN_VECTOR_INLINE V And(V a, V b) { return _mm256_and_si256(a, b); }
-    static ZYN_VECTOR_INLINE V Or(V a, V b) { return _mm256_or_si256(a, b); }
     static ZYN_VECTOR_INLINE V Add16(V a, V b) { return _mm256_add_epi16(a, b); }
     static ZYN_VECTOR_INLINE V Sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
     static ZYN_VECTOR_INLINE V SubSatU16(V a, V b) { return _mm256_subs_epu16(a, b); }
@@ -138,7 +136,6 @@ struct Avx512 {
     static ZYN_VECTOR_INLINE V Set32(LONG k) { return _mm512_set1_epi32(k); }
     static ZYN_VECTOR_INLINE V Zero() { return _mm512_setzero_si512(); }
     static ZYN_VECTOR_INLINE V And(V a, V b) { return _mm512_and_si512(a, b); }
-    static ZYN_VECTOR_INLINE V Or(V a, V b) { return _mm512_or_si512(a, b); }
     static ZYN_VECTOR_INLINE V Add16(V a, V b) { return _mm512_add_epi16(a, b); }
     static ZYN_VECTOR_INLINE V Sub16(V a, V b) { return _mm512_sub_epi16(a, b); }
     static ZYN_VECTOR_INLINE V SubSatU16(V a, V b) { return _mm512_subs_epu16(a, b); }

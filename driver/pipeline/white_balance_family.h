@@ -65,9 +65,7 @@ public:
         const bayer::Rgb<S> o = {S::And(odd.red, oddMask_), S::And(odd.green, oddMask_),
                                  S::And(odd.blue, oddMask_)};
         Sums<S> sums;
-        Accumulate<S>(e.red, o.red, sums.colour[0]);
-        Accumulate<S>(e.green, o.green, sums.colour[1]);
-        Accumulate<S>(e.blue, o.blue, sums.colour[2]);
+        Step<S>(sums, 0, e, o);
         EndSteps<S>(sums);
     }
 
